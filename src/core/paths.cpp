@@ -1,0 +1,44 @@
+#include "paths.h"
+
+namespace tinsoke {
+
+namespace {
+
+// Characters that end a folder part of a path. Windows also knows the drive colon.
+bool isSeparator(QChar c) {
+#ifdef Q_OS_WIN
+    return c == u'\\' || c == u'/' || c == u':';
+#else
+    return c == u'/';
+#endif
+}
+
+// Index of the extension's dot, or -1.
+qsizetype extensionStart(const QString &path) {
+    for (qsizetype i = path.size() - 1; i >= 0; --i) {
+        const QChar c = path.at(i);
+        if (c == u'.')
+            return i;
+        if (isSeparator(c))
+            break;
+    }
+    return -1;
+}
+
+} // namespace
+
+QString fileExtension(const QString &path) {
+    const qsizetype dot = extensionStart(path);
+    return dot < 0 ? QString() : path.mid(dot);
+}
+
+QString replaceExtension(const QString &path, const QString &newExtension) {
+    const qsizetype dot = extensionStart(path);
+    return (dot < 0 ? path : path.left(dot)) + newExtension;
+}
+
+QString settingsFilePathFor(const QString &executablePath) {
+    return replaceExtension(executablePath, QStringLiteral(".ini"));
+}
+
+} // namespace tinsoke

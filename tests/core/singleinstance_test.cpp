@@ -1,0 +1,114 @@
+#include "singleinstance.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+using tinsoke::SingleInstanceGuard;
+using State = SingleInstanceGuard::State;
+
+namespace {
+
+// Each test gets a runtime folder of its own, so it neither sees nor disturbs
+// a copy of the program that happens to run on this machine.
+class SingleInstanceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_runtime.isValid());
+        m_oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
+    }
+    void TearDown() override { qputenv("XDG_RUNTIME_DIR", m_oldRuntime); }
+
+    static std::unique_ptr<QProcess> startProbe(const QString &name, int holdMs) {
+        auto probe = std::make_unique<QProcess>();
+        probe->start(QStringLiteral(GUARD_PROBE), {name, QString::number(holdMs)});
+        probe->waitForStarted(30000);
+        return probe;
+    }
+
+    static QString outputOf(QProcess &probe) {
+        probe.waitForFinished(30000);
+        return QString::fromLocal8Bit(probe.readAllStandardOutput()).trimmed();
+    }
+
+    // Waits until some other process holds the lock.
+    static bool becomesHeld(const QString &name) {
+        const QDeadlineTimer deadline(20000);
+        while (!deadline.hasExpired()) {
+            if (SingleInstanceGuard(name).state() == State::HeldByAnother)
+                return true;
+            QThread::msleep(20);
+        }
+        return false;
+    }
+
+    QTemporaryDir m_runtime;
+    QByteArray m_oldRuntime;
+};
+
+} // namespace
+
+TEST_F(SingleInstanceTest, SecondGuardIsRefusedUntilTheFirstIsGone) {
+    auto first = std::make_unique<SingleInstanceGuard>(QStringLiteral("PelmoraTinsoke"));
+    ASSERT_EQ(first->state(), State::Acquired);
+    EXPECT_TRUE(SingleInstanceGuard(QStringLiteral("PelmoraTinsoke")).anotherCopyRuns());
+    // Another name is another lock.
+    EXPECT_EQ(SingleInstanceGuard(QStringLiteral("Other")).state(), State::Acquired);
+
+    first.reset();
+    EXPECT_EQ(SingleInstanceGuard(QStringLiteral("PelmoraTinsoke")).state(), State::Acquired);
+}
+
+TEST_F(SingleInstanceTest, ARunningProcessKeepsOthersOut) {
+    auto holder = startProbe(QStringLiteral("PelmoraTinsoke"), 60000);
+    ASSERT_TRUE(becomesHeld(QStringLiteral("PelmoraTinsoke")));
+
+    auto second = startProbe(QStringLiteral("PelmoraTinsoke"), 0);
+    EXPECT_EQ(outputOf(*second), QStringLiteral("held"));
+    EXPECT_EQ(holder->state(), QProcess::Running);
+
+    // The lock goes with its process, however that process ends.
+    holder->kill();
+    holder->waitForFinished(30000);
+    auto third = startProbe(QStringLiteral("PelmoraTinsoke"), 0);
+    EXPECT_EQ(outputOf(*third), QStringLiteral("acquired"));
+}
+
+TEST_F(SingleInstanceTest, CopiesStartedTogetherHaveOneWinner) {
+    for (int round = 0; round < 3; ++round) {
+        const QString name = QStringLiteral("Race%1").arg(round);
+        std::vector<std::unique_ptr<QProcess>> probes;
+        for (int i = 0; i < 6; ++i)
+            probes.push_back(startProbe(name, 1500));
+        int winners = 0;
+        int losers = 0;
+        for (auto &probe : probes) {
+            const QString said = outputOf(*probe);
+            winners += said == QStringLiteral("acquired") ? 1 : 0;
+            losers += said == QStringLiteral("held") ? 1 : 0;
+        }
+        EXPECT_EQ(winners, 1) << "round " << round;
+        EXPECT_EQ(losers, 5) << "round " << round;
+    }
+}
+
+TEST_F(SingleInstanceTest, APlantedLinkIsNotFollowed) {
+    // Someone else's link at the lock's place must not make us create or
+    // lock the file it points to; the program then runs without the guard.
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath(QStringLiteral("victim"));
+    ASSERT_TRUE(
+        QFile::link(target, QDir(m_runtime.path()).filePath(QStringLiteral("Planted.lock"))));
+
+    EXPECT_EQ(SingleInstanceGuard(QStringLiteral("Planted")).state(), State::Unavailable);
+    EXPECT_FALSE(QFile::exists(target));
+}
