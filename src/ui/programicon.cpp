@@ -1,0 +1,5 @@
+#include "programicon.h"
+
+QIcon programIcon() {
+    return QIcon(QStringLiteral(":/resources/tinsoke.png"));
+}

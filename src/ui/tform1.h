@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+
+#include <memory>
+
+class ProgressBar;
+class QStandardItemModel;
+
+namespace Ui {
+class TForm1;
+}
+
+// The program's one window: the file list, the tabbed settings pages and the
+// status bar with the run's progress bar. It maps controls to the core and back.
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit TForm1(QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // Full path of the settings file beside the executable.
+    QString iniFilePath() const { return IniFilePath; }
+
+    // Lets the window react to pending events, then moves the progress bar.
+    void ShowProgress(int minimum, int maximum, int position);
+
+    // A run brackets its work with these. While a run is in progress a close
+    // request only takes note; the window closes when the run ends.
+    bool beginRun();
+    void endRun();
+    bool runInProgress() const { return m_runInProgress; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void setUpDesignedState();
+    void FormCreate();
+    void FormDestroy();
+    void applyListColumnWidths();
+
+    std::unique_ptr<Ui::TForm1> ui;
+    QStandardItemModel *m_listModel = nullptr;
+    QString IniFilePath;
+    ProgressBar *RunProgress = nullptr;
+    bool m_runInProgress = false;
+    bool m_closePending = false;
+};
