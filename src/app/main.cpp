@@ -6,7 +6,8 @@
 
 #include <QApplication>
 
-int main(int argc, char *argv[]) {
+int main(int argc, char *argv[])
+{
     // A second copy leaves before it touches the window system: no window, no message.
     const tinsoke::SingleInstanceGuard guard(tinsoke::singleInstanceName());
     if (guard.anotherCopyRuns())

@@ -5,7 +5,8 @@ namespace tinsoke {
 namespace {
 
 // Characters that end a folder part of a path. Windows also knows the drive colon.
-bool isSeparator(QChar c) {
+bool isSeparator(QChar c)
+{
 #ifdef Q_OS_WIN
     return c == u'\\' || c == u'/' || c == u':';
 #else
@@ -14,7 +15,8 @@ bool isSeparator(QChar c) {
 }
 
 // Index of the extension's dot, or -1.
-qsizetype extensionStart(const QString &path) {
+qsizetype extensionStart(const QString &path)
+{
     for (qsizetype i = path.size() - 1; i >= 0; --i) {
         const QChar c = path.at(i);
         if (c == u'.')
@@ -27,17 +29,20 @@ qsizetype extensionStart(const QString &path) {
 
 } // namespace
 
-QString fileExtension(const QString &path) {
+QString fileExtension(const QString &path)
+{
     const qsizetype dot = extensionStart(path);
     return dot < 0 ? QString() : path.mid(dot);
 }
 
-QString replaceExtension(const QString &path, const QString &newExtension) {
+QString replaceExtension(const QString &path, const QString &newExtension)
+{
     const qsizetype dot = extensionStart(path);
     return (dot < 0 ? path : path.left(dot)) + newExtension;
 }
 
-QString settingsFilePathFor(const QString &executablePath) {
+QString settingsFilePathFor(const QString &executablePath)
+{
     return replaceExtension(executablePath, QStringLiteral(".ini"));
 }
 

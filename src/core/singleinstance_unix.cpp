@@ -16,7 +16,8 @@ namespace {
 
 // The per-user runtime folder when the session has one; otherwise the temp
 // folder, shared by all users, so the user id goes into the name there.
-QString lockFilePath(const QString &name) {
+QString lockFilePath(const QString &name)
+{
     const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtimeDir.isEmpty() && QFileInfo(runtimeDir).isDir() && QDir::isAbsolutePath(runtimeDir))
         return runtimeDir + u'/' + name + QStringLiteral(".lock");
@@ -26,7 +27,8 @@ QString lockFilePath(const QString &name) {
 
 } // namespace
 
-SingleInstanceGuard::SingleInstanceGuard(const QString &name) {
+SingleInstanceGuard::SingleInstanceGuard(const QString &name)
+{
     const QByteArray path = QFile::encodeName(lockFilePath(name));
     const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
@@ -55,7 +57,8 @@ SingleInstanceGuard::SingleInstanceGuard(const QString &name) {
     ::close(fd);
 }
 
-SingleInstanceGuard::~SingleInstanceGuard() {
+SingleInstanceGuard::~SingleInstanceGuard()
+{
     // Closing the descriptor drops the lock; the file itself stays for the next start.
     if (m_state == State::Acquired)
         ::close(static_cast<int>(m_handle));

@@ -6,7 +6,8 @@ namespace tinsoke {
 
 // A named mutex in the session's namespace: creating it is the test-and-set,
 // ERROR_ALREADY_EXISTS tells that another copy holds it.
-SingleInstanceGuard::SingleInstanceGuard(const QString &name) {
+SingleInstanceGuard::SingleInstanceGuard(const QString &name)
+{
     const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, reinterpret_cast<LPCWSTR>(name.utf16()));
     if (mutex == nullptr)
         return;
@@ -19,7 +20,8 @@ SingleInstanceGuard::SingleInstanceGuard(const QString &name) {
     m_handle = reinterpret_cast<std::intptr_t>(mutex);
 }
 
-SingleInstanceGuard::~SingleInstanceGuard() {
+SingleInstanceGuard::~SingleInstanceGuard()
+{
     if (m_state == State::Acquired)
         ::CloseHandle(reinterpret_cast<HANDLE>(m_handle));
 }

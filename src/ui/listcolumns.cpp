@@ -27,11 +27,13 @@ constexpr std::array<ColumnSpec, ListColumnCount> Columns{{
 
 } // namespace
 
-QString listColumnCaption(int column) {
+QString listColumnCaption(int column)
+{
     return QString::fromUtf16(Columns.at(static_cast<std::size_t>(column)).caption);
 }
 
-std::array<int, ListColumnCount> listColumnWidths(int clientWidth) {
+std::array<int, ListColumnCount> listColumnWidths(int clientWidth)
+{
     int fixedTotal = 0;
     int autoCount = 0;
     for (const ColumnSpec &c : Columns) {

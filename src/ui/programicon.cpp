@@ -1,5 +1,6 @@
 #include "programicon.h"
 
-QIcon programIcon() {
+QIcon programIcon()
+{
     return QIcon(QStringLiteral(":/resources/tinsoke.png"));
 }

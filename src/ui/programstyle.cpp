@@ -11,7 +11,8 @@ namespace {
 constexpr int GroupBoxCaptionIndent = 8;
 
 // Only plain titled boxes are drawn our way; checkable ones keep Fusion's look.
-const QStyleOptionGroupBox *plainGroupBox(const QStyleOptionComplex *option) {
+const QStyleOptionGroupBox *plainGroupBox(const QStyleOptionComplex *option)
+{
     const auto *box = qstyleoption_cast<const QStyleOptionGroupBox *>(option);
     return box && !(box->subControls & QStyle::SC_GroupBoxCheckBox) ? box : nullptr;
 }
@@ -19,17 +20,20 @@ const QStyleOptionGroupBox *plainGroupBox(const QStyleOptionComplex *option) {
 } // namespace
 
 ProgramStyle::ProgramStyle()
-    : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+    : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion")))
+{}
 
 int ProgramStyle::pixelMetric(PixelMetric metric, const QStyleOption *option,
-                              const QWidget *widget) const {
+                              const QWidget *widget) const
+{
     if (metric == PM_TabBarTabHSpace)
         return 12;
     return QProxyStyle::pixelMetric(metric, option, widget);
 }
 
 QRect ProgramStyle::subControlRect(ComplexControl control, const QStyleOptionComplex *option,
-                                   SubControl subControl, const QWidget *widget) const {
+                                   SubControl subControl, const QWidget *widget) const
+{
     const QStyleOptionGroupBox *box = control == CC_GroupBox ? plainGroupBox(option) : nullptr;
     if (!box)
         return QProxyStyle::subControlRect(control, option, subControl, widget);
@@ -53,7 +57,8 @@ QRect ProgramStyle::subControlRect(ComplexControl control, const QStyleOptionCom
 }
 
 void ProgramStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex *option,
-                                      QPainter *painter, const QWidget *widget) const {
+                                      QPainter *painter, const QWidget *widget) const
+{
     const QStyleOptionGroupBox *box = control == CC_GroupBox ? plainGroupBox(option) : nullptr;
     if (!box) {
         QProxyStyle::drawComplexControl(control, option, painter, widget);
@@ -78,6 +83,7 @@ void ProgramStyle::drawComplexControl(ComplexControl control, const QStyleOption
     painter->restore();
 }
 
-void installProgramStyle() {
+void installProgramStyle()
+{
     QApplication::setStyle(new ProgramStyle);
 }

@@ -3,11 +3,13 @@
 #include <QStyleOptionProgressBar>
 
 ProgressBar::ProgressBar(QWidget *parent)
-    : QProgressBar(parent) {
+    : QProgressBar(parent)
+{
     setTextVisible(false);
 }
 
-void ProgressBar::initStyleOption(QStyleOptionProgressBar *option) const {
+void ProgressBar::initStyleOption(QStyleOptionProgressBar *option) const
+{
     QProgressBar::initStyleOption(option);
     if (option->minimum == option->maximum) {
         option->minimum = 0;

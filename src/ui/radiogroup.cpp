@@ -6,21 +6,24 @@
 #include <algorithm>
 
 RadioGroup::RadioGroup(QWidget *parent)
-    : QGroupBox(parent) {
+    : QGroupBox(parent)
+{
     connect(&m_group, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
         if (checked)
             Q_EMIT itemIndexChanged(id);
     });
 }
 
-QStringList RadioGroup::items() const {
+QStringList RadioGroup::items() const
+{
     QStringList captions;
     for (const QRadioButton *b : m_buttons)
         captions.append(b->text().replace(QStringLiteral("&&"), QStringLiteral("&")));
     return captions;
 }
 
-void RadioGroup::setItems(const QStringList &captions) {
+void RadioGroup::setItems(const QStringList &captions)
+{
     qDeleteAll(m_buttons);
     m_buttons.clear();
     for (int i = 0; i < captions.size(); ++i) {
@@ -35,30 +38,35 @@ void RadioGroup::setItems(const QStringList &captions) {
     arrangeButtons();
 }
 
-int RadioGroup::widthForItems() const {
+int RadioGroup::widthForItems() const
+{
     int widest = 0;
     for (const QRadioButton *b : m_buttons)
         widest = std::max(widest, b->sizeHint().width());
     return widest * m_columns + 10;
 }
 
-void RadioGroup::fitWidthToItems() {
+void RadioGroup::fitWidthToItems()
+{
     if (width() < widthForItems()) {
         resize(widthForItems(), height());
         arrangeButtons(); // a hidden group gets its resize event only when first shown
     }
 }
 
-void RadioGroup::setColumns(int columns) {
+void RadioGroup::setColumns(int columns)
+{
     m_columns = std::max(1, columns);
     arrangeButtons();
 }
 
-QRadioButton *RadioGroup::button(int index) const {
+QRadioButton *RadioGroup::button(int index) const
+{
     return index >= 0 && index < count() ? m_buttons.at(index) : nullptr;
 }
 
-void RadioGroup::setItemIndex(int index) {
+void RadioGroup::setItemIndex(int index)
+{
     index = std::clamp(index, -1, count() - 1);
     if (index == itemIndex())
         return;
@@ -73,12 +81,14 @@ void RadioGroup::setItemIndex(int index) {
     m_buttons.at(index)->setChecked(true);
 }
 
-void RadioGroup::resizeEvent(QResizeEvent *event) {
+void RadioGroup::resizeEvent(QResizeEvent *event)
+{
     QGroupBox::resizeEvent(event);
     arrangeButtons();
 }
 
-void RadioGroup::changeEvent(QEvent *event) {
+void RadioGroup::changeEvent(QEvent *event)
+{
     QGroupBox::changeEvent(event);
     if (event->type() == QEvent::FontChange)
         arrangeButtons();
@@ -87,7 +97,8 @@ void RadioGroup::changeEvent(QEvent *event) {
 // Columns of equal width below the caption; each column holds an equal share
 // of the items and the rows share the height evenly, any spare pixels split
 // above and below.
-void RadioGroup::arrangeButtons() {
+void RadioGroup::arrangeButtons()
+{
     if (m_buttons.isEmpty())
         return;
     const int n = count();

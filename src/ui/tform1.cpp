@@ -22,14 +22,16 @@ namespace {
 const QString DesignFontFamily = QStringLiteral("ＭＳ Ｐゴシック");
 
 // The designed font is a Windows one; these stand in for it where it is missing.
-void registerFontSubstitutes() {
+void registerFontSubstitutes()
+{
     QFont::insertSubstitutions(DesignFontFamily,
                                {QStringLiteral("IPAPGothic"), QStringLiteral("IPA Pゴシック"),
                                 QStringLiteral("Noto Sans CJK JP"), QStringLiteral("VL PGothic"),
                                 QStringLiteral("Takao PGothic")});
 }
 
-QFont designFont(int pixelSize) {
+QFont designFont(int pixelSize)
+{
     QFont font(DesignFontFamily);
     font.setPixelSize(pixelSize);
     font.setStyleHint(QFont::SansSerif);
@@ -38,7 +40,8 @@ QFont designFont(int pixelSize) {
 
 // Labels take the size of their text, as the designed ones do; a label aligned
 // to the right keeps its right edge, so captions stay flush with their values.
-void fitLabelsToText(QWidget *root) {
+void fitLabelsToText(QWidget *root)
+{
     const auto labels = root->findChildren<QLabel *>();
     for (QLabel *label : labels) {
         if (label->text().isEmpty())
@@ -53,7 +56,8 @@ void fitLabelsToText(QWidget *root) {
 
 // The designed widths assume narrower glyphs than the fonts that stand in here;
 // a radio group grows to the right rather than cut an item's caption.
-void fitRadioGroupsToItems(QWidget *root) {
+void fitRadioGroupsToItems(QWidget *root)
+{
     const auto groups = root->findChildren<RadioGroup *>();
     for (RadioGroup *group : groups)
         group->fitWidthToItems();
@@ -63,7 +67,8 @@ void fitRadioGroupsToItems(QWidget *root) {
 
 TForm1::TForm1(QWidget *parent)
     : QMainWindow(parent)
-    , ui(std::make_unique<Ui::TForm1>()) {
+    , ui(std::make_unique<Ui::TForm1>())
+{
     registerFontSubstitutes();
     setFont(designFont(12));
     ui->setupUi(this);
@@ -71,13 +76,15 @@ TForm1::TForm1(QWidget *parent)
     FormCreate();
 }
 
-TForm1::~TForm1() {
+TForm1::~TForm1()
+{
     FormDestroy();
 }
 
 // What the form file cannot say: window frame, fonts in pixels, the list's
 // model and columns.
-void TForm1::setUpDesignedState() {
+void TForm1::setUpDesignedState()
+{
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
@@ -115,7 +122,8 @@ void TForm1::setUpDesignedState() {
     applyListColumnWidths();
 }
 
-void TForm1::FormCreate() {
+void TForm1::FormCreate()
+{
     // 1. The settings file sits beside the executable, named like it.
     IniFilePath = tinsoke::settingsFilePathFor(QCoreApplication::applicationFilePath());
 
@@ -145,12 +153,14 @@ void TForm1::FormCreate() {
     ui->RadioGroup5->hide();
 }
 
-void TForm1::FormDestroy() {
+void TForm1::FormDestroy()
+{
     // 1. SaveSettings() belongs here, while the controls still hold their values.
     // 2. The drop hooks are withdrawn here: the list first, then the eight path boxes.
 }
 
-void TForm1::ShowProgress(int minimum, int maximum, int position) {
+void TForm1::ShowProgress(int minimum, int maximum, int position)
+{
     QCoreApplication::processEvents();
     RunProgress->setMinimum(minimum);
     RunProgress->setMaximum(maximum);
@@ -158,14 +168,16 @@ void TForm1::ShowProgress(int minimum, int maximum, int position) {
     RunProgress->setValue(std::clamp(position, minimum, std::max(minimum, maximum)));
 }
 
-bool TForm1::beginRun() {
+bool TForm1::beginRun()
+{
     if (m_runInProgress)
         return false;
     m_runInProgress = true;
     return true;
 }
 
-void TForm1::endRun() {
+void TForm1::endRun()
+{
     m_runInProgress = false;
     if (m_closePending) {
         m_closePending = false;
@@ -173,7 +185,8 @@ void TForm1::endRun() {
     }
 }
 
-void TForm1::closeEvent(QCloseEvent *event) {
+void TForm1::closeEvent(QCloseEvent *event)
+{
     if (m_runInProgress) {
         m_closePending = true;
         event->ignore();
@@ -182,13 +195,15 @@ void TForm1::closeEvent(QCloseEvent *event) {
     QMainWindow::closeEvent(event);
 }
 
-bool TForm1::eventFilter(QObject *watched, QEvent *event) {
+bool TForm1::eventFilter(QObject *watched, QEvent *event)
+{
     if (watched == ui->ListView1->viewport() && event->type() == QEvent::Resize)
         applyListColumnWidths();
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TForm1::applyListColumnWidths() {
+void TForm1::applyListColumnWidths()
+{
     const auto widths = tinsoke::listColumnWidths(ui->ListView1->viewport()->width());
     for (int c = 0; c < tinsoke::ListColumnCount; ++c)
         ui->ListView1->setColumnWidth(c, widths[static_cast<std::size_t>(c)]);

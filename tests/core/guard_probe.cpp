@@ -10,7 +10,8 @@
 #include <cstdlib>
 #include <thread>
 
-int main(int argc, char *argv[]) {
+int main(int argc, char *argv[])
+{
     if (argc != 3)
         return 2;
     const tinsoke::SingleInstanceGuard guard(QString::fromLocal8Bit(argv[1]));

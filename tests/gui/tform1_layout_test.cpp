@@ -115,7 +115,8 @@ const Caption Labels[] = {
     {"LinkLabel_Amazon", 66, 156, nullptr},
 };
 
-QString textOf(const QWidget *w) {
+QString textOf(const QWidget *w)
+{
     if (auto *b = qobject_cast<const QAbstractButton *>(w))
         return b->text();
     if (auto *g = qobject_cast<const QGroupBox *>(w))
@@ -134,12 +135,14 @@ class TForm1LayoutTest : public QObject {
 
     TForm1 *form = nullptr;
 
-    template <typename T = QWidget> T *find(const char *name) {
+    template <typename T = QWidget> T *find(const char *name)
+    {
         return form->findChild<T *>(QString::fromLatin1(name));
     }
 
 private Q_SLOTS:
-    void initTestCase() {
+    void initTestCase()
+    {
         installProgramStyle();
         form = new TForm1;
         form->show();
@@ -147,7 +150,8 @@ private Q_SLOTS:
     }
     void cleanupTestCase() { delete form; }
 
-    void windowIsFixedWithOnlyACloseButton() {
+    void windowIsFixedWithOnlyACloseButton()
+    {
         QCOMPARE(form->objectName(), QStringLiteral("Form1"));
         QCOMPARE(form->windowTitle(), QStringLiteral("PelmoraTinsoke"));
         QCOMPARE(form->size(), QSize(632, 453));
@@ -162,12 +166,14 @@ private Q_SLOTS:
         QCOMPARE(form->windowIcon().availableSizes().value(0), QSize(64, 64));
     }
 
-    void everyControlHasItsPlaceAndCaption_data() {
+    void everyControlHasItsPlaceAndCaption_data()
+    {
         QTest::addColumn<int>("row");
         for (int i = 0; i < int(std::size(PlacedControls)); ++i)
             QTest::newRow(PlacedControls[i].name) << i;
     }
-    void everyControlHasItsPlaceAndCaption() {
+    void everyControlHasItsPlaceAndCaption()
+    {
         QFETCH(int, row);
         const Placed &p = PlacedControls[row];
         QWidget *w = find(p.name);
@@ -181,12 +187,14 @@ private Q_SLOTS:
         QCOMPARE(textOf(w), QString::fromUtf8(p.text));
     }
 
-    void labelsStandAtTheirPlaceAndFitTheirText_data() {
+    void labelsStandAtTheirPlaceAndFitTheirText_data()
+    {
         QTest::addColumn<int>("row");
         for (int i = 0; i < int(std::size(Labels)); ++i)
             QTest::newRow(Labels[i].name) << i;
     }
-    void labelsStandAtTheirPlaceAndFitTheirText() {
+    void labelsStandAtTheirPlaceAndFitTheirText()
+    {
         QFETCH(int, row);
         const Caption &c = Labels[row];
         auto *label = find<QLabel>(c.name);
@@ -197,7 +205,8 @@ private Q_SLOTS:
         QVERIFY(label->width() >= label->sizeHint().width());
     }
 
-    void captionsBesideTheAuthorValuesEndTogether() {
+    void captionsBesideTheAuthorValuesEndTogether()
+    {
         for (const char *name : {"Label_Author", "Label_Mail", "Label_WebSite"}) {
             auto *label = find<QLabel>(name);
             QCOMPARE(label->x() + label->width(), 144);
@@ -212,7 +221,8 @@ private Q_SLOTS:
         QVERIFY(mail->text().endsWith(QStringLiteral("@example.org")));
     }
 
-    void linksShowTheirTextAndReachTheKeyboard() {
+    void linksShowTheirTextAndReachTheKeyboard()
+    {
         const struct {
             const char *name;
             const char *text;
@@ -234,7 +244,8 @@ private Q_SLOTS:
         QVERIFY(find<QLabel>("Image_Icon")->pixmap().isNull());
     }
 
-    void pagesComeInTheirOrder() {
+    void pagesComeInTheirOrder()
+    {
         auto *pages = find<QTabWidget>("PageControl1");
         const QStringList names{
             QStringLiteral("TabSheet_Common"),    QStringLiteral("TabSheet_Jpegtran"),
@@ -259,7 +270,8 @@ private Q_SLOTS:
                 pages->widget(2)->height());
     }
 
-    void radioGroupsHoldTheirItemsInColumns() {
+    void radioGroupsHoldTheirItemsInColumns()
+    {
         const struct {
             const char *name;
             int items, columns, index;
@@ -294,7 +306,8 @@ private Q_SLOTS:
         QVERIFY(markers->button(0)->sizeHint().width() <= markers->button(0)->width());
     }
 
-    void radioGroupIndexIsClampedToItsItems() {
+    void radioGroupIndexIsClampedToItsItems()
+    {
         RadioGroup group;
         group.setItems({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
         QSignalSpy changes(&group, &RadioGroup::itemIndexChanged);
@@ -308,7 +321,8 @@ private Q_SLOTS:
         QCOMPARE(group.itemIndex(), 0);
     }
 
-    void scrollBarsMoveByOne() {
+    void scrollBarsMoveByOne()
+    {
         const struct {
             const char *name;
             int max, value;
@@ -324,7 +338,8 @@ private Q_SLOTS:
         }
     }
 
-    void optionBoxesAreEditableOrReadOnlyAsDesigned() {
+    void optionBoxesAreEditableOrReadOnlyAsDesigned()
+    {
         QVERIFY(find<QLineEdit>("Edit_PNGCrushParam")->isReadOnly());
         QVERIFY(find<QLineEdit>("Edit_PNGOUTParam")->isReadOnly());
         QVERIFY(!find<QLineEdit>("Edit_AdvPNGParam")->isReadOnly());
@@ -332,7 +347,8 @@ private Q_SLOTS:
         QVERIFY(!find("CheckBox_Jpegoptim")->isEnabled());
     }
 
-    void listShowsElevenColumnsSharingItsWidth() {
+    void listShowsElevenColumnsSharingItsWidth()
+    {
         auto *list = find<QTableView>("ListView1");
         QHeaderView *header = list->horizontalHeader();
         QCOMPARE(header->count(), tinsoke::ListColumnCount);
@@ -375,7 +391,8 @@ private Q_SLOTS:
         expectShared(list->viewport()->width());
     }
 
-    void columnWidthRule() {
+    void columnWidthRule()
+    {
         using tinsoke::listColumnWidths;
         const std::array<int, 11> at628{53, 51, 51, 50, 50, 51, 50, 51, 51, 50, 120};
         QCOMPARE(listColumnWidths(628), at628);
@@ -386,7 +403,8 @@ private Q_SLOTS:
         QCOMPARE(listColumnWidths(100), at100);
     }
 
-    void tabOrderRunsThroughEachPageAsDesigned() {
+    void tabOrderRunsThroughEachPageAsDesigned()
+    {
         // Following the focus chain from the first control of a page meets
         // the tab stops in their designed order.
         const auto chainFrom = [&](const char *first, int count) {
@@ -435,7 +453,8 @@ private Q_SLOTS:
         QVERIFY(pagesAt >= 0 && listAt > pagesAt);
     }
 
-    void japaneseTextHasGlyphsInTheWindowFont() {
+    void japaneseTextHasGlyphsInTheWindowFont()
+    {
         // The stand-in for the designed font is installed and chosen, and it
         // has a glyph for every character of every caption: no boxes.
         QCOMPARE(QFontInfo(form->font()).pixelSize(), 12);

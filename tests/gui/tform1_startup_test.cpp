@@ -20,28 +20,32 @@ class TForm1StartupTest : public QObject {
 
     std::unique_ptr<TForm1> form;
 
-    template <typename T = QWidget> T *find(const char *name) {
+    template <typename T = QWidget> T *find(const char *name)
+    {
         return form->findChild<T *>(QString::fromLatin1(name));
     }
     QProgressBar *bar() { return find<QProgressBar>("RunProgress"); }
 
 private Q_SLOTS:
     void initTestCase() { installProgramStyle(); }
-    void init() {
+    void init()
+    {
         form = std::make_unique<TForm1>();
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     }
     void cleanup() { form.reset(); }
 
-    void settingsFileSitsBesideTheExecutable() {
+    void settingsFileSitsBesideTheExecutable()
+    {
         // This test program has no extension, so ".ini" is appended.
         const QFileInfo exe(QCoreApplication::applicationFilePath());
         QCOMPARE(form->iniFilePath(),
                  exe.absolutePath() + QStringLiteral("/tform1_startup_test.ini"));
     }
 
-    void progressBarStandsInTheStatusBar() {
+    void progressBarStandsInTheStatusBar()
+    {
         auto *status = find<QStatusBar>("StatusBar1");
         QCOMPARE(status->geometry(), QRect(0, 434, 632, 19));
         QVERIFY(bar());
@@ -53,7 +57,8 @@ private Q_SLOTS:
         QCOMPARE(bar()->value(), 0);
     }
 
-    void donationRequestIsTwoLines() {
+    void donationRequestIsTwoLines()
+    {
         auto *message = find<QLabel>("Label_Message");
         QCOMPARE(message->text(),
                  QStringLiteral("「Pelmora Tinsoke」はカンパウェアです。\r\n"
@@ -63,7 +68,8 @@ private Q_SLOTS:
         QVERIFY(message->width() >= message->sizeHint().width());
     }
 
-    void resultFolderChoiceIsGreyedButStillShowsWhenStored() {
+    void resultFolderChoiceIsGreyedButStillShowsWhenStored()
+    {
         auto *group = find<RadioGroup>("RadioGroup1");
         QVERIFY(group->isEnabled());
         QVERIFY(group->button(0)->isEnabled());
@@ -85,7 +91,8 @@ private Q_SLOTS:
         QCOMPARE(group->itemIndex(), 1);
     }
 
-    void pictureConversionGroupsNeverShow() {
+    void pictureConversionGroupsNeverShow()
+    {
         for (const char *name : {"RadioGroup4", "RadioGroup5"}) {
             QVERIFY(find(name)->isHidden());
             QVERIFY(!find(name)->isVisible());
@@ -98,7 +105,8 @@ private Q_SLOTS:
         QVERIFY(!find("RadioGroup5")->isVisible());
     }
 
-    void showProgressSetsRangeThenPosition_data() {
+    void showProgressSetsRangeThenPosition_data()
+    {
         QTest::addColumn<int>("minimum");
         QTest::addColumn<int>("maximum");
         QTest::addColumn<int>("position");
@@ -108,7 +116,8 @@ private Q_SLOTS:
         QTest::newRow("run end") << 0 << 1 << 1;
         QTest::newRow("100000 rows") << 0 << 100000 << 99999;
     }
-    void showProgressSetsRangeThenPosition() {
+    void showProgressSetsRangeThenPosition()
+    {
         QFETCH(int, minimum);
         QFETCH(int, maximum);
         QFETCH(int, position);
@@ -119,7 +128,8 @@ private Q_SLOTS:
         QCOMPARE(bar()->value(), position);
     }
 
-    void showProgressLetsPendingEventsRunFirst() {
+    void showProgressLetsPendingEventsRunFirst()
+    {
         form->ShowProgress(0, 10, 1);
         int valueSeenByEvent = -1;
         QTimer::singleShot(0, form.get(), [&] { valueSeenByEvent = bar()->value(); });
@@ -128,7 +138,8 @@ private Q_SLOTS:
         QCOMPARE(bar()->value(), 7);
     }
 
-    void emptyRangeShowsAnEmptyBarNotABusyOne() {
+    void emptyRangeShowsAnEmptyBarNotABusyOne()
+    {
         form->ShowProgress(0, 1, 0);
         const QImage empty = bar()->grab().toImage();
         form->ShowProgress(0, 1, 1);
@@ -139,7 +150,8 @@ private Q_SLOTS:
         QCOMPARE(bar()->grab().toImage(), empty);
     }
 
-    void closeDuringARunWaitsForItsEnd() {
+    void closeDuringARunWaitsForItsEnd()
+    {
         QVERIFY(form->beginRun());
         QVERIFY(!form->beginRun()); // no second run while one is in progress
         QVERIFY(form->runInProgress());
@@ -153,7 +165,8 @@ private Q_SLOTS:
         QVERIFY(!form->isVisible());
     }
 
-    void runWithoutCloseRequestLeavesTheWindowOpen() {
+    void runWithoutCloseRequestLeavesTheWindowOpen()
+    {
         QVERIFY(form->beginRun());
         form->endRun();
         QVERIFY(form->isVisible());

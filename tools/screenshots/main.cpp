@@ -8,7 +8,8 @@
 #include <QTabWidget>
 #include <QTextStream>
 
-int main(int argc, char *argv[]) {
+int main(int argc, char *argv[])
+{
     QApplication app(argc, argv);
     QApplication::setApplicationName(tinsoke::applicationTitle());
     QApplication::setWindowIcon(programIcon());
