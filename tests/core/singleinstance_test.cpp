@@ -1,11 +1,10 @@
+#include "lockfixture.h"
 #include "singleinstance.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -17,47 +16,27 @@ using State = SingleInstanceGuard::State;
 
 namespace {
 
-// Each test gets a runtime folder of its own, so it neither sees nor disturbs
-// a copy of the program that happens to run on this machine.
-class SingleInstanceTest : public ::testing::Test {
+class SingleInstanceTest : public LockFixture {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_runtime.isValid());
-        m_oldRuntime = qgetenv("XDG_RUNTIME_DIR");
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
-    }
-    void TearDown() override { qputenv("XDG_RUNTIME_DIR", m_oldRuntime); }
-
-    static std::unique_ptr<QProcess> startProbe(const QString &name, int holdMs) {
+    static std::unique_ptr<QProcess> startProbe(const QString &name, int holdMs)
+    {
         auto probe = std::make_unique<QProcess>();
         probe->start(QStringLiteral(GUARD_PROBE), {name, QString::number(holdMs)});
         probe->waitForStarted(30000);
         return probe;
     }
 
-    static QString outputOf(QProcess &probe) {
+    static QString outputOf(QProcess &probe)
+    {
         probe.waitForFinished(30000);
         return QString::fromLocal8Bit(probe.readAllStandardOutput()).trimmed();
     }
-
-    // Waits until some other process holds the lock.
-    static bool becomesHeld(const QString &name) {
-        const QDeadlineTimer deadline(20000);
-        while (!deadline.hasExpired()) {
-            if (SingleInstanceGuard(name).state() == State::HeldByAnother)
-                return true;
-            QThread::msleep(20);
-        }
-        return false;
-    }
-
-    QTemporaryDir m_runtime;
-    QByteArray m_oldRuntime;
 };
 
 } // namespace
 
-TEST_F(SingleInstanceTest, SecondGuardIsRefusedUntilTheFirstIsGone) {
+TEST_F(SingleInstanceTest, SecondGuardIsRefusedUntilTheFirstIsGone)
+{
     auto first = std::make_unique<SingleInstanceGuard>(QStringLiteral("PelmoraTinsoke"));
     ASSERT_EQ(first->state(), State::Acquired);
     EXPECT_TRUE(SingleInstanceGuard(QStringLiteral("PelmoraTinsoke")).anotherCopyRuns());
@@ -68,7 +47,8 @@ TEST_F(SingleInstanceTest, SecondGuardIsRefusedUntilTheFirstIsGone) {
     EXPECT_EQ(SingleInstanceGuard(QStringLiteral("PelmoraTinsoke")).state(), State::Acquired);
 }
 
-TEST_F(SingleInstanceTest, ARunningProcessKeepsOthersOut) {
+TEST_F(SingleInstanceTest, ARunningProcessKeepsOthersOut)
+{
     auto holder = startProbe(QStringLiteral("PelmoraTinsoke"), 60000);
     ASSERT_TRUE(becomesHeld(QStringLiteral("PelmoraTinsoke")));
 
@@ -83,7 +63,8 @@ TEST_F(SingleInstanceTest, ARunningProcessKeepsOthersOut) {
     EXPECT_EQ(outputOf(*third), QStringLiteral("acquired"));
 }
 
-TEST_F(SingleInstanceTest, CopiesStartedTogetherHaveOneWinner) {
+TEST_F(SingleInstanceTest, CopiesStartedTogetherHaveOneWinner)
+{
     for (int round = 0; round < 3; ++round) {
         const QString name = QStringLiteral("Race%1").arg(round);
         std::vector<std::unique_ptr<QProcess>> probes;
@@ -101,7 +82,8 @@ TEST_F(SingleInstanceTest, CopiesStartedTogetherHaveOneWinner) {
     }
 }
 
-TEST_F(SingleInstanceTest, APlantedLinkIsNotFollowed) {
+TEST_F(SingleInstanceTest, APlantedLinkIsNotFollowed)
+{
     // Someone else's link at the lock's place must not make us create or
     // lock the file it points to; the program then runs without the guard.
     QTemporaryDir elsewhere;

@@ -1,32 +1,20 @@
 // The program started as a separate process, the way a user starts it twice.
-#include "singleinstance.h"
+#include "lockfixture.h"
 
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QTemporaryDir>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
-using tinsoke::SingleInstanceGuard;
-
 namespace {
 
-class ProgramTest : public ::testing::Test {
+class ProgramTest : public LockFixture {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_runtime.isValid());
-        m_oldRuntime = qgetenv("XDG_RUNTIME_DIR");
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
-    }
-    void TearDown() override { qputenv("XDG_RUNTIME_DIR", m_oldRuntime); }
-
-    static std::unique_ptr<QProcess> startProgram() {
+    static std::unique_ptr<QProcess> startProgram()
+    {
         auto program = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -35,27 +23,14 @@ protected:
         program->waitForStarted(30000);
         return program;
     }
-
-    // True once a running copy holds the single-instance lock.
-    static bool copyRuns() {
-        const QDeadlineTimer deadline(30000);
-        while (!deadline.hasExpired()) {
-            if (SingleInstanceGuard(QStringLiteral("PelmoraTinsoke")).anotherCopyRuns())
-                return true;
-            QThread::msleep(20);
-        }
-        return false;
-    }
-
-    QTemporaryDir m_runtime;
-    QByteArray m_oldRuntime;
 };
 
 } // namespace
 
-TEST_F(ProgramTest, SecondCopyEndsAtOnceSilentlyAndTheFirstRunsOn) {
+TEST_F(ProgramTest, SecondCopyEndsAtOnceSilentlyAndTheFirstRunsOn)
+{
     auto first = startProgram();
-    ASSERT_TRUE(copyRuns());
+    ASSERT_TRUE(becomesHeld(QStringLiteral("PelmoraTinsoke")));
 
     QElapsedTimer clock;
     clock.start();
@@ -74,7 +49,7 @@ TEST_F(ProgramTest, SecondCopyEndsAtOnceSilentlyAndTheFirstRunsOn) {
 
     // Once the first copy has gone, the next start runs normally.
     auto third = startProgram();
-    EXPECT_TRUE(copyRuns());
+    EXPECT_TRUE(becomesHeld(QStringLiteral("PelmoraTinsoke")));
     EXPECT_EQ(third->state(), QProcess::Running);
     third->kill();
     third->waitForFinished(30000);
