@@ -1,11 +1,13 @@
 #include "tform1.h"
 #include "ui_mainwindow.h"
 
+#include "commandline.h"
 #include "listcolumns.h"
 #include "paths.h"
 #include "programicon.h"
 #include "progressbar.h"
 #include "radiogroup.h"
+#include "windowtoolrunhost.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -68,6 +70,7 @@ void fitRadioGroupsToItems(QWidget *root)
 TForm1::TForm1(QWidget *parent)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui::TForm1>())
+    , m_toolRunHost(std::make_unique<WindowToolRunHost>(this))
 {
     registerFontSubstitutes();
     setFont(designFont(12));
@@ -207,4 +210,51 @@ void TForm1::applyListColumnWidths()
     const auto widths = tinsoke::listColumnWidths(ui->ListView1->viewport()->width());
     for (int c = 0; c < tinsoke::ListColumnCount; ++c)
         ui->ListView1->setColumnWidth(c, widths[static_cast<std::size_t>(c)]);
+}
+
+tinsoke::ToolRunHost &TForm1::toolRunHost()
+{
+    return *m_toolRunHost;
+}
+
+QString TForm1::BuildJpegtranOptions() const
+{
+    tinsoke::JpegtranSettings s;
+    s.optimize = ui->CheckBox_Jpegtran_Optimize->isChecked();
+    s.progressive = ui->CheckBox_Jpegtran_Progressive->isChecked();
+    s.grayscale = ui->CheckBox_Jpegtran_Grayscale->isChecked();
+    s.trim = ui->CheckBox_Jpegtran_Trim->isChecked();
+    s.markerCopy = ui->RadioGroup2->itemIndex();
+    s.transform = ui->RadioGroup3->itemIndex();
+    return tinsoke::jpegtranOptions(s);
+}
+
+QString TForm1::BuildJpegoptimOptions() const
+{
+    return tinsoke::jpegoptimOptions(
+        {ui->CheckBox_Jpegoptim_Strip->isChecked(), ui->RadioGroup6->itemIndex()});
+}
+
+QString TForm1::BuildAdvPNGOptions() const
+{
+    return tinsoke::advPngOptions({ui->CheckBox_AdvPNGCommand->isChecked(),
+                                   ui->Edit_AdvPNGParam->text(), ui->ScrollBar_AdvPNG->value()});
+}
+
+QString TForm1::BuildOptiPNGOptions() const
+{
+    return tinsoke::optiPngOptions({ui->CheckBox_OptiPNGCommand->isChecked(),
+                                    ui->Edit_OptiPNGParam->text(), ui->ScrollBar1->value()});
+}
+
+QString TForm1::BuildPNGOUTOptions() const
+{
+    return tinsoke::pngoutOptions(
+        {ui->CheckBox_PNGOUTCommand->isChecked(), ui->Edit_PNGOUTParam->text()});
+}
+
+QString TForm1::BuildPNGCrushOptions() const
+{
+    return tinsoke::pngCrushOptions(
+        {ui->CheckBox_PNGCrushCommand->isChecked(), ui->Edit_PNGCrushParam->text()});
 }

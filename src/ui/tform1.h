@@ -7,6 +7,11 @@
 
 class ProgressBar;
 class QStandardItemModel;
+class WindowToolRunHost;
+
+namespace tinsoke {
+class ToolRunHost;
+}
 
 namespace Ui {
 class TForm1;
@@ -33,6 +38,17 @@ public:
     void endRun();
     bool runInProgress() const { return m_runInProgress; }
 
+    // Option strings of the tools, composed from their pages' controls.
+    QString BuildJpegtranOptions() const;
+    QString BuildJpegoptimOptions() const;
+    QString BuildAdvPNGOptions() const;
+    QString BuildOptiPNGOptions() const;
+    QString BuildPNGOUTOptions() const;
+    QString BuildPNGCrushOptions() const;
+
+    // What a tool run started from this window reports to and pumps.
+    tinsoke::ToolRunHost &toolRunHost();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -47,6 +63,7 @@ private:
     QStandardItemModel *m_listModel = nullptr;
     QString IniFilePath;
     ProgressBar *RunProgress = nullptr;
+    std::unique_ptr<WindowToolRunHost> m_toolRunHost;
     bool m_runInProgress = false;
     bool m_closePending = false;
 };

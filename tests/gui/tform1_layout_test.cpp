@@ -335,6 +335,13 @@ private Q_SLOTS:
             QCOMPARE(bar->value(), b.value);
             QCOMPARE(bar->singleStep(), 1);
             QCOMPARE(bar->pageStep(), 1);
+            // The arrow keys move a level bar the way it points.
+            bar->setValue(1);
+            QTest::keyClick(bar, Qt::Key_Right);
+            QCOMPARE(bar->value(), 2);
+            QTest::keyClick(bar, Qt::Key_Left);
+            QCOMPARE(bar->value(), 1);
+            bar->setValue(b.value);
         }
     }
 

@@ -1,0 +1,143 @@
+// The window's side of running tools: option strings from the pages'
+// controls, and a start failure shown over the window.
+#include "executeprocess.h"
+#include "messages.h"
+#include "programstyle.h"
+#include "radiogroup.h"
+#include "tform1.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QtTest>
+
+#include <memory>
+
+class TForm1ToolsTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TForm1> form;
+
+    template <typename T = QWidget> T *find(const char *name)
+    {
+        return form->findChild<T *>(QString::fromLatin1(name));
+    }
+    void showPage(const char *name)
+    {
+        auto *pages = find<QTabWidget>("PageControl1");
+        pages->setCurrentWidget(find(name));
+    }
+    void click(const char *name) { QTest::mouseClick(find(name), Qt::LeftButton); }
+    void pickItem(const char *group, int index)
+    {
+        QTest::mouseClick(find<RadioGroup>(group)->button(index), Qt::LeftButton);
+    }
+
+private Q_SLOTS:
+    void initTestCase() { installProgramStyle(); }
+    void init()
+    {
+        form = std::make_unique<TForm1>();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    }
+    void cleanup()
+    {
+        form.reset();
+        messages::setHook({});
+    }
+
+    void designedPagesGiveTheDefaultOptions()
+    {
+        QCOMPARE(form->BuildJpegtranOptions(), QStringLiteral("-copy none -verbose"));
+        QCOMPARE(form->BuildJpegoptimOptions(), QStringLiteral("-v -p "));
+        QCOMPARE(form->BuildAdvPNGOptions(), QStringLiteral("-z -4"));
+        QCOMPARE(form->BuildOptiPNGOptions(), QStringLiteral("-o2"));
+        QCOMPARE(form->BuildPNGCrushOptions(), QStringLiteral("-rem alla -l 9"));
+        QCOMPARE(form->BuildPNGOUTOptions(), QString());
+    }
+
+    void optionsFollowWhatTheUserSets()
+    {
+        showPage("TabSheet_Jpegtran");
+        click("CheckBox_Jpegtran_Optimize");
+        click("CheckBox_Jpegtran_Trim");
+        pickItem("RadioGroup2", 1);
+        pickItem("RadioGroup3", 6);
+        QCOMPARE(form->BuildJpegtranOptions(),
+                 QStringLiteral("-optimize -trim -copy comments -transpose -verbose"));
+
+        showPage("TabSheet_Jpegoptim");
+        pickItem("RadioGroup6", 2);
+        QCOMPARE(form->BuildJpegoptimOptions(), QStringLiteral("-v -p ")); // strip not ticked
+        click("CheckBox_Jpegoptim_Strip");
+        QCOMPARE(form->BuildJpegoptimOptions(), QStringLiteral("--strip-exif -v -p "));
+
+        showPage("TabSheet_AdvPNG");
+        auto *advBar = find<QScrollBar>("ScrollBar_AdvPNG");
+        advBar->setFocus();
+        QTest::keyClick(advBar, Qt::Key_Home);
+        QCOMPARE(form->BuildAdvPNGOptions(), QStringLiteral("-z -0"));
+
+        showPage("TabSheet_OptiPNG");
+        auto *optiBar = find<QScrollBar>("ScrollBar1");
+        optiBar->setFocus();
+        QTest::keyClick(optiBar, Qt::Key_Right);
+        QCOMPARE(form->BuildOptiPNGOptions(), QStringLiteral("-o3"));
+        QTest::keyClicks(find("Edit_OptiPNGParam"), QStringLiteral("-o7 -fix "));
+        QCOMPARE(form->BuildOptiPNGOptions(), QStringLiteral("-o3")); // typed, but not ticked
+        click("CheckBox_OptiPNGCommand");
+        QCOMPARE(form->BuildOptiPNGOptions(), QStringLiteral("-o7 -fix "));
+
+        showPage("TabSheet_PNGCrush");
+        find<QLineEdit>("Edit_PNGCrushParam")->setText(QStringLiteral("-brute"));
+        QCOMPARE(form->BuildPNGCrushOptions(), QStringLiteral("-rem alla -l 9"));
+        click("CheckBox_PNGCrushCommand");
+        QCOMPARE(form->BuildPNGCrushOptions(), QStringLiteral("-brute"));
+        find<QLineEdit>("Edit_PNGCrushParam")->clear();
+        QCOMPARE(form->BuildPNGCrushOptions(), QString());
+
+        showPage("TabSheet_PNGOUT");
+        find<QLineEdit>("Edit_PNGOUTParam")->setText(QStringLiteral("/y"));
+        QCOMPARE(form->BuildPNGOUTOptions(), QString());
+        click("CheckBox_PNGOUTCommand");
+        QCOMPARE(form->BuildPNGOUTOptions(), QStringLiteral("/y"));
+    }
+
+    void toolThatCannotStartIsReportedOverTheWindow()
+    {
+        struct Shown {
+            QWidget *parent;
+            QString title, text;
+            QMessageBox::Icon icon;
+        };
+        QList<Shown> shown;
+        messages::setHook([&](QWidget *parent, const QString &title, const QString &text,
+                              QMessageBox::Icon icon) {
+            shown.append({parent, title, text, icon});
+        });
+        tinsoke::RunExternalTool(QStringLiteral("/no/such/optipng -o2 \"/a.png\""),
+                                 form->toolRunHost());
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown.at(0).parent, form.get());
+        QCOMPARE(shown.at(0).title, QStringLiteral("Pelmora Tinsoke"));
+        QCOMPARE(shown.at(0).text, QStringLiteral("実行できません (2)"));
+        QCOMPARE(shown.at(0).icon, QMessageBox::NoIcon);
+    }
+
+    void windowAnswersWhileAToolRuns()
+    {
+        // A click during the tool's run reaches its handler before the run ends.
+        auto *tick = find<QCheckBox>("CheckBox_AdvPNG");
+        QTimer::singleShot(150, this, [&] { QTest::mouseClick(tick, Qt::LeftButton); });
+        bool tickedDuringRun = false;
+        QTimer::singleShot(300, this, [&] { tickedDuringRun = tick->isChecked(); });
+        tinsoke::RunExternalTool(QStringLiteral("/bin/sleep 0.6"), form->toolRunHost());
+        QVERIFY(tickedDuringRun);
+    }
+};
+
+QTEST_MAIN(TForm1ToolsTest)
+#include "tform1_tools_test.moc"
