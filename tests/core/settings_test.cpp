@@ -1,0 +1,118 @@
+#include "settings.h"
+
+#include <gtest/gtest.h>
+
+using namespace tinsoke;
+using S = Setting;
+
+TEST(DefaultSettings, IsTheFixedTextOf561Bytes)
+{
+    const QByteArray text = defaultSettingsText();
+    EXPECT_EQ(text.size(), 561);
+    EXPECT_EQ(text.count("\r\n"), 59);
+    EXPECT_EQ(text.count('\n'), 59);
+    EXPECT_TRUE(
+        text.startsWith("[Set]\r\nFittingThreshold =10\r\n\r\n[Option]\r\nSaveMode =0\r\n"));
+    EXPECT_TRUE(text.endsWith("\r\n\r\n[cPNGC]\r\nUse =No\r\nPath =\r\n"));
+    EXPECT_TRUE(text.contains("[AdvPNG]\r\nUse =No\r\nPath =\r\nCompressLevel =2\r\nUseParam "
+                              "=No\r\nParam =\r\n\r\n[OptiPNG]"));
+}
+
+TEST(DefaultSettings, ReadsAsAFirstStart)
+{
+    const SettingValues v = readSettings(IniDocument::fromBytes(defaultSettingsText()));
+    for (const SettingKey &k : settingKeys()) {
+        const QVariant &value = valueOf(v, k.setting);
+        switch (k.kind) {
+        case ValueKind::YesNo:
+            EXPECT_FALSE(value.toBool()) << QString::fromUtf16(k.key).toStdString();
+            break;
+        case ValueKind::Text:
+            EXPECT_TRUE(value.toString().isEmpty());
+            break;
+        case ValueKind::Integer:
+            break;
+        }
+    }
+    EXPECT_EQ(valueOf(v, S::AdvPNGCompressLevel).toInt(), 2);
+    EXPECT_EQ(valueOf(v, S::OptiPNGOptimizeLevel).toInt(), 2);
+    EXPECT_EQ(valueOf(v, S::SaveMode).toInt(), 0);
+    EXPECT_EQ(valueOf(v, S::FormTop).toInt(), 0);
+}
+
+TEST(Settings, AnEmptyFileReadsAsYesAndZero)
+{
+    const SettingValues v = readSettings(IniDocument::fromBytes(QByteArray()));
+    EXPECT_TRUE(valueOf(v, S::JpegtranUse).toBool());
+    EXPECT_TRUE(valueOf(v, S::PNGOUTUseParam).toBool());
+    EXPECT_EQ(valueOf(v, S::AdvPNGCompressLevel).toInt(), 0);
+    EXPECT_EQ(valueOf(v, S::cPNGCPath).toString(), QString());
+}
+
+TEST(Settings, SavingWritesEveryKeyInItsOrder)
+{
+    SettingValues v = readSettings(IniDocument::fromBytes(QByteArray()));
+    valueOf(v, S::SaveMode) = -1;
+    valueOf(v, S::JpegtranPath) = QStringLiteral("/usr/bin/jpegtran");
+    IniDocument d = IniDocument::fromBytes(QByteArray());
+    writeSettings(d, v);
+    EXPECT_EQ(d.toBytes(),
+              QByteArray("[Option]\r\nSaveMode=-1\r\n\r\n"
+                         "[Form]\r\nTop=0\r\nLeft=0\r\n\r\n"
+                         "[Jpegtran]\r\nUse=Yes\r\nPath=/usr/bin/jpegtran\r\n"
+                         "Optimize=Yes\r\nProgressive=Yes\r\nGrayscale=Yes\r\n"
+                         "Trim=Yes\r\nCopyMode=0\r\nModifyMode=0\r\n\r\n"
+                         "[Jpegoptim]\r\nUse=Yes\r\nPath=\r\nStrip=Yes\r\n"
+                         "StripMode=0\r\n\r\n"
+                         "[AdvPNG]\r\nUse=Yes\r\nPath=\r\nUseParam=Yes\r\nParam=\r\n"
+                         "CompressLevel=0\r\n\r\n"
+                         "[OptiPNG]\r\nUse=Yes\r\nPath=\r\nUseParam=Yes\r\nParam=\r\n"
+                         "OptimizeLevel=0\r\n\r\n"
+                         "[PNGCrush]\r\nUse=Yes\r\nPath=\r\nUseParam=Yes\r\nParam=\r\n\r\n"
+                         "[PNGOUT]\r\nUse=Yes\r\nPath=\r\nUseParam=Yes\r\nParam=\r\n\r\n"
+                         "[PNGRewrite]\r\nUse=Yes\r\nPath=\r\n\r\n"
+                         "[cPNGC]\r\nUse=Yes\r\nPath=\r\n"));
+}
+
+TEST(Settings, SavingOverTheDefaultFileRewritesOnlyItsOwnLines)
+{
+    IniDocument d = IniDocument::fromBytes(defaultSettingsText());
+    writeSettings(d, readSettings(d));
+    const QByteArray after = d.toBytes();
+    EXPECT_TRUE(
+        after.startsWith("[Set]\r\nFittingThreshold =10\r\n\r\n[Option]\r\nSaveMode=0\r\n"));
+    EXPECT_TRUE(after.contains("\r\n[PNGOut]\r\nUse=No\r\nPath=\r\nUseParam=No\r\nParam=\r\n"));
+    EXPECT_FALSE(after.contains("[PNGOUT]"));
+    EXPECT_EQ(after.count(" ="), 1); // only FittingThreshold keeps its blank
+    EXPECT_EQ(after.count("\r\n"), 59);
+}
+
+TEST(Settings, PngoutSectionIsFoundInAnySpellingAndCreatedInCapitals)
+{
+    QByteArray text = QByteArray(defaultSettingsText()).replace("[PNGOut]", "[pngout]");
+    IniDocument d = IniDocument::fromBytes(
+        text.replace("Path =\r\nUseParam =No\r\nParam =\r\n\r\n[PNGRewrite]",
+                     "Path =/x/pngout\r\nUseParam =No\r\nParam =\r\n\r\n[PNGRewrite]"));
+    EXPECT_EQ(valueOf(readSettings(d), S::PNGOUTPath).toString(), QStringLiteral("/x/pngout"));
+
+    const QByteArray without =
+        QByteArray(defaultSettingsText())
+            .replace("[PNGOut]\r\nUse =No\r\nPath =\r\nUseParam =No\r\nParam =\r\n\r\n", "");
+    IniDocument e = IniDocument::fromBytes(without);
+    writeSettings(e, readSettings(e));
+    EXPECT_TRUE(e.toBytes().endsWith("[cPNGC]\r\nUse=No\r\nPath=\r\n\r\n"
+                                     "[PNGOUT]\r\nUse=Yes\r\nPath=\r\nUseParam=Yes\r\nParam=\r\n"));
+}
+
+TEST(WindowPosition, StaysOnTheWorkAreaOrGoesToZero)
+{
+    const QRect area(0, 0, 1920, 1040); // far edges 1920 and 1040
+    EXPECT_EQ(windowPositionFor(300, 100, area), QPoint(300, 100));
+    EXPECT_EQ(windowPositionFor(300, 1040, area), QPoint(300, 1040)); // exactly the bottom edge
+    EXPECT_EQ(windowPositionFor(300, 1041, area), QPoint(300, 0));
+    EXPECT_EQ(windowPositionFor(1920, -1, area), QPoint(1920, 0));
+    EXPECT_EQ(windowPositionFor(1921, 5, area), QPoint(0, 5));
+    EXPECT_EQ(windowPositionFor(-5, -5, area), QPoint(0, 0));
+    // Compared with the far edges themselves, not less the window's size.
+    EXPECT_EQ(windowPositionFor(1900, 1000, area), QPoint(1900, 1000));
+}
