@@ -3,18 +3,25 @@
 
 #include "commandline.h"
 #include "listcolumns.h"
+#include "messages.h"
 #include "paths.h"
 #include "programicon.h"
 #include "progressbar.h"
 #include "radiogroup.h"
 #include "windowtoolrunhost.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QFont>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QStandardItemModel>
 
 #include <algorithm>
@@ -67,7 +74,7 @@ void fitRadioGroupsToItems(QWidget *root)
 
 } // namespace
 
-TForm1::TForm1(QWidget *parent)
+TForm1::TForm1(const QString &settingsPath, QWidget *parent)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui::TForm1>())
     , m_toolRunHost(std::make_unique<WindowToolRunHost>(this))
@@ -76,7 +83,7 @@ TForm1::TForm1(QWidget *parent)
     setFont(designFont(12));
     ui->setupUi(this);
     setUpDesignedState();
-    FormCreate();
+    FormCreate(settingsPath);
 }
 
 TForm1::~TForm1()
@@ -125,12 +132,16 @@ void TForm1::setUpDesignedState()
     applyListColumnWidths();
 }
 
-void TForm1::FormCreate()
+void TForm1::FormCreate(const QString &settingsPath)
 {
     // 1. The settings file sits beside the executable, named like it.
-    IniFilePath = tinsoke::settingsFilePathFor(QCoreApplication::applicationFilePath());
+    IniFilePath = settingsPath.isEmpty()
+                      ? tinsoke::settingsFilePathFor(QCoreApplication::applicationFilePath())
+                      : settingsPath;
 
-    // 2. LoadSettings() belongs here, before any drop hook and before the progress bar.
+    // 2. Before any drop hook and before the progress bar.
+    LoadSettings();
+
     // 3. The file list's drop hook belongs here.
     // 4. The eight tool-path boxes' drop hooks belong here, in tool order.
 
@@ -158,8 +169,155 @@ void TForm1::FormCreate()
 
 void TForm1::FormDestroy()
 {
-    // 1. SaveSettings() belongs here, while the controls still hold their values.
+    // 1. While the controls still hold their values.
+    SaveSettings();
     // 2. The drop hooks are withdrawn here: the list first, then the eight path boxes.
+}
+
+// Which control holds each setting; the window position is the form's own.
+QWidget *TForm1::settingControl(tinsoke::Setting setting) const
+{
+    using S = tinsoke::Setting;
+    switch (setting) {
+    case S::FormTop:
+    case S::FormLeft:
+        return nullptr;
+    case S::SaveMode:
+        return ui->RadioGroup1;
+    case S::JpegtranUse:
+        return ui->CheckBox_Jpegtran;
+    case S::JpegtranPath:
+        return ui->Edit_Jpegtran;
+    case S::JpegtranOptimize:
+        return ui->CheckBox_Jpegtran_Optimize;
+    case S::JpegtranProgressive:
+        return ui->CheckBox_Jpegtran_Progressive;
+    case S::JpegtranGrayscale:
+        return ui->CheckBox_Jpegtran_Grayscale;
+    case S::JpegtranTrim:
+        return ui->CheckBox_Jpegtran_Trim;
+    case S::JpegtranCopyMode:
+        return ui->RadioGroup2;
+    case S::JpegtranModifyMode:
+        return ui->RadioGroup3;
+    case S::JpegoptimUse:
+        return ui->CheckBox_Jpegoptim;
+    case S::JpegoptimPath:
+        return ui->Edit_Jpegoptim;
+    case S::JpegoptimStrip:
+        return ui->CheckBox_Jpegoptim_Strip;
+    case S::JpegoptimStripMode:
+        return ui->RadioGroup6;
+    case S::AdvPNGUse:
+        return ui->CheckBox_AdvPNG;
+    case S::AdvPNGPath:
+        return ui->Edit_AdvPNG;
+    case S::AdvPNGParam:
+        return ui->Edit_AdvPNGParam;
+    case S::AdvPNGUseParam:
+        return ui->CheckBox_AdvPNGCommand;
+    case S::AdvPNGCompressLevel:
+        return ui->ScrollBar_AdvPNG;
+    case S::OptiPNGUse:
+        return ui->CheckBox_OptiPNG;
+    case S::OptiPNGPath:
+        return ui->Edit_OptiPNG;
+    case S::OptiPNGParam:
+        return ui->Edit_OptiPNGParam;
+    case S::OptiPNGUseParam:
+        return ui->CheckBox_OptiPNGCommand;
+    case S::OptiPNGOptimizeLevel:
+        return ui->ScrollBar1;
+    case S::PNGCrushUse:
+        return ui->CheckBox_PNGCrush;
+    case S::PNGCrushPath:
+        return ui->Edit_PNGCrush;
+    case S::PNGCrushUseParam:
+        return ui->CheckBox_PNGCrushCommand;
+    case S::PNGCrushParam:
+        return ui->Edit_PNGCrushParam;
+    case S::PNGOUTUse:
+        return ui->CheckBox_PNGOUT;
+    case S::PNGOUTPath:
+        return ui->Edit_PNGOUT;
+    case S::PNGOUTParam:
+        return ui->Edit_PNGOUTParam;
+    case S::PNGOUTUseParam:
+        return ui->CheckBox_PNGOUTCommand;
+    case S::PNGRewriteUse:
+        return ui->CheckBox_PNGRewrite;
+    case S::PNGRewritePath:
+        return ui->Edit_PNGRewrite;
+    case S::cPNGCUse:
+        return ui->CheckBox_cPNGC;
+    case S::cPNGCPath:
+        return ui->Edit_cPNGC;
+    }
+    return nullptr;
+}
+
+// Each value goes through its control, so the control's own handlers run,
+// and only when the value really changes; radio groups and scroll bars keep
+// a stored number within their items and range.
+void TForm1::LoadSettings()
+{
+    if (!QFileInfo::exists(IniFilePath) && !WriteDefaultSettings())
+        return; // the designed values stay for this run
+
+    const tinsoke::SettingValues values = tinsoke::readSettings(tinsoke::loadIniFile(IniFilePath));
+    const QRect workArea = QGuiApplication::primaryScreen()->availableGeometry();
+    move(tinsoke::windowPositionFor(valueOf(values, tinsoke::Setting::FormLeft).toInt(),
+                                    valueOf(values, tinsoke::Setting::FormTop).toInt(), workArea));
+
+    for (const tinsoke::SettingKey &k : tinsoke::settingKeys()) {
+        const QVariant &v = valueOf(values, k.setting);
+        QWidget *control = settingControl(k.setting);
+        if (auto *group = qobject_cast<RadioGroup *>(control))
+            group->setItemIndex(v.toInt());
+        else if (auto *bar = qobject_cast<QScrollBar *>(control))
+            bar->setValue(v.toInt());
+        else if (auto *box = qobject_cast<QCheckBox *>(control))
+            box->setChecked(v.toBool());
+        else if (auto *edit = qobject_cast<QLineEdit *>(control))
+            edit->setText(v.toString());
+    }
+}
+
+void TForm1::SaveSettings()
+{
+    tinsoke::SettingValues values;
+    valueOf(values, tinsoke::Setting::FormTop) = pos().y();
+    valueOf(values, tinsoke::Setting::FormLeft) = pos().x();
+    for (const tinsoke::SettingKey &k : tinsoke::settingKeys()) {
+        QWidget *control = settingControl(k.setting);
+        if (auto *group = qobject_cast<RadioGroup *>(control))
+            valueOf(values, k.setting) = group->itemIndex();
+        else if (auto *bar = qobject_cast<QScrollBar *>(control))
+            valueOf(values, k.setting) = bar->value();
+        else if (auto *box = qobject_cast<QCheckBox *>(control))
+            valueOf(values, k.setting) = box->isChecked();
+        else if (auto *edit = qobject_cast<QLineEdit *>(control))
+            valueOf(values, k.setting) = edit->text();
+    }
+
+    bool readable = false;
+    tinsoke::IniDocument document = tinsoke::loadIniFile(IniFilePath, &readable);
+    if (!readable)
+        return; // what could not be read is not overwritten
+    tinsoke::writeSettings(document, values);
+    tinsoke::saveIniFile(IniFilePath, document); // a failed save is not reported
+}
+
+// Creates the settings file from the default text, whole or not at all.
+bool TForm1::WriteDefaultSettings()
+{
+    tinsoke::IniDocument text = tinsoke::IniDocument::fromBytes(tinsoke::defaultSettingsText());
+    if (tinsoke::saveIniFile(IniFilePath, text))
+        return true;
+    messages::show(nullptr, QStringLiteral("エラー"),
+                   QStringLiteral("Error\n\r") + IniFilePath + QStringLiteral("が生成できません。"),
+                   QMessageBox::Critical);
+    return false;
 }
 
 void TForm1::ShowProgress(int minimum, int maximum, int position)

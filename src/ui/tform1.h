@@ -3,6 +3,8 @@
 #include <QMainWindow>
 #include <QString>
 
+#include "settings.h"
+
 #include <memory>
 
 class ProgressBar;
@@ -23,7 +25,8 @@ class TForm1 : public QMainWindow {
     Q_OBJECT
 
 public:
-    explicit TForm1(QWidget *parent = nullptr);
+    // The settings file sits beside the executable; a test may name another one.
+    explicit TForm1(const QString &settingsPath = QString(), QWidget *parent = nullptr);
     ~TForm1() override;
 
     // Full path of the settings file beside the executable.
@@ -55,8 +58,12 @@ protected:
 
 private:
     void setUpDesignedState();
-    void FormCreate();
+    void FormCreate(const QString &settingsPath);
     void FormDestroy();
+    void LoadSettings();
+    void SaveSettings();
+    bool WriteDefaultSettings();
+    QWidget *settingControl(tinsoke::Setting setting) const;
     void applyListColumnWidths();
 
     std::unique_ptr<Ui::TForm1> ui;

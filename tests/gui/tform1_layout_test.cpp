@@ -1,4 +1,5 @@
 // The window as laid out: every control by its name, caption and place.
+#include "freshform.h"
 #include "listcolumns.h"
 #include "programstyle.h"
 #include "radiogroup.h"
@@ -133,6 +134,7 @@ QString textOf(const QWidget *w)
 class TForm1LayoutTest : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<FreshForm> fresh;
     TForm1 *form = nullptr;
 
     template <typename T = QWidget> T *find(const char *name)
@@ -144,11 +146,12 @@ private Q_SLOTS:
     void initTestCase()
     {
         installProgramStyle();
-        form = new TForm1;
+        fresh = std::make_unique<FreshForm>();
+        form = fresh->get();
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form));
     }
-    void cleanupTestCase() { delete form; }
+    void cleanupTestCase() { fresh.reset(); }
 
     void windowIsFixedWithOnlyACloseButton()
     {
@@ -275,7 +278,7 @@ private Q_SLOTS:
         const struct {
             const char *name;
             int items, columns, index;
-        } groups[] = {{"RadioGroup1", 3, 1, 1},  {"RadioGroup2", 3, 3, 0},
+        } groups[] = {{"RadioGroup1", 3, 1, 0},  {"RadioGroup2", 3, 3, 0},
                       {"RadioGroup3", 8, 3, 0},  {"RadioGroup4", 3, 1, -1},
                       {"RadioGroup5", 2, 1, -1}, {"RadioGroup6", 5, 1, 0}};
         for (const auto &g : groups) {
@@ -326,7 +329,7 @@ private Q_SLOTS:
         const struct {
             const char *name;
             int max, value;
-        } bars[] = {{"ScrollBar_AdvPNG", 4, 4}, {"ScrollBar1", 7, 2}};
+        } bars[] = {{"ScrollBar_AdvPNG", 4, 2}, {"ScrollBar1", 7, 2}}; // as a first start sets them
         for (const auto &b : bars) {
             auto *bar = find<QScrollBar>(b.name);
             QCOMPARE(bar->orientation(), Qt::Horizontal);

@@ -1,5 +1,6 @@
 // What the window does as it starts, and the two mechanisms every run uses:
 // the progress bar and the close request that waits for the run's end.
+#include "freshform.h"
 #include "programstyle.h"
 #include "radiogroup.h"
 #include "tform1.h"
@@ -18,7 +19,8 @@
 class TForm1StartupTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<FreshForm> fresh;
+    TForm1 *form = nullptr;
 
     template <typename T = QWidget> T *find(const char *name)
     {
@@ -30,18 +32,25 @@ private Q_SLOTS:
     void initTestCase() { installProgramStyle(); }
     void init()
     {
-        form = std::make_unique<TForm1>();
+        fresh = std::make_unique<FreshForm>();
+        form = fresh->get();
         form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(form));
     }
-    void cleanup() { form.reset(); }
+    void cleanup() { fresh.reset(); }
 
     void settingsFileSitsBesideTheExecutable()
     {
         // This test program has no extension, so ".ini" is appended.
         const QFileInfo exe(QCoreApplication::applicationFilePath());
-        QCOMPARE(form->iniFilePath(),
-                 exe.absolutePath() + QStringLiteral("/tform1_startup_test.ini"));
+        const QString expected = exe.absolutePath() + QStringLiteral("/tform1_startup_test.ini");
+        QFile::remove(expected);
+        {
+            TForm1 besideTheProgram;
+            QCOMPARE(besideTheProgram.iniFilePath(), expected);
+            QVERIFY(QFileInfo::exists(expected));
+        }
+        QVERIFY(QFile::remove(expected));
     }
 
     void progressBarStandsInTheStatusBar()
@@ -78,10 +87,11 @@ private Q_SLOTS:
         QVERIFY(group->button(2)->isVisible());
 
         // A click on the greyed item changes nothing; the others can be chosen.
-        QTest::mouseClick(group->button(2), Qt::LeftButton);
-        QCOMPARE(group->itemIndex(), 1);
-        QTest::mouseClick(group->button(0), Qt::LeftButton);
         QCOMPARE(group->itemIndex(), 0);
+        QTest::mouseClick(group->button(2), Qt::LeftButton);
+        QCOMPARE(group->itemIndex(), 0);
+        QTest::mouseClick(group->button(1), Qt::LeftButton);
+        QCOMPARE(group->itemIndex(), 1);
 
         // The program itself can still select it, as a stored setting does.
         group->setItemIndex(2);
@@ -132,7 +142,7 @@ private Q_SLOTS:
     {
         form->ShowProgress(0, 10, 1);
         int valueSeenByEvent = -1;
-        QTimer::singleShot(0, form.get(), [&] { valueSeenByEvent = bar()->value(); });
+        QTimer::singleShot(0, form, [&] { valueSeenByEvent = bar()->value(); });
         form->ShowProgress(0, 10, 7);
         QCOMPARE(valueSeenByEvent, 1);
         QCOMPARE(bar()->value(), 7);
@@ -163,6 +173,7 @@ private Q_SLOTS:
         form->endRun();
         QVERIFY(!form->runInProgress());
         QVERIFY(!form->isVisible());
+        QVERIFY(!fresh->closeAndRead().isEmpty()); // and ends as at exit, saving
     }
 
     void runWithoutCloseRequestLeavesTheWindowOpen()

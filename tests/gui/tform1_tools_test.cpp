@@ -1,6 +1,7 @@
 // The window's side of running tools: option strings from the pages'
 // controls, and a start failure shown over the window.
 #include "executeprocess.h"
+#include "freshform.h"
 #include "messages.h"
 #include "programstyle.h"
 #include "radiogroup.h"
@@ -18,7 +19,8 @@
 class TForm1ToolsTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<FreshForm> fresh;
+    TForm1 *form = nullptr;
 
     template <typename T = QWidget> T *find(const char *name)
     {
@@ -39,21 +41,22 @@ private Q_SLOTS:
     void initTestCase() { installProgramStyle(); }
     void init()
     {
-        form = std::make_unique<TForm1>();
+        fresh = std::make_unique<FreshForm>();
+        form = fresh->get();
         form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(form));
     }
     void cleanup()
     {
-        form.reset();
+        fresh.reset();
         messages::setHook({});
     }
 
-    void designedPagesGiveTheDefaultOptions()
+    void firstStartGivesTheDefaultOptions()
     {
         QCOMPARE(form->BuildJpegtranOptions(), QStringLiteral("-copy none -verbose"));
         QCOMPARE(form->BuildJpegoptimOptions(), QStringLiteral("-v -p "));
-        QCOMPARE(form->BuildAdvPNGOptions(), QStringLiteral("-z -4"));
+        QCOMPARE(form->BuildAdvPNGOptions(), QStringLiteral("-z -2"));
         QCOMPARE(form->BuildOptiPNGOptions(), QStringLiteral("-o2"));
         QCOMPARE(form->BuildPNGCrushOptions(), QStringLiteral("-rem alla -l 9"));
         QCOMPARE(form->BuildPNGOUTOptions(), QString());
@@ -121,7 +124,7 @@ private Q_SLOTS:
         tinsoke::RunExternalTool(QStringLiteral("/no/such/optipng -o2 \"/a.png\""),
                                  form->toolRunHost());
         QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown.at(0).parent, form.get());
+        QCOMPARE(shown.at(0).parent, form);
         QCOMPARE(shown.at(0).title, QStringLiteral("Pelmora Tinsoke"));
         QCOMPARE(shown.at(0).text, QStringLiteral("実行できません (2)"));
         QCOMPARE(shown.at(0).icon, QMessageBox::NoIcon);

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTextStream>
 
 int main(int argc, char *argv[])
@@ -22,7 +23,9 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    TForm1 form;
+    // A settings file of its own, so the pictures show a first start.
+    const QTemporaryDir settings;
+    TForm1 form(settings.filePath(QStringLiteral("pelmora-tinsoke.ini")));
     form.show();
     QApplication::processEvents();
 
