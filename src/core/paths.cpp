@@ -1,5 +1,7 @@
 #include "paths.h"
 
+#include <QFileInfo>
+
 namespace tinsoke {
 
 namespace {
@@ -44,6 +46,34 @@ QString replaceExtension(const QString &path, const QString &newExtension)
 QString settingsFilePathFor(const QString &executablePath)
 {
     return replaceExtension(executablePath, QStringLiteral(".ini"));
+}
+
+bool isDroppableExecutable(const QString &path)
+{
+    if (fileExtension(path).toLower() == u".exe")
+        return true;
+#ifdef Q_OS_WIN
+    return false;
+#else
+    const QFileInfo info(path);
+    return info.isFile() &&
+           (info.permissions() & (QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther));
+#endif
+}
+
+bool namesExistingFile(const QString &path)
+{
+    const QFileInfo info(path);
+    return !path.isEmpty() && info.exists() && !info.isDir();
+}
+
+QString executableFileFilter()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("実行ファイル (*.exe)");
+#else
+    return QStringLiteral("実行ファイル (*)");
+#endif
 }
 
 } // namespace tinsoke

@@ -15,4 +15,16 @@ QString replaceExtension(const QString &path, const QString &newExtension);
 // Full path of the settings file that belongs to the program at executablePath.
 QString settingsFilePathFor(const QString &executablePath);
 
+// Whether a name dropped onto a tool's path box is taken as its executable:
+// a name ending in ".exe" in any letter case; on systems whose programs carry
+// no extension, also a regular file that someone may execute.
+bool isDroppableExecutable(const QString &path);
+
+// Whether a tool's path box names an existing file (a link counts by its
+// target; a folder, a missing path and the empty text do not).
+bool namesExistingFile(const QString &path);
+
+// The one filter of the dialog that browses for a tool's executable.
+QString executableFileFilter();
+
 } // namespace tinsoke
