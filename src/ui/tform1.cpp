@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "commandline.h"
+#include "filedrop.h"
 #include "listcolumns.h"
 #include "messages.h"
 #include "paths.h"
@@ -83,6 +84,7 @@ TForm1::TForm1(const QString &settingsPath, QWidget *parent)
     setFont(designFont(12));
     ui->setupUi(this);
     setUpDesignedState();
+    wirePageHandlers();
     FormCreate(settingsPath);
 }
 
@@ -143,7 +145,8 @@ void TForm1::FormCreate(const QString &settingsPath)
     LoadSettings();
 
     // 3. The file list's drop hook belongs here.
-    // 4. The eight tool-path boxes' drop hooks belong here, in tool order.
+    // 4. The eight tool-path boxes take dropped executables, in tool order.
+    hookToolPathBoxes();
 
     // 5. The progress bar lives inside the status bar, below its top edge.
     RunProgress = new ProgressBar(ui->StatusBar1);
@@ -171,7 +174,8 @@ void TForm1::FormDestroy()
 {
     // 1. While the controls still hold their values.
     SaveSettings();
-    // 2. The drop hooks are withdrawn here: the list first, then the eight path boxes.
+    // 2. Drops are withdrawn: the list first, then the eight path boxes in tool order.
+    m_pathBoxDropHooks.clear();
 }
 
 // Which control holds each setting; the window position is the form's own.
@@ -360,6 +364,8 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == ui->ListView1->viewport() && event->type() == QEvent::Resize)
         applyListColumnWidths();
+    if (event->type() == QEvent::Show)
+        pageShown(watched);
     return QMainWindow::eventFilter(watched, event);
 }
 

@@ -5,9 +5,16 @@
 
 #include "settings.h"
 
+#include <array>
+#include <functional>
 #include <memory>
+#include <vector>
 
+class FileDropHook;
 class ProgressBar;
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
 class QStandardItemModel;
 class WindowToolRunHost;
 
@@ -52,6 +59,11 @@ public:
     // What a tool run started from this window reports to and pumps.
     tinsoke::ToolRunHost &toolRunHost();
 
+    // The dialog that browses for a tool's executable: gives the chosen file,
+    // or the empty text when the user cancels. Tests put their own here.
+    using OpenFileDialog = std::function<QString(QWidget *parent, const QString &filter)>;
+    void setOpenFileDialog(OpenFileDialog dialog) { m_openFileDialog = std::move(dialog); }
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -66,11 +78,35 @@ private:
     QWidget *settingControl(tinsoke::Setting setting) const;
     void applyListColumnWidths();
 
+    // Tool pages and the about page.
+    void wirePageHandlers();
+    void hookToolPathBoxes();
+    void browseForExecutable(QLineEdit *pathBox);
+    void DropExecutable(const QStringList &paths);
+    bool pageShown(QObject *page);
+    void TabSheet_CommonShow();
+    void applyManualOption(const QCheckBox *tick, QLineEdit *options);
+    void ScrollBar1Change(int position);
+    void ScrollBar_AdvPNGChange(int position);
+    void TabSheet_VersionShow();
+    void LinkLabel_LinkClick(const QString &link);
+
+    // Each tool's tick box, path box and browse button, in tool order.
+    struct ToolControls {
+        QCheckBox *tick;
+        QLineEdit *path;
+        QPushButton *browse;
+    };
+    std::array<ToolControls, 8> toolControls() const;
+
     std::unique_ptr<Ui::TForm1> ui;
     QStandardItemModel *m_listModel = nullptr;
     QString IniFilePath;
     ProgressBar *RunProgress = nullptr;
     std::unique_ptr<WindowToolRunHost> m_toolRunHost;
+    QString DroppedToolPath;
+    std::vector<std::unique_ptr<FileDropHook>> m_pathBoxDropHooks;
+    OpenFileDialog m_openFileDialog;
     bool m_runInProgress = false;
     bool m_closePending = false;
 };

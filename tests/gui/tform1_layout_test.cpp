@@ -101,7 +101,7 @@ const Caption Labels[] = {
     {"Label1", 3, 3, "実行ファイル(Jpegtran.exe)"},
     {"Label_Jpegoptim", 3, 3, "実行ファイル(Jpegoptim.exe)"},
     {"Label_AdvPNG", 3, 3, "実行ファイル(advpng.exe)"},
-    {"Label_AdvPNGCompress", 8, 16, "圧縮レベル：4"},
+    {"Label_AdvPNGCompress", 8, 16, "圧縮レベル：2"}, // as a first start sets it
     {"Label_OptiPNG", 3, 3, "実行ファイル(OptiPNG.exe)"},
     {"Label6", 8, 16, "最適化レベル：2"},
     {"Label_PNGCrush", 3, 3, "実行ファイル(pngcrush.exe)"},

@@ -89,10 +89,11 @@ private Q_SLOTS:
         optiBar->setFocus();
         QTest::keyClick(optiBar, Qt::Key_Right);
         QCOMPARE(form->BuildOptiPNGOptions(), QStringLiteral("-o3"));
+        click("CheckBox_OptiPNGCommand"); // the box becomes writable
         QTest::keyClicks(find("Edit_OptiPNGParam"), QStringLiteral("-o7 -fix "));
-        QCOMPARE(form->BuildOptiPNGOptions(), QStringLiteral("-o3")); // typed, but not ticked
-        click("CheckBox_OptiPNGCommand");
         QCOMPARE(form->BuildOptiPNGOptions(), QStringLiteral("-o7 -fix "));
+        click("CheckBox_OptiPNGCommand");
+        QCOMPARE(form->BuildOptiPNGOptions(), QStringLiteral("-o3")); // typed text kept, unused
 
         showPage("TabSheet_PNGCrush");
         find<QLineEdit>("Edit_PNGCrushParam")->setText(QStringLiteral("-brute"));
@@ -132,11 +133,11 @@ private Q_SLOTS:
 
     void windowAnswersWhileAToolRuns()
     {
-        // A click during the tool's run reaches its handler before the run ends.
-        auto *tick = find<QCheckBox>("CheckBox_AdvPNG");
-        QTimer::singleShot(150, this, [&] { QTest::mouseClick(tick, Qt::LeftButton); });
+        // A click during the tool's run reaches its control before the run ends.
+        auto *item = find<RadioGroup>("RadioGroup1")->button(1);
+        QTimer::singleShot(150, this, [&] { QTest::mouseClick(item, Qt::LeftButton); });
         bool tickedDuringRun = false;
-        QTimer::singleShot(300, this, [&] { tickedDuringRun = tick->isChecked(); });
+        QTimer::singleShot(300, this, [&] { tickedDuringRun = item->isChecked(); });
         tinsoke::RunExternalTool(QStringLiteral("/bin/sleep 0.6"), form->toolRunHost());
         QVERIFY(tickedDuringRun);
     }
