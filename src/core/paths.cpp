@@ -37,6 +37,15 @@ QString fileExtension(const QString &path)
     return dot < 0 ? QString() : path.mid(dot);
 }
 
+QString fileNameOf(const QString &path)
+{
+    for (qsizetype i = path.size() - 1; i >= 0; --i) {
+        if (isSeparator(path.at(i)))
+            return path.mid(i + 1);
+    }
+    return path;
+}
+
 QString replaceExtension(const QString &path, const QString &newExtension)
 {
     const qsizetype dot = extensionStart(path);

@@ -8,6 +8,9 @@ namespace tinsoke {
 // separator, the dot included; empty when there is none. Letter case is kept.
 QString fileExtension(const QString &path);
 
+// The name part of a path: the text after its last separator.
+QString fileNameOf(const QString &path);
+
 // The path with its extension replaced by newExtension (which carries its own
 // dot); when the path has no extension, newExtension is appended.
 QString replaceExtension(const QString &path, const QString &newExtension);

@@ -1,0 +1,197 @@
+#include "filelistmodel.h"
+
+#include "compare.h"
+#include "paths.h"
+
+#include <algorithm>
+#include <numeric>
+#include <vector>
+
+namespace tinsoke {
+
+namespace {
+
+const char16_t *const Captions[TLVData::FieldCount] = {
+    u"ファイル名", u"Size",   u"Jpegtran",   u"Jpegoptim", u"AdvPNG", u"OptiPNG",
+    u"PNGCrush",   u"PNGOut", u"PNGRewrite", u"cPNGC",     u"Path"};
+
+} // namespace
+
+FileListModel::FileListModel(QObject *parent)
+    : QAbstractTableModel(parent)
+{}
+
+int FileListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+int FileListModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : TLVData::FieldCount;
+}
+
+QVariant FileListModel::data(const QModelIndex &index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid) ||
+        (role != Qt::DisplayRole && role != Qt::EditRole))
+        return {};
+    return m_rows.at(index.row()).field(index.column());
+}
+
+QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= TLVData::FieldCount)
+        return {};
+    return QString::fromUtf16(Captions[section]);
+}
+
+Qt::ItemFlags FileListModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    Qt::ItemFlags f =
+        Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemNeverHasChildren;
+    if (index.column() == 0)
+        f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool FileListModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (role != Qt::EditRole || !checkIndex(index, CheckIndexOption::IndexIsValid) ||
+        index.column() != 0)
+        return false;
+    m_rows[index.row()].FileName = value.toString();
+    Q_EMIT dataChanged(index, index);
+    return true;
+}
+
+void FileListModel::indexPath(const QString &path)
+{
+    ++m_listed[path.toLower()];
+}
+
+void FileListModel::unindexPath(const QString &path)
+{
+    const auto it = m_listed.find(path.toLower());
+    if (it != m_listed.end() && --it.value() <= 0)
+        m_listed.erase(it);
+}
+
+bool FileListModel::isListed(const QString &path) const
+{
+    return m_listed.contains(path.toLower());
+}
+
+void FileListModel::addFiles(const QStringList &paths)
+{
+    QList<TLVData> added;
+    for (const QString &path : paths) {
+        // One lower-cased copy serves the extension test and the index.
+        QString lower = path.toLower();
+        if (!(lower.endsWith(u".jpg") || lower.endsWith(u".png")) || m_listed.contains(lower))
+            continue;
+        m_listed.insert(std::move(lower), 1); // a second offer in this batch is seen too
+        TLVData row;
+        row.FileName = fileNameOf(path);
+        row.Size = QString::number(GetFileSizeBytes(path));
+        row.Path = path;
+        added.append(std::move(row));
+    }
+    if (added.isEmpty())
+        return;
+    const int first = static_cast<int>(m_rows.size());
+    beginInsertRows(QModelIndex(), first, first + static_cast<int>(added.size()) - 1);
+    m_rows.append(std::move(added));
+    endInsertRows();
+}
+
+TLVData FileListModel::ReadRow(int row) const
+{
+    return row >= 0 && row < m_rows.size() ? m_rows.at(row) : TLVData();
+}
+
+int FileListModel::WriteRow(int row, const TLVData &record)
+{
+    if (row < 0 || row >= m_rows.size()) {
+        row = static_cast<int>(m_rows.size());
+        beginInsertRows(QModelIndex(), row, row);
+        m_rows.append(record);
+        indexPath(record.Path);
+        endInsertRows();
+        return row;
+    }
+    unindexPath(m_rows.at(row).Path);
+    m_rows[row] = record;
+    indexPath(record.Path);
+    Q_EMIT dataChanged(index(row, 0), index(row, TLVData::FieldCount - 1));
+    return row;
+}
+
+void FileListModel::removeRowsAt(QList<int> rows)
+{
+    if (rows.isEmpty())
+        return;
+    std::vector<bool> doomed(static_cast<std::size_t>(m_rows.size()), false);
+    for (int r : rows) {
+        if (r >= 0 && r < m_rows.size())
+            doomed[static_cast<std::size_t>(r)] = true;
+    }
+    beginResetModel();
+    QList<TLVData> kept;
+    kept.reserve(m_rows.size());
+    for (qsizetype i = 0; i < m_rows.size(); ++i) {
+        if (doomed[static_cast<std::size_t>(i)])
+            unindexPath(m_rows.at(i).Path);
+        else
+            kept.append(std::move(m_rows[i]));
+    }
+    m_rows = std::move(kept);
+    endResetModel();
+}
+
+void FileListModel::clear()
+{
+    beginResetModel();
+    m_rows.clear();
+    m_listed.clear();
+    endResetModel();
+}
+
+void FileListModel::sortBy(int column, bool descending)
+{
+    const std::size_t n = static_cast<std::size_t>(m_rows.size());
+    std::vector<SortKey> keys;
+    keys.reserve(n);
+    for (const TLVData &row : std::as_const(m_rows))
+        keys.push_back(sortKey(row, column));
+    std::vector<int> order(n);
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        const int c = compareKeys(keys[static_cast<std::size_t>(a)],
+                                  keys[static_cast<std::size_t>(b)], column);
+        return descending ? c > 0 : c < 0;
+    });
+
+    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    QList<TLVData> sorted;
+    sorted.reserve(m_rows.size());
+    std::vector<int> newRowOf(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        sorted.append(std::move(m_rows[order[i]]));
+        newRowOf[static_cast<std::size_t>(order[i])] = static_cast<int>(i);
+    }
+    m_rows = std::move(sorted);
+    // Selection and focus stay with their rows.
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex &i : before)
+        after.append(index(newRowOf[static_cast<std::size_t>(i.row())], i.column()));
+    changePersistentIndexList(before, after);
+    Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+} // namespace tinsoke

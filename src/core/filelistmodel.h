@@ -1,0 +1,58 @@
+#pragma once
+
+#include "lvdata.h"
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QList>
+#include <QStringList>
+
+namespace tinsoke {
+
+// The rows of the file list. Beside the rows it keeps an index of the listed
+// paths, lower-cased, in step with every change, so that taking n files in
+// costs O(n) rather than a scan of the whole list for each.
+class FileListModel : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    explicit FileListModel(QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    // Only the caption can be edited in place.
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+
+    // Offers paths to the list, in order: each image path not listed yet
+    // becomes a row at the end; the others are passed over. One model change.
+    void addFiles(const QStringList &paths);
+
+    bool isListed(const QString &path) const;
+
+    // The record of a row; out of range, all eleven fields empty.
+    TLVData ReadRow(int row) const;
+    // Puts the record into a row and returns the row; with no row (-1) the
+    // record is appended, even when its path is listed already.
+    int WriteRow(int row, const TLVData &record);
+
+    // Removes the given rows (any order) in one model change.
+    void removeRowsAt(QList<int> rows);
+    void clear();
+
+    // Sorts by a column as the header click does: the caption with a-z folded,
+    // sizes as numbers, the path lower-cased; descending reverses it.
+    void sortBy(int column, bool descending);
+
+private:
+    void indexPath(const QString &path);
+    void unindexPath(const QString &path);
+
+    QList<TLVData> m_rows;
+    QHash<QString, int> m_listed; // lower-cased path -> number of rows holding it
+};
+
+} // namespace tinsoke

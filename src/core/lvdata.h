@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+
+namespace tinsoke {
+
+// The record behind one row of the file list: eleven texts in column order.
+struct TLVData {
+    QString FileName;     // the row's caption: the name without its folder
+    QString Size;         // size in bytes when the row was added
+    QString JpegtranSize; // size after each tool, empty until a run writes it
+    QString JpegoptimSize;
+    QString AdvPNGSize;
+    QString OptiPNGSize;
+    QString PNGCrushSize;
+    QString PNGOutSize;
+    QString PNGRewriteSize;
+    QString cPNGCSize;
+    QString Path; // the full path, exactly as dropped or as the folder walk built it
+
+    static constexpr int FieldCount = 11;
+    static constexpr int PathColumn = 10;
+
+    // The field of a list column (0 to 10).
+    QString &field(int column);
+    const QString &field(int column) const;
+};
+
+// Size in bytes from the file's directory entry, without opening the file;
+// 0 for a folder or when there is no such entry. A link counts by its target.
+qint64 GetFileSizeBytes(const QString &path);
+
+} // namespace tinsoke

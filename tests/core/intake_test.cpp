@@ -1,0 +1,178 @@
+#include "filelistmodel.h"
+#include "intake.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <unistd.h>
+
+using namespace tinsoke;
+
+namespace {
+
+void touch(const QString &path, int bytes = 3)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    f.write(QByteArray(bytes, 'x'));
+}
+
+// The same walk written plainly: entries in the order the system lists them.
+void referenceWalk(const QString &folder, QStringList &out)
+{
+    const QFileInfoList entries = QDir(folder).entryInfoList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QFileInfo &e : entries) {
+        if (e.isDir())
+            referenceWalk(folder + u'/' + e.fileName(), out);
+        else
+            out.append(folder + u'/' + e.fileName());
+    }
+}
+
+} // namespace
+
+TEST(Intake, OnlyJpgAndPngNamesQualify)
+{
+    for (const char *yes : {"/a/A.JPG", "/a/b.png", "/a/c.Png", "/a.b/x.jpg", "/a/.png"})
+        EXPECT_TRUE(isListableImage(QString::fromUtf8(yes))) << yes;
+    for (const char *no : {"/a/a.jpeg", "/a/a.jpe", "/a/a.gif", "/a/a.bmp", "/a/png", "/a.png/x",
+                           "/a/a.png.bak", ""})
+        EXPECT_FALSE(isListableImage(QString::fromUtf8(no))) << no;
+    // The list applies the same rule.
+    for (const char *name : {"/a/A.JPG", "/a/.png", "/a/a.jpeg", "/a.png/x", "/a/a.png.bak"}) {
+        FileListModel list;
+        list.addFiles({QString::fromUtf8(name)});
+        EXPECT_EQ(list.rowCount() == 1, isListableImage(QString::fromUtf8(name))) << name;
+    }
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("A.JPG"));
+    touch(path, 1234);
+    FileListModel list;
+    list.addFiles(
+        {path, dir.filePath(QStringLiteral("a.jpeg")), dir.filePath(QStringLiteral("b"))});
+    ASSERT_EQ(list.rowCount(), 1);
+    const TLVData row = list.ReadRow(0);
+    EXPECT_EQ(row.FileName, QStringLiteral("A.JPG"));
+    EXPECT_EQ(row.Size, QStringLiteral("1234"));
+    EXPECT_EQ(row.Path, path);
+    for (int c = 2; c <= 9; ++c)
+        EXPECT_TRUE(row.field(c).isEmpty());
+}
+
+TEST(Intake, SizesComeFromTheDirectoryEntry)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("f.png"));
+    touch(file, 10);
+    EXPECT_EQ(GetFileSizeBytes(file), 10);
+    EXPECT_EQ(GetFileSizeBytes(dir.filePath(QStringLiteral("gone.png"))), 0);
+    EXPECT_EQ(GetFileSizeBytes(dir.path()), 0);
+    ASSERT_TRUE(QFile::link(file, dir.filePath(QStringLiteral("link.png"))));
+    EXPECT_EQ(GetFileSizeBytes(dir.filePath(QStringLiteral("link.png"))), 10);
+    // Past 2 and 4 GiB the size is still true (a sparse file takes no room).
+    QFile big(dir.filePath(QStringLiteral("big.png")));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(big.resize(Q_INT64_C(5) * 1024 * 1024 * 1024 + 7));
+    big.close();
+    EXPECT_EQ(GetFileSizeBytes(big.fileName()), Q_INT64_C(5368709127));
+    FileListModel list;
+    list.addFiles({big.fileName()});
+    EXPECT_EQ(list.ReadRow(0).Size, QStringLiteral("5368709127"));
+}
+
+TEST(FolderWalk, DepthFirstInSystemOrderHiddenIncluded)
+{
+    QTemporaryDir dir;
+    const QString root = dir.path();
+    for (const char *p : {"a.png", ".hidden.jpg", "sub/b.jpg", "sub/deeper/c.png", "sub/.h/d.png",
+                          "sub/zz.txt", "写真 [1]/it's \"e\" 😀.png", "z.jpg", "empty/"}) {
+        const QString path = root + u'/' + QString::fromUtf8(p);
+        if (path.endsWith(u'/'))
+            QDir().mkpath(path);
+        else
+            touch(path);
+    }
+    QStringList walked;
+    FindFiles(root, walked);
+    QStringList expected;
+    referenceWalk(root, expected);
+    EXPECT_EQ(walked, expected);
+    EXPECT_EQ(walked.size(), 8);
+
+    // A trailing separator changes nothing.
+    QStringList again;
+    FindFiles(root + u'/', again);
+    EXPECT_EQ(again, expected);
+
+    QStringList none;
+    FindFiles(root + QStringLiteral("/missing"), none);
+    EXPECT_TRUE(none.isEmpty());
+}
+
+TEST(FolderWalk, LinksBackUpTheTreeDoNotLoop)
+{
+    QTemporaryDir dir;
+    const QString root = dir.path();
+    touch(root + QStringLiteral("/top.png"));
+    touch(root + QStringLiteral("/a/b/deep.png"));
+    touch(root + QStringLiteral("/other/o.png"));
+    ASSERT_TRUE(QFile::link(root, root + QStringLiteral("/a/b/to-root")));
+    ASSERT_TRUE(QFile::link(root + QStringLiteral("/a"), root + QStringLiteral("/a/b/to-a")));
+    ASSERT_TRUE(QFile::link(root + QStringLiteral("/a/b"), root + QStringLiteral("/a/self")));
+    ASSERT_TRUE(QFile::link(root + QStringLiteral("/other"), root + QStringLiteral("/a/b/side")));
+    ASSERT_TRUE(
+        QFile::link(root + QStringLiteral("/nowhere"), root + QStringLiteral("/broken.png")));
+
+    QStringList walked;
+    FindFiles(root, walked);
+    // Links to folders on the way down are not entered; links sideways are
+    // walked, so a file they reach appears under each name that leads to it.
+    EXPECT_EQ(walked.filter(QStringLiteral("top.png")).size(), 1);
+    EXPECT_EQ(walked.filter(QStringLiteral("/o.png")).size(), 3);
+    EXPECT_TRUE(walked.contains(root + QStringLiteral("/a/b/side/o.png")));
+    EXPECT_TRUE(walked.contains(root + QStringLiteral("/broken.png"))); // a dead link is an entry
+    // a/self leads to a/b, which is not on the way down to a/self: walked once more there.
+    EXPECT_TRUE(walked.contains(root + QStringLiteral("/a/self/deep.png")));
+    EXPECT_EQ(walked.size(), 7);
+}
+
+TEST(FolderWalk, UnreadableFolderAddsNothing)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root reads every folder";
+    QTemporaryDir dir;
+    touch(dir.filePath(QStringLiteral("locked/x.png")));
+    touch(dir.filePath(QStringLiteral("open/y.png")));
+    QFile::setPermissions(dir.filePath(QStringLiteral("locked")), QFile::WriteOwner);
+    QStringList walked;
+    FindFiles(dir.path(), walked);
+    QFile::setPermissions(dir.filePath(QStringLiteral("locked")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_EQ(walked, QStringList{dir.filePath(QStringLiteral("open/y.png"))});
+}
+
+TEST(DropFiles, ItemsKeepTheirOrderAndFoldersTheirPlace)
+{
+    QTemporaryDir dir;
+    const QString first = dir.filePath(QStringLiteral("first.png"));
+    const QString last = dir.filePath(QStringLiteral("last.JPG"));
+    touch(first);
+    touch(last);
+    touch(dir.filePath(QStringLiteral("folder.png/inside.png")));
+    touch(dir.filePath(QStringLiteral("folder.png/skip.gif")));
+    FileListModel list;
+    DropFiles(list, {last, dir.filePath(QStringLiteral("folder.png")), first,
+                     dir.filePath(QStringLiteral("gone.png")), last.toLower()});
+    ASSERT_EQ(list.rowCount(), 4);
+    EXPECT_EQ(list.ReadRow(0).Path, last);
+    EXPECT_EQ(list.ReadRow(1).Path, dir.filePath(QStringLiteral("folder.png/inside.png")));
+    EXPECT_EQ(list.ReadRow(2).Path, first);
+    EXPECT_EQ(list.ReadRow(3).Size, QStringLiteral("0")); // gone before its size was read
+}
