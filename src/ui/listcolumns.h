@@ -1,15 +1,10 @@
 #pragma once
 
-#include <QString>
-
 #include <array>
 
 namespace tinsoke {
 
 constexpr int ListColumnCount = 11;
-
-// Header caption of a column of the file list.
-QString listColumnCaption(int column);
 
 // Column widths for a list whose client area is clientWidth wide: the fixed
 // columns keep their widths, the others share what is left equally and the

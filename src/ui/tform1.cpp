@@ -3,6 +3,7 @@
 
 #include "commandline.h"
 #include "filedrop.h"
+#include "filelistmodel.h"
 #include "listcolumns.h"
 #include "messages.h"
 #include "paths.h"
@@ -23,7 +24,6 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QStandardItemModel>
 
 #include <algorithm>
 
@@ -119,9 +119,7 @@ void TForm1::setUpDesignedState()
                                mail.width(), mailHeight);
     ui->Edit_Name->setCursorPosition(0);
 
-    m_listModel = new QStandardItemModel(0, tinsoke::ListColumnCount, this);
-    for (int c = 0; c < tinsoke::ListColumnCount; ++c)
-        m_listModel->setHeaderData(c, Qt::Horizontal, tinsoke::listColumnCaption(c));
+    m_listModel = new tinsoke::FileListModel(this);
     ui->ListView1->setModel(m_listModel);
     QHeaderView *header = ui->ListView1->horizontalHeader();
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -131,6 +129,9 @@ void TForm1::setUpDesignedState()
     rows->setSectionResizeMode(QHeaderView::Fixed);
     rows->setDefaultSectionSize(fontMetrics().height() + 4);
     ui->ListView1->viewport()->installEventFilter(this);
+    ui->ListView1->installEventFilter(this);
+    connect(header, &QHeaderView::sectionClicked, this, &TForm1::ListView1ColumnClick);
+    connect(ui->Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
     applyListColumnWidths();
 }
 
@@ -144,7 +145,9 @@ void TForm1::FormCreate(const QString &settingsPath)
     // 2. Before any drop hook and before the progress bar.
     LoadSettings();
 
-    // 3. The file list's drop hook belongs here.
+    // 3. The file list takes dropped files and folders.
+    m_listDropHook = std::make_unique<FileDropHook>(
+        ui->ListView1->viewport(), [this](const QStringList &paths) { DropFiles(paths); });
     // 4. The eight tool-path boxes take dropped executables, in tool order.
     hookToolPathBoxes();
 
@@ -175,6 +178,7 @@ void TForm1::FormDestroy()
     // 1. While the controls still hold their values.
     SaveSettings();
     // 2. Drops are withdrawn: the list first, then the eight path boxes in tool order.
+    m_listDropHook.reset();
     m_pathBoxDropHooks.clear();
 }
 
@@ -338,12 +342,14 @@ bool TForm1::beginRun()
     if (m_runInProgress)
         return false;
     m_runInProgress = true;
+    m_listDropHook->setEnabled(false); // the list holds still during a run
     return true;
 }
 
 void TForm1::endRun()
 {
     m_runInProgress = false;
+    m_listDropHook->setEnabled(true);
     if (m_closePending) {
         m_closePending = false;
         close();
@@ -366,6 +372,10 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
         applyListColumnWidths();
     if (event->type() == QEvent::Show)
         pageShown(watched);
+    if (watched == ui->ListView1 && event->type() == QEvent::KeyPress)
+        return ListView1KeyDown(static_cast<QKeyEvent *>(event));
+    if (watched == ui->ListView1 && event->type() == QEvent::KeyRelease)
+        return ListView1KeyUp(static_cast<QKeyEvent *>(event));
     return QMainWindow::eventFilter(watched, event);
 }
 

@@ -14,13 +14,14 @@ class FileDropHook;
 class ProgressBar;
 class QCheckBox;
 class QLineEdit;
+class QKeyEvent;
 class QPushButton;
-class QStandardItemModel;
 class WindowToolRunHost;
 
 namespace tinsoke {
+class FileListModel;
 class ToolRunHost;
-}
+} // namespace tinsoke
 
 namespace Ui {
 class TForm1;
@@ -48,6 +49,9 @@ public:
     void endRun();
     bool runInProgress() const { return m_runInProgress; }
 
+    // The rows of the file list.
+    tinsoke::FileListModel &fileList() { return *m_listModel; }
+
     // Option strings of the tools, composed from their pages' controls.
     QString BuildJpegtranOptions() const;
     QString BuildJpegoptimOptions() const;
@@ -68,6 +72,10 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
+private Q_SLOTS:
+    void Button3Click();
+    void ListView1ColumnClick(int column);
+
 private:
     void setUpDesignedState();
     void FormCreate(const QString &settingsPath);
@@ -77,6 +85,11 @@ private:
     bool WriteDefaultSettings();
     QWidget *settingControl(tinsoke::Setting setting) const;
     void applyListColumnWidths();
+
+    // The file list.
+    void DropFiles(const QStringList &paths);
+    bool ListView1KeyDown(const QKeyEvent *event);
+    bool ListView1KeyUp(const QKeyEvent *event);
 
     // Tool pages and the about page.
     void wirePageHandlers();
@@ -100,7 +113,10 @@ private:
     std::array<ToolControls, 8> toolControls() const;
 
     std::unique_ptr<Ui::TForm1> ui;
-    QStandardItemModel *m_listModel = nullptr;
+    tinsoke::FileListModel *m_listModel = nullptr;
+    std::unique_ptr<FileDropHook> m_listDropHook;
+    int SortColumn = 0;
+    bool SortDescending = false;
     QString IniFilePath;
     ProgressBar *RunProgress = nullptr;
     std::unique_ptr<WindowToolRunHost> m_toolRunHost;

@@ -1,0 +1,67 @@
+// The file list: drops, clearing, sorting by a column, and its two keys.
+#include "tform1.h"
+#include "ui_mainwindow.h"
+
+#include "filedrop.h"
+#include "filelistmodel.h"
+#include "intake.h"
+
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+
+void TForm1::DropFiles(const QStringList &paths)
+{
+    tinsoke::DropFiles(*m_listModel, paths);
+}
+
+void TForm1::Button3Click()
+{
+    if (m_runInProgress || m_listModel->rowCount() == 0)
+        return;
+    m_listModel->clear();
+    ShowProgress(0, 0, 0);
+}
+
+void TForm1::ListView1ColumnClick(int column)
+{
+    if (m_runInProgress)
+        return; // rows keep their places while a run reads them by index
+    SortDescending = !SortDescending;
+    SortColumn = column;
+    m_listModel->sortBy(SortColumn, SortDescending);
+}
+
+// Ctrl+A selects every row; the key still reaches the list.
+bool TForm1::ListView1KeyDown(const QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_A && (event->modifiers() & Qt::ControlModifier) &&
+        m_listModel->rowCount() > 0)
+        ui->ListView1->selectAll();
+    return false;
+}
+
+// Delete, on release, removes the selected rows (never the files); the focus
+// goes to the row where the removed block began, or to the new last row.
+bool TForm1::ListView1KeyUp(const QKeyEvent *event)
+{
+    if (event->key() != Qt::Key_Delete || event->isAutoRepeat() || m_runInProgress ||
+        m_listModel->rowCount() == 0)
+        return false;
+    QItemSelectionModel *selection = ui->ListView1->selectionModel();
+    const QModelIndexList selected = selection->selectedRows();
+    if (selected.isEmpty())
+        return false;
+    QList<int> rows;
+    for (const QModelIndex &i : selected)
+        rows.append(i.row());
+    const int first = *std::min_element(rows.begin(), rows.end());
+    m_listModel->removeRowsAt(rows);
+
+    const int left = m_listModel->rowCount();
+    if (left > 0) {
+        const QModelIndex focus = m_listModel->index(std::min(first, left - 1), 0);
+        selection->setCurrentIndex(focus, QItemSelectionModel::NoUpdate);
+    }
+    selection->clearSelection();
+    return false;
+}
