@@ -46,6 +46,17 @@ QString fileNameOf(const QString &path)
     return path;
 }
 
+QString folderOf(const QString &path)
+{
+    return path.left(path.size() - fileNameOf(path).size());
+}
+
+QString withUnderscoreBeforeExtension(const QString &path)
+{
+    const qsizetype dot = extensionStart(path);
+    return dot < 0 ? path + u'_' : path.left(dot) + u'_' + path.mid(dot);
+}
+
 QString replaceExtension(const QString &path, const QString &newExtension)
 {
     const qsizetype dot = extensionStart(path);

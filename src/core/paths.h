@@ -11,6 +11,12 @@ QString fileExtension(const QString &path);
 // The name part of a path: the text after its last separator.
 QString fileNameOf(const QString &path);
 
+// The folder part of a path, up to and including its last separator.
+QString folderOf(const QString &path);
+
+// The path with one "_" inserted before its extension (at the end when it has none).
+QString withUnderscoreBeforeExtension(const QString &path);
+
 // The path with its extension replaced by newExtension (which carries its own
 // dot); when the path has no extension, newExtension is appended.
 QString replaceExtension(const QString &path, const QString &newExtension);
