@@ -132,6 +132,7 @@ void TForm1::setUpDesignedState()
     ui->ListView1->installEventFilter(this);
     connect(header, &QHeaderView::sectionClicked, this, &TForm1::ListView1ColumnClick);
     connect(ui->Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+    connect(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     applyListColumnWidths();
 }
 

@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <QString>
 
+#include "batch.h"
 #include "settings.h"
 
 #include <array>
@@ -73,6 +74,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private Q_SLOTS:
+    void Button1Click();
     void Button3Click();
     void ListView1ColumnClick(int column);
 
@@ -85,6 +87,9 @@ private:
     bool WriteDefaultSettings();
     QWidget *settingControl(tinsoke::Setting setting) const;
     void applyListColumnWidths();
+
+    // The run.
+    tinsoke::RunSnapshot takeRunSnapshot() const;
 
     // The file list.
     void DropFiles(const QStringList &paths);

@@ -1,6 +1,7 @@
 // The file list as a user meets it: files and folders dropped onto it, the
 // clear button, header clicks, Ctrl+A and Delete, and all of it held still
 // while a run is in progress.
+#include "drops.h"
 #include "filelistmodel.h"
 #include "freshform.h"
 #include "programstyle.h"
@@ -15,23 +16,7 @@
 
 #include <memory>
 
-namespace {
-
-void dropFiles(QWidget *target, const QStringList &paths)
-{
-    QMimeData mime;
-    QList<QUrl> urls;
-    for (const QString &p : paths)
-        urls.append(QUrl::fromLocalFile(p));
-    mime.setUrls(urls);
-    const QPoint at = target->rect().center();
-    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &enter);
-    QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &drop);
-}
-
-} // namespace
+namespace {} // namespace
 
 class TForm1ListTest : public QObject {
     Q_OBJECT

@@ -1,5 +1,6 @@
 // The tool pages and the about page, driven as a user would: drops onto the
 // path boxes, browsing, switching pages, ticking and moving the level bars.
+#include "drops.h"
 #include "freshform.h"
 #include "programstyle.h"
 #include "tform1.h"
@@ -25,21 +26,6 @@ const char *const PathBoxes[] = {"Edit_Jpegtran",   "Edit_Jpegoptim", "Edit_AdvP
 const char *const Ticks[] = {"CheckBox_Jpegtran",   "CheckBox_Jpegoptim", "CheckBox_AdvPNG",
                              "CheckBox_OptiPNG",    "CheckBox_PNGCrush",  "CheckBox_PNGOUT",
                              "CheckBox_PNGRewrite", "CheckBox_cPNGC"};
-
-// Drops local files onto a widget the way the file manager does.
-void dropFiles(QWidget *target, const QStringList &paths)
-{
-    QMimeData mime;
-    QList<QUrl> urls;
-    for (const QString &p : paths)
-        urls.append(QUrl::fromLocalFile(p));
-    mime.setUrls(urls);
-    const QPoint at = target->rect().center();
-    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &enter);
-    QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &drop);
-}
 
 QString makeFile(const QString &path, bool executable)
 {
