@@ -154,12 +154,6 @@ private Q_SLOTS:
         QVERIFY(!fds.isEmpty());
         QVERIFY2(!fds.contains(QString::number(leaked)), qPrintable(fds.join(u' ')));
     }
-
-    void startFailureMessageIsUnsigned()
-    {
-        QCOMPARE(tinsoke::startFailureMessage(4294967295UL),
-                 QStringLiteral("実行できません (4294967295)"));
-    }
 };
 
 QTEST_GUILESS_MAIN(ExecuteProcessTest)

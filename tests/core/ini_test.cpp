@@ -189,4 +189,9 @@ TEST(IniFile, AFailedWriteLeavesNothingBehind)
                                 QStringLiteral("k"), QStringLiteral("v")));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     EXPECT_TRUE(readAll(blocker).isEmpty());
+
+    // What cannot be read is not replaced by a file holding only the new key.
+    EXPECT_FALSE(
+        WriteIniString(dir.path(), QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("v")));
+    EXPECT_TRUE(QFileInfo(dir.path()).isDir());
 }

@@ -18,28 +18,6 @@ TEST(DefaultSettings, IsTheFixedTextOf561Bytes)
                               "=No\r\nParam =\r\n\r\n[OptiPNG]"));
 }
 
-TEST(DefaultSettings, ReadsAsAFirstStart)
-{
-    const SettingValues v = readSettings(IniDocument::fromBytes(defaultSettingsText()));
-    for (const SettingKey &k : settingKeys()) {
-        const QVariant &value = valueOf(v, k.setting);
-        switch (k.kind) {
-        case ValueKind::YesNo:
-            EXPECT_FALSE(value.toBool()) << QString::fromUtf16(k.key).toStdString();
-            break;
-        case ValueKind::Text:
-            EXPECT_TRUE(value.toString().isEmpty());
-            break;
-        case ValueKind::Integer:
-            break;
-        }
-    }
-    EXPECT_EQ(valueOf(v, S::AdvPNGCompressLevel).toInt(), 2);
-    EXPECT_EQ(valueOf(v, S::OptiPNGOptimizeLevel).toInt(), 2);
-    EXPECT_EQ(valueOf(v, S::SaveMode).toInt(), 0);
-    EXPECT_EQ(valueOf(v, S::FormTop).toInt(), 0);
-}
-
 TEST(Settings, AnEmptyFileReadsAsYesAndZero)
 {
     const SettingValues v = readSettings(IniDocument::fromBytes(QByteArray()));

@@ -215,24 +215,6 @@ private Q_SLOTS:
         QTRY_COMPARE(rows().ReadRow(0).FileName, QStringLiteral("新しい名前.png"));
         QCOMPARE(rows().ReadRow(0).Path, files.filePath(QStringLiteral("x.png")));
     }
-
-    void listHoldsStillDuringARun()
-    {
-        fillFive();
-        TForm1 *form = fresh->get();
-        QVERIFY(form->beginRun());
-        drop({make(QStringLiteral("late.png"), 1)});
-        QTest::mouseClick(fresh->find("Button3"), Qt::LeftButton);
-        clickHeader(1);
-        select({0, 1});
-        releaseDelete();
-        QCOMPARE(names(), (QStringList{QStringLiteral("r0.png"), QStringLiteral("r1.png"),
-                                       QStringLiteral("r2.png"), QStringLiteral("r3.png"),
-                                       QStringLiteral("r4.png")}));
-        form->endRun();
-        drop({files.filePath(QStringLiteral("late.png"))});
-        QCOMPARE(rows().rowCount(), 6);
-    }
 };
 
 QTEST_MAIN(TForm1ListTest)
