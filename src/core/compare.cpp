@@ -1,5 +1,7 @@
 #include "compare.h"
 
+#include "text.h"
+
 namespace tinsoke {
 
 namespace {
@@ -9,25 +11,10 @@ bool comparesAsNumber(int column)
     return column >= 1 && column <= 9;
 }
 
-QString foldAsciiLetters(QString text)
-{
-    for (QChar &c : text) {
-        if (c >= u'a' && c <= u'z')
-            c = QChar(c.unicode() - (u'a' - u'A'));
-    }
-    return text;
-}
-
 qint64 cellNumber(const QString &cell)
 {
-    qsizetype begin = 0;
-    qsizetype end = cell.size();
-    while (begin < end && cell.at(begin).unicode() <= 0x20)
-        ++begin;
-    while (end > begin && cell.at(end - 1).unicode() <= 0x20)
-        --end;
     bool ok = false;
-    const qint64 n = QStringView(cell).mid(begin, end - begin).toLongLong(&ok, 10);
+    const qint64 n = trimmedOfControls(cell).toLongLong(&ok, 10);
     return ok ? n : 0;
 }
 

@@ -1,5 +1,7 @@
 #include "ini.h"
 
+#include "text.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -196,17 +198,7 @@ int iniInteger(const QString &text)
 
 bool iniBool(const QString &text)
 {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin).unicode() <= 0x20)
-        ++begin;
-    while (end > begin && text.at(end - 1).unicode() <= 0x20)
-        --end;
-    QString word = text.mid(begin, end - begin);
-    for (QChar &c : word) {
-        if (c >= u'a' && c <= u'z')
-            c = QChar(c.unicode() - u'a' + u'A');
-    }
+    const QString word = foldAsciiLetters(trimmedOfControls(text).toString());
     if (word == u"1" || word == u"Y" || word == u"YES" || word == u"ON")
         return true;
     if (word == u"0" || word == u"N" || word == u"NO" || word == u"OFF")
