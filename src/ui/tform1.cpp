@@ -3,8 +3,6 @@
 
 #include "commandline.h"
 #include "filedrop.h"
-#include "filelistmodel.h"
-#include "listcolumns.h"
 #include "messages.h"
 #include "paths.h"
 #include "programicon.h"
@@ -18,7 +16,6 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -73,6 +70,34 @@ void fitRadioGroupsToItems(QWidget *root)
         group->fitWidthToItems();
 }
 
+// A setting's value as its control holds it: an item index, a bar position,
+// a tick or a text.
+QVariant controlValue(const QWidget *control)
+{
+    if (auto *group = qobject_cast<const RadioGroup *>(control))
+        return group->itemIndex();
+    if (auto *bar = qobject_cast<const QScrollBar *>(control))
+        return bar->value();
+    if (auto *box = qobject_cast<const QCheckBox *>(control))
+        return box->isChecked();
+    return qobject_cast<const QLineEdit *>(control)->text();
+}
+
+// Gives a control a value the way a user's change would, so its own handlers
+// run, and only when the value really changes. Radio groups and scroll bars
+// keep a stored number within their items and range.
+void setControlValue(QWidget *control, const QVariant &value)
+{
+    if (auto *group = qobject_cast<RadioGroup *>(control))
+        group->setItemIndex(value.toInt());
+    else if (auto *bar = qobject_cast<QScrollBar *>(control))
+        bar->setValue(value.toInt());
+    else if (auto *box = qobject_cast<QCheckBox *>(control))
+        box->setChecked(value.toBool());
+    else if (auto *edit = qobject_cast<QLineEdit *>(control))
+        edit->setText(value.toString());
+}
+
 } // namespace
 
 TForm1::TForm1(const QString &settingsPath, QWidget *parent)
@@ -93,8 +118,8 @@ TForm1::~TForm1()
     FormDestroy();
 }
 
-// What the form file cannot say: window frame, fonts in pixels, the list's
-// model and columns.
+// What the form file cannot say: window frame, fonts in pixels, sizes that
+// follow the fonts, the list's model.
 void TForm1::setUpDesignedState()
 {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -119,21 +144,7 @@ void TForm1::setUpDesignedState()
                                mail.width(), mailHeight);
     ui->Edit_Name->setCursorPosition(0);
 
-    m_listModel = new tinsoke::FileListModel(this);
-    ui->ListView1->setModel(m_listModel);
-    QHeaderView *header = ui->ListView1->horizontalHeader();
-    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    header->setSectionResizeMode(QHeaderView::Interactive);
-    header->setSortIndicatorShown(false);
-    QHeaderView *rows = ui->ListView1->verticalHeader();
-    rows->setSectionResizeMode(QHeaderView::Fixed);
-    rows->setDefaultSectionSize(fontMetrics().height() + 4);
-    ui->ListView1->viewport()->installEventFilter(this);
-    ui->ListView1->installEventFilter(this);
-    connect(header, &QHeaderView::sectionClicked, this, &TForm1::ListView1ColumnClick);
-    connect(ui->Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
-    connect(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
-    applyListColumnWidths();
+    setUpFileList();
 }
 
 void TForm1::FormCreate(const QString &settingsPath)
@@ -265,9 +276,7 @@ QWidget *TForm1::settingControl(tinsoke::Setting setting) const
     return nullptr;
 }
 
-// Each value goes through its control, so the control's own handlers run,
-// and only when the value really changes; radio groups and scroll bars keep
-// a stored number within their items and range.
+// Each value goes through its control, as a user's change would.
 void TForm1::LoadSettings()
 {
     if (!QFileInfo::exists(IniFilePath) && !WriteDefaultSettings())
@@ -279,16 +288,8 @@ void TForm1::LoadSettings()
                                     valueOf(values, tinsoke::Setting::FormTop).toInt(), workArea));
 
     for (const tinsoke::SettingKey &k : tinsoke::settingKeys()) {
-        const QVariant &v = valueOf(values, k.setting);
-        QWidget *control = settingControl(k.setting);
-        if (auto *group = qobject_cast<RadioGroup *>(control))
-            group->setItemIndex(v.toInt());
-        else if (auto *bar = qobject_cast<QScrollBar *>(control))
-            bar->setValue(v.toInt());
-        else if (auto *box = qobject_cast<QCheckBox *>(control))
-            box->setChecked(v.toBool());
-        else if (auto *edit = qobject_cast<QLineEdit *>(control))
-            edit->setText(v.toString());
+        if (QWidget *control = settingControl(k.setting))
+            setControlValue(control, valueOf(values, k.setting));
     }
 }
 
@@ -298,15 +299,8 @@ void TForm1::SaveSettings()
     valueOf(values, tinsoke::Setting::FormTop) = pos().y();
     valueOf(values, tinsoke::Setting::FormLeft) = pos().x();
     for (const tinsoke::SettingKey &k : tinsoke::settingKeys()) {
-        QWidget *control = settingControl(k.setting);
-        if (auto *group = qobject_cast<RadioGroup *>(control))
-            valueOf(values, k.setting) = group->itemIndex();
-        else if (auto *bar = qobject_cast<QScrollBar *>(control))
-            valueOf(values, k.setting) = bar->value();
-        else if (auto *box = qobject_cast<QCheckBox *>(control))
-            valueOf(values, k.setting) = box->isChecked();
-        else if (auto *edit = qobject_cast<QLineEdit *>(control))
-            valueOf(values, k.setting) = edit->text();
+        if (const QWidget *control = settingControl(k.setting))
+            valueOf(values, k.setting) = controlValue(control);
     }
 
     bool readable = false;
@@ -378,13 +372,6 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
     if (watched == ui->ListView1 && event->type() == QEvent::KeyRelease)
         return ListView1KeyUp(static_cast<QKeyEvent *>(event));
     return QMainWindow::eventFilter(watched, event);
-}
-
-void TForm1::applyListColumnWidths()
-{
-    const auto widths = tinsoke::listColumnWidths(ui->ListView1->viewport()->width());
-    for (int c = 0; c < tinsoke::ListColumnCount; ++c)
-        ui->ListView1->setColumnWidth(c, widths[static_cast<std::size_t>(c)]);
 }
 
 tinsoke::ToolRunHost &TForm1::toolRunHost()

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QMainWindow>
-#include <QString>
-
 #include "batch.h"
 #include "settings.h"
+
+#include <QMainWindow>
+#include <QString>
 
 #include <array>
 #include <functional>
@@ -86,12 +86,13 @@ private:
     void SaveSettings();
     bool WriteDefaultSettings();
     QWidget *settingControl(tinsoke::Setting setting) const;
-    void applyListColumnWidths();
 
     // The run.
     tinsoke::RunSnapshot takeRunSnapshot() const;
 
     // The file list.
+    void setUpFileList();
+    void applyListColumnWidths();
     void DropFiles(const QStringList &paths);
     bool ListView1KeyDown(const QKeyEvent *event);
     bool ListView1KeyUp(const QKeyEvent *event);
@@ -101,7 +102,7 @@ private:
     void hookToolPathBoxes();
     void browseForExecutable(QLineEdit *pathBox);
     void DropExecutable(const QStringList &paths);
-    bool pageShown(QObject *page);
+    void pageShown(QObject *page);
     void TabSheet_CommonShow();
     void applyManualOption(const QCheckBox *tick, QLineEdit *options);
     void ScrollBar1Change(int position);

@@ -5,9 +5,37 @@
 #include "filedrop.h"
 #include "filelistmodel.h"
 #include "intake.h"
+#include "listcolumns.h"
 
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+
+void TForm1::setUpFileList()
+{
+    m_listModel = new tinsoke::FileListModel(this);
+    ui->ListView1->setModel(m_listModel);
+    QHeaderView *header = ui->ListView1->horizontalHeader();
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setSortIndicatorShown(false);
+    QHeaderView *rows = ui->ListView1->verticalHeader();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(fontMetrics().height() + 4);
+    ui->ListView1->viewport()->installEventFilter(this); // its size: the column widths
+    ui->ListView1->installEventFilter(this);             // its keys
+    connect(header, &QHeaderView::sectionClicked, this, &TForm1::ListView1ColumnClick);
+    connect(ui->Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+    connect(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    applyListColumnWidths();
+}
+
+void TForm1::applyListColumnWidths()
+{
+    const auto widths = tinsoke::listColumnWidths(ui->ListView1->viewport()->width());
+    for (int c = 0; c < tinsoke::ListColumnCount; ++c)
+        ui->ListView1->setColumnWidth(c, widths[static_cast<std::size_t>(c)]);
+}
 
 void TForm1::DropFiles(const QStringList &paths)
 {

@@ -80,7 +80,7 @@ void TForm1::hookToolPathBoxes()
 }
 
 // Called for the page show events that wirePageHandlers asked for.
-bool TForm1::pageShown(QObject *page)
+void TForm1::pageShown(QObject *page)
 {
     if (page == ui->TabSheet_Common)
         TabSheet_CommonShow();
@@ -94,9 +94,6 @@ bool TForm1::pageShown(QObject *page)
         applyManualOption(ui->CheckBox_PNGOUTCommand, ui->Edit_PNGOUTParam);
     else if (page == ui->TabSheet_Version)
         TabSheet_VersionShow();
-    else
-        return false;
-    return true;
 }
 
 void TForm1::browseForExecutable(QLineEdit *pathBox)
