@@ -60,7 +60,7 @@ public:
     {
         if (m_passedOver.isEmpty())
             return QString();
-        QString text = QStringLiteral("次のファイルは処理できませんでした。");
+        QString text = QStringLiteral("処理できなかったファイルがあります。");
         for (int i = 0; i < m_passedOver.size() && i < MaxReportedRows; ++i)
             text +=
                 u'\n' + m_passedOver.at(i).path + QStringLiteral("：") + m_passedOver.at(i).reason;

@@ -107,7 +107,7 @@ private Q_SLOTS:
                   {write(path("x.png"), "1"), write(path("y.png"), "2")});
         QTest::mouseClick(fresh.find("Button1"), Qt::LeftButton);
         QCOMPARE(shown.size(), 1);
-        QVERIFY(shown.first().startsWith(QStringLiteral("次のファイルは処理できませんでした。\n")));
+        QVERIFY(shown.first().startsWith(QStringLiteral("処理できなかったファイルがあります。\n")));
         QVERIFY(shown.first().contains(path("x.png") +
                                        QStringLiteral("：保存方法が選択されていません")));
         QVERIFY(shown.first().contains(path("y.png")));
