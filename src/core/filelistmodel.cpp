@@ -1,6 +1,7 @@
 #include "filelistmodel.h"
 
 #include "compare.h"
+#include "intake.h"
 #include "paths.h"
 
 #include <algorithm>
@@ -88,10 +89,13 @@ bool FileListModel::isListed(const QString &path) const
 void FileListModel::addFiles(const QStringList &paths)
 {
     QList<TLVData> added;
+    added.reserve(paths.size());
     for (const QString &path : paths) {
-        // One lower-cased copy serves the extension test and the index.
+        // The same test as isListableImage, without making a copy of every path.
+        if (!hasListableExtension(path))
+            continue;
         QString lower = path.toLower();
-        if (!(lower.endsWith(u".jpg") || lower.endsWith(u".png")) || m_listed.contains(lower))
+        if (m_listed.contains(lower))
             continue;
         m_listed.insert(std::move(lower), 1); // a second offer in this batch is seen too
         TLVData row;
@@ -102,6 +106,7 @@ void FileListModel::addFiles(const QStringList &paths)
     }
     if (added.isEmpty())
         return;
+    added.squeeze();
     const int first = static_cast<int>(m_rows.size());
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(added.size()) - 1);
     m_rows.append(std::move(added));

@@ -4,7 +4,9 @@
 #include <QFile>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -14,21 +16,31 @@ namespace {
 
 using FolderId = std::pair<dev_t, ino_t>;
 
-void walk(const QString &folder, const QByteArray &encoded, std::vector<FolderId> &onTheWay,
-          QStringList &paths)
+// Walks the open folder dirFd (and closes it). Sub-folders are opened relative
+// to their parent, and a folder is known by the device and inode of its open
+// descriptor: one that is already on the way down is not entered again.
+void walk(int dirFd, const QString &folder, std::vector<FolderId> &onTheWay, QStringList &paths)
 {
-    DIR *dir = ::opendir(encoded.constData());
-    if (!dir)
-        return;
     struct stat self {};
-    if (::fstat(::dirfd(dir), &self) != 0) {
-        ::closedir(dir);
+    if (::fstat(dirFd, &self) != 0) {
+        ::close(dirFd);
         return;
     }
-    onTheWay.emplace_back(self.st_dev, self.st_ino);
+    const FolderId id(self.st_dev, self.st_ino);
+    for (const FolderId &above : onTheWay) {
+        if (above == id) {
+            ::close(dirFd);
+            return;
+        }
+    }
+    DIR *dir = ::fdopendir(dirFd);
+    if (!dir) {
+        ::close(dirFd);
+        return;
+    }
+    onTheWay.push_back(id);
 
     const QString prefix = folder.endsWith(u'/') ? folder : folder + u'/';
-    const QByteArray encodedPrefix = encoded.endsWith('/') ? encoded : encoded + '/';
     while (const dirent *entry = ::readdir(dir)) {
         const char *name = entry->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
@@ -39,20 +51,12 @@ void walk(const QString &folder, const QByteArray &encoded, std::vector<FolderId
             paths.append(path);
             continue;
         }
-        // A folder, or a link or entry that may lead to one.
-        const QByteArray encodedPath = encodedPrefix + name;
-        struct stat st {};
-        if (::stat(encodedPath.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            if (type != DT_DIR)
-                paths.append(path);
-            continue;
-        }
-        const FolderId id(st.st_dev, st.st_ino);
-        bool cycle = false;
-        for (const FolderId &above : onTheWay)
-            cycle = cycle || above == id;
-        if (!cycle)
-            walk(path, encodedPath, onTheWay, paths);
+        // A folder, or a link or entry that may lead to one: links are followed.
+        const int sub = ::openat(::dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (sub >= 0)
+            walk(sub, path, onTheWay, paths);
+        else if (type != DT_DIR)
+            paths.append(path); // a file behind a link, or a dead link
     }
     onTheWay.pop_back();
     ::closedir(dir);
@@ -70,8 +74,12 @@ qint64 GetFileSizeBytes(const QString &path)
 
 void FindFiles(const QString &folder, QStringList &paths)
 {
+    const int dirFd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return; // a folder that cannot be read adds nothing
     std::vector<FolderId> onTheWay;
-    walk(folder, QFile::encodeName(folder), onTheWay, paths);
+    walk(dirFd, folder, onTheWay, paths);
 }
 
 } // namespace tinsoke

@@ -11,6 +11,8 @@ class FileListModel;
 
 // Only names ending in ".jpg" or ".png", in any letter case, are listed.
 bool isListableImage(const QString &path);
+// The same, looking only at the last four characters: quick for many paths.
+bool hasListableExtension(QStringView path);
 
 // Appends the full path of every file in the folder and, depth first, in its
 // sub-folders, each folder's entries in the order the system gives them,

@@ -28,6 +28,13 @@ struct TLVData {
     const QString &field(int column) const;
 };
 
+} // namespace tinsoke
+
+// Rows move in memory as plain bytes, as their texts do: lists of many rows grow cheaply.
+Q_DECLARE_TYPEINFO(tinsoke::TLVData, Q_RELOCATABLE_TYPE);
+
+namespace tinsoke {
+
 // Size in bytes from the file's directory entry, without opening the file;
 // 0 for a folder or when there is no such entry. A link counts by its target.
 qint64 GetFileSizeBytes(const QString &path);
