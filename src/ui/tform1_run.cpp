@@ -57,34 +57,23 @@ private:
 // Ticks, paths and options as they are when the run starts, in tool order.
 tinsoke::RunSnapshot TForm1::takeRunSnapshot() const
 {
+    // The option builders in tool order; PNGRewrite and cPNGC take no options.
+    using Builder = QString (TForm1::*)() const;
+    static constexpr std::array<Builder, 8> Builders{&TForm1::BuildJpegtranOptions,
+                                                     &TForm1::BuildJpegoptimOptions,
+                                                     &TForm1::BuildAdvPNGOptions,
+                                                     &TForm1::BuildOptiPNGOptions,
+                                                     &TForm1::BuildPNGCrushOptions,
+                                                     &TForm1::BuildPNGOUTOptions,
+                                                     nullptr,
+                                                     nullptr};
     tinsoke::RunSnapshot snapshot;
     const auto tools = toolControls();
     for (std::size_t t = 0; t < tools.size(); ++t) {
         snapshot[t].ticked = tools[t].tick->isChecked();
         snapshot[t].executable = tools[t].path->text();
-        switch (static_cast<tinsoke::Tool>(t)) {
-        case tinsoke::Tool::Jpegtran:
-            snapshot[t].options = BuildJpegtranOptions();
-            break;
-        case tinsoke::Tool::Jpegoptim:
-            snapshot[t].options = BuildJpegoptimOptions();
-            break;
-        case tinsoke::Tool::AdvPNG:
-            snapshot[t].options = BuildAdvPNGOptions();
-            break;
-        case tinsoke::Tool::OptiPNG:
-            snapshot[t].options = BuildOptiPNGOptions();
-            break;
-        case tinsoke::Tool::PNGCrush:
-            snapshot[t].options = BuildPNGCrushOptions();
-            break;
-        case tinsoke::Tool::PNGOUT:
-            snapshot[t].options = BuildPNGOUTOptions();
-            break;
-        case tinsoke::Tool::PNGRewrite:
-        case tinsoke::Tool::cPNGC:
-            break;
-        }
+        if (Builders[t])
+            snapshot[t].options = (this->*Builders[t])();
     }
     return snapshot;
 }

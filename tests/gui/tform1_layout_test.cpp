@@ -140,8 +140,7 @@ private Q_SLOTS:
     {
         installProgramStyle();
         fresh = std::make_unique<FreshForm>();
-        fresh->get()->show();
-        QVERIFY(QTest::qWaitForWindowExposed(fresh->get()));
+        QVERIFY(fresh->showAndWait());
     }
     void cleanupTestCase() { fresh.reset(); }
 

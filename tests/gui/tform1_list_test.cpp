@@ -82,8 +82,7 @@ private Q_SLOTS:
     void init()
     {
         fresh = std::make_unique<FreshForm>();
-        fresh->get()->show();
-        QVERIFY(QTest::qWaitForWindowExposed(fresh->get()));
+        QVERIFY(fresh->showAndWait());
         list = fresh->find<QTableView>("ListView1");
     }
     void cleanup() { fresh.reset(); }

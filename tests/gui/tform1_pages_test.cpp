@@ -52,8 +52,7 @@ class TForm1PagesTest : public QObject {
     void start(std::optional<QByteArray> settings = std::nullopt)
     {
         fresh = std::make_unique<FreshForm>(settings);
-        fresh->get()->show();
-        QVERIFY(QTest::qWaitForWindowExposed(fresh->get()));
+        QVERIFY(fresh->showAndWait());
     }
     void showPage(const char *name)
     {

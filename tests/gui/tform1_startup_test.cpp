@@ -22,10 +22,7 @@ class TForm1StartupTest : public QObject {
     std::unique_ptr<FreshForm> fresh;
     TForm1 *form = nullptr;
 
-    template <typename T = QWidget> T *find(const char *name)
-    {
-        return form->findChild<T *>(QString::fromLatin1(name));
-    }
+    template <typename T = QWidget> T *find(const char *name) { return fresh->find<T>(name); }
     QProgressBar *bar() { return find<QProgressBar>("RunProgress"); }
 
 private Q_SLOTS:
@@ -34,8 +31,7 @@ private Q_SLOTS:
     {
         fresh = std::make_unique<FreshForm>();
         form = fresh->get();
-        form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form));
+        QVERIFY(fresh->showAndWait());
     }
     void cleanup() { fresh.reset(); }
 

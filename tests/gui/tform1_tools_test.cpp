@@ -22,10 +22,7 @@ class TForm1ToolsTest : public QObject {
     std::unique_ptr<FreshForm> fresh;
     TForm1 *form = nullptr;
 
-    template <typename T = QWidget> T *find(const char *name)
-    {
-        return form->findChild<T *>(QString::fromLatin1(name));
-    }
+    template <typename T = QWidget> T *find(const char *name) { return fresh->find<T>(name); }
     void showPage(const char *name)
     {
         auto *pages = find<QTabWidget>("PageControl1");
@@ -43,8 +40,7 @@ private Q_SLOTS:
     {
         fresh = std::make_unique<FreshForm>();
         form = fresh->get();
-        form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form));
+        QVERIFY(fresh->showAndWait());
     }
     void cleanup()
     {

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <memory>
 #include <optional>
@@ -39,6 +40,13 @@ public:
     {
         form.reset();
         return settingsText();
+    }
+
+    // Shows the window and waits until it is on screen.
+    bool showAndWait() const
+    {
+        form->show();
+        return QTest::qWaitForWindowExposed(form.get());
     }
 
     TForm1 *operator->() const { return form.get(); }
