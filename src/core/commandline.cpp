@@ -19,14 +19,14 @@ QString at(const std::array<const char16_t *, 8> &table, int index)
 const ToolInfo &toolInfo(Tool tool)
 {
     static const std::array<ToolInfo, 8> Infos{{
-        {Tool::Jpegtran, u"Jpegtran", ImageKind::Jpeg, Output::BesideWithJpg},
-        {Tool::Jpegoptim, u"Jpegoptim", ImageKind::Jpeg, Output::InPlace},
-        {Tool::AdvPNG, u"AdvPNG", ImageKind::Png, Output::InPlace},
-        {Tool::OptiPNG, u"OptiPNG", ImageKind::Png, Output::InPlace},
-        {Tool::PNGCrush, u"PNGCrush", ImageKind::Png, Output::TemporaryFile},
-        {Tool::PNGOUT, u"PNGOUT", ImageKind::Png, Output::InPlace},
-        {Tool::PNGRewrite, u"PNGRewrite", ImageKind::Png, Output::InPlace},
-        {Tool::cPNGC, u"cPNGC", ImageKind::Png, Output::TemporaryFile},
+        {Tool::Jpegtran, u"Jpegtran", ImageKind::Jpeg, Output::BesideWithJpg, u"jpegtran"},
+        {Tool::Jpegoptim, u"Jpegoptim", ImageKind::Jpeg, Output::InPlace, u"jpegoptim"},
+        {Tool::AdvPNG, u"AdvPNG", ImageKind::Png, Output::InPlace, u"advpng"},
+        {Tool::OptiPNG, u"OptiPNG", ImageKind::Png, Output::InPlace, u"optipng"},
+        {Tool::PNGCrush, u"PNGCrush", ImageKind::Png, Output::TemporaryFile, u"pngcrush"},
+        {Tool::PNGOUT, u"PNGOUT", ImageKind::Png, Output::InPlace, u"pngout"},
+        {Tool::PNGRewrite, u"PNGRewrite", ImageKind::Png, Output::InPlace, u"pngrewrite"},
+        {Tool::cPNGC, u"cPNGC", ImageKind::Png, Output::TemporaryFile, u"cpngc"},
     }};
     return Infos.at(static_cast<std::size_t>(tool));
 }

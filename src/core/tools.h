@@ -28,6 +28,7 @@ struct ToolInfo {
     const char16_t *name;
     ImageKind kind;
     Output output;
+    const char16_t *program; // the program's usual file name on Linux, looked up on PATH
 };
 
 const ToolInfo &toolInfo(Tool tool);
