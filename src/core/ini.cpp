@@ -1,10 +1,10 @@
 #include "ini.h"
 
+#include "safewrite.h"
 #include "text.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <limits>
 
@@ -168,15 +168,7 @@ IniDocument loadIniFile(const QString &path, bool *ok)
 
 bool saveIniFile(const QString &path, const IniDocument &document)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = document.toBytes();
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return writeFileVerified(path, document.toBytes());
 }
 
 int iniInteger(const QString &text)

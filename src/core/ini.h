@@ -46,8 +46,8 @@ private:
 // empty one (ok, when given, tells whether an existing file could be read).
 IniDocument loadIniFile(const QString &path, bool *ok = nullptr);
 
-// Writes the document to path through a temporary file in the same folder
-// that is renamed over the old file, keeping its permissions.
+// Writes the document to path the verified way (see writeFileVerified): a
+// file that cannot be written whole stays as it was.
 bool saveIniFile(const QString &path, const IniDocument &document);
 
 // One value each, read from or written to the file anew.

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace tinsoke {
+
+// Writing that is checked all the way to the disk. Every write, the flush and
+// the sync are checked and the written size is compared before anything
+// takes the place of the old file, so a full disk or a size limit leaves the
+// old file byte-identical and no temporary file behind. All paths are full
+// paths; error, when given, receives a short reason on failure.
+
+// Writes bytes to path through a new file beside it (created exclusively,
+// under a unique hidden name), renamed over path once it is whole; the folder
+// is synced after the rename. A file already at path keeps its mode, owner
+// and group (where permitted) and its extended attributes, ACLs included; a
+// link at path is followed. A folder or a read-only file at path is not
+// replaced.
+bool writeFileVerified(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+
+// Replaces the content of the regular file target (links already resolved by
+// the caller; a link here is refused) by the content of the regular file
+// source. The target keeps its mode, owner and group (where permitted),
+// extended attributes and ACLs, and its modification time. A target with one
+// name gets a new file renamed over it; a target with several hard links is
+// rewritten in its own inode so that every name sees the new content, and
+// its old bytes are written back if that fails half-way.
+bool replaceFileContent(const QString &target, const QString &source, QString *error = nullptr);
+
+enum class CreateResult { Created, Taken, Failed };
+
+// Creates a new file at target holding source's bytes. Anything already at
+// target (a file, a folder, a link, even a dead one) gives Taken and is left
+// alone. The new file gets the permission bits and modification time of the
+// file keepFrom (the user's original; a link there is followed). On failure
+// the partial file is removed.
+CreateResult createFileVerified(const QString &target, const QString &source,
+                                const QString &keepFrom, QString *error = nullptr);
+
+// Reads the whole regular file at path (a link is followed) without ever
+// blocking on a FIFO or device: anything but a regular file is refused.
+bool readRegularFile(const QString &path, QByteArray *bytes, QString *error = nullptr);
+
+} // namespace tinsoke

@@ -1,0 +1,490 @@
+#include "safewrite.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+#include <utility>
+
+namespace tinsoke {
+
+namespace {
+
+// A descriptor closed when it goes out of scope.
+class Fd {
+public:
+    explicit Fd(int fd = -1)
+        : m_fd(fd)
+    {}
+    ~Fd() { reset(); }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    int get() const { return m_fd; }
+    int release() { return std::exchange(m_fd, -1); }
+    void reset(int fd = -1)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+    // Closes now, reporting what the close said: some file systems only
+    // report a failed write there.
+    int close()
+    {
+        const int rc = ::close(m_fd);
+        m_fd = -1;
+        return rc == 0 ? 0 : errno;
+    }
+
+private:
+    int m_fd;
+};
+
+bool fail(QString *error, const char16_t *what, int err = 0)
+{
+    if (error) {
+        const QString text = QString::fromUtf16(what);
+        *error = err ? QStringLiteral("%1 (%2)").arg(text, qt_error_string(err)) : text;
+    }
+    return false;
+}
+
+int syncFd(int fd)
+{
+    int rc;
+    do {
+        rc = ::fsync(fd);
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0 ? 0 : errno;
+}
+
+// Writes all bytes at the descriptor's position; 0 or the error number. A
+// write that makes no progress counts as a full disk.
+int writeAll(int fd, const char *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return ENOSPC;
+        data += n;
+        size -= size_t(n);
+    }
+    return 0;
+}
+
+// Writes all bytes at offset at; *done counts the bytes that went in.
+int writeAllAt(int fd, const char *data, size_t size, off_t at, size_t *done)
+{
+    *done = 0;
+    while (*done < size) {
+        const ssize_t n = ::pwrite(fd, data + *done, size - *done, at + off_t(*done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return ENOSPC;
+        *done += size_t(n);
+    }
+    return 0;
+}
+
+// Reads the open regular file from its start to its end; a file whose size
+// differs from what fstat said changed under us.
+bool readWhole(int fd, const struct stat &st, QByteArray *bytes, QString *error)
+{
+    QByteArray data(qsizetype(st.st_size), Qt::Uninitialized);
+    qsizetype have = 0;
+    for (;;) {
+        if (have == data.size())
+            data.resize(have + 64 * 1024); // grown since the fstat: read on to find out
+        const ssize_t n = ::pread(fd, data.data() + have, size_t(data.size() - have), off_t(have));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return fail(error, u"読み込めません", errno);
+        if (n == 0)
+            break;
+        have += n;
+    }
+    if (have != st.st_size)
+        return fail(error, u"読み込み中にファイルが変わりました");
+    data.resize(have);
+    *bytes = std::move(data);
+    return true;
+}
+
+// Opens a file that must be regular, never blocking on a FIFO or device.
+int openRegular(const QByteArray &path, int flags, struct stat *st, QString *error)
+{
+    Fd fd(::open(path.constData(), flags | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0)
+        return fail(error, u"開けません", errno), -1;
+    if (::fstat(fd.get(), st) != 0)
+        return fail(error, u"開けません", errno), -1;
+    if (!S_ISREG(st->st_mode))
+        return fail(error, u"通常のファイルではありません"), -1;
+    return fd.release();
+}
+
+// Splits a path into its folder (with the slash) and its name.
+std::pair<QByteArray, QByteArray> splitPath(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return {path.left(slash + 1), path.mid(slash + 1)};
+}
+
+// A new file beside path under a hidden, unique name; *tempPath gets its name.
+int createBeside(const QByteArray &path, mode_t mode, QByteArray *tempPath, QString *error)
+{
+    const auto [folder, name] = splitPath(path);
+    // Short enough that the suffix still fits within a name's limit.
+    const QByteArray stem = folder + '.' + name.left(200) + ".tinsoke-";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const quint64 r = QRandomGenerator::global()->generate64();
+        const QByteArray candidate = stem + QByteArray::number(r, 36);
+        const int fd = ::open(candidate.constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            *tempPath = candidate;
+            return fd;
+        }
+        if (errno != EEXIST)
+            return fail(error, u"一時ファイルを作れません", errno), -1;
+    }
+    return fail(error, u"一時ファイルを作れません", EEXIST), -1;
+}
+
+void syncFolderOf(const QByteArray &path)
+{
+    // After the rename the new content is in place either way; syncing the
+    // folder only makes the new name durable, so its failure changes nothing.
+    const QByteArray folder = splitPath(path).first;
+    Fd fd(::open(folder.isEmpty() ? "." : folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() >= 0)
+        syncFd(fd.get());
+}
+
+// Extended attribute names, read through a descriptor or, when fd is -1, by
+// path without following a link. A file system without them has none.
+bool attributeNames(int fd, const QByteArray &path, QList<QByteArray> *names, QString *error)
+{
+    names->clear();
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        ssize_t size = fd >= 0 ? ::flistxattr(fd, nullptr, 0) : ::llistxattr(path, nullptr, 0);
+        if (size < 0 && (errno == ENOTSUP || errno == ENOSYS))
+            return true;
+        if (size < 0)
+            return fail(error, u"拡張属性を読めません", errno);
+        if (size == 0)
+            return true;
+        QByteArray list(size, Qt::Uninitialized);
+        size = fd >= 0 ? ::flistxattr(fd, list.data(), size_t(list.size()))
+                       : ::llistxattr(path, list.data(), size_t(list.size()));
+        if (size < 0 && errno == ERANGE)
+            continue; // grew in between
+        if (size < 0)
+            return fail(error, u"拡張属性を読めません", errno);
+        list.truncate(size);
+        for (const QByteArray &n : list.split('\0'))
+            if (!n.isEmpty())
+                names->append(n);
+        return true;
+    }
+    return fail(error, u"拡張属性を読めません", ERANGE);
+}
+
+bool attributeValue(int fd, const QByteArray &path, const QByteArray &name, QByteArray *value,
+                    QString *error)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        ssize_t size =
+            fd >= 0 ? ::fgetxattr(fd, name, nullptr, 0) : ::lgetxattr(path, name, nullptr, 0);
+        if (size < 0)
+            return fail(error, u"拡張属性を読めません", errno);
+        value->resize(size);
+        size = fd >= 0 ? ::fgetxattr(fd, name, value->data(), size_t(value->size()))
+                       : ::lgetxattr(path, name, value->data(), size_t(value->size()));
+        if (size < 0 && errno == ERANGE)
+            continue;
+        if (size < 0)
+            return fail(error, u"拡張属性を読めません", errno);
+        value->truncate(size);
+        return true;
+    }
+    return fail(error, u"拡張属性を読めません", ERANGE);
+}
+
+// The system's own namespaces: a user may not be permitted to set them, and
+// the system sets them anew on a new file.
+bool systemOwned(const QByteArray &name)
+{
+    return name.startsWith("security.") || name.startsWith("trusted.");
+}
+
+// Gives the new file `to` what the user's file had: owner and group (where
+// permitted), extended attributes and ACLs, mode, and with keepTimes its
+// access and modification times. The user's file is read through fromFd or,
+// when that is -1, by fromPath.
+bool keepAttributes(int fromFd, const QByteArray &fromPath, const struct stat &from, int to,
+                    bool keepTimes, QString *error)
+{
+    struct stat now {};
+    if (::fstat(to, &now) != 0)
+        return fail(error, u"属性を引き継げません", errno);
+    if (now.st_uid != from.st_uid || now.st_gid != from.st_gid) {
+        // Only the superuser may give a file away; anyone may pick a group of theirs.
+        if (::fchown(to, from.st_uid, from.st_gid) != 0)
+            (void)::fchown(to, uid_t(-1), from.st_gid);
+    }
+
+    QList<QByteArray> wanted;
+    QList<QByteArray> present;
+    if (!attributeNames(fromFd, fromPath, &wanted, error) ||
+        !attributeNames(to, QByteArray(), &present, error))
+        return false;
+    // What the folder's defaults gave the new file but the user's file lacks goes.
+    for (const QByteArray &name : std::as_const(present)) {
+        if (!wanted.contains(name) && ::fremovexattr(to, name) != 0 && !systemOwned(name) &&
+            errno != ENODATA)
+            return fail(error, u"拡張属性を引き継げません", errno);
+    }
+    QByteArray value;
+    for (const QByteArray &name : std::as_const(wanted)) {
+        if (!attributeValue(fromFd, fromPath, name, &value, error))
+            return false;
+        if (::fsetxattr(to, name, value.constData(), size_t(value.size()), 0) != 0 &&
+            !systemOwned(name))
+            return fail(error, u"拡張属性を引き継げません", errno);
+    }
+
+    // After the ACL: the mode's group bits then agree with its mask, as they did.
+    if (::fchmod(to, from.st_mode & 07777) != 0)
+        return fail(error, u"属性を引き継げません", errno);
+    if (keepTimes) {
+        const struct timespec times[2] = {from.st_atim, from.st_mtim};
+        if (::futimens(to, times) != 0)
+            return fail(error, u"更新日時を引き継げません", errno);
+    }
+    return true;
+}
+
+// Syncs the written file and compares its size with what was meant to be
+// there: the last check before it may take anyone's place.
+bool confirmWritten(int fd, qint64 size, QString *error)
+{
+    if (const int err = syncFd(fd))
+        return fail(error, u"ディスクに書き出せません", err);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return fail(error, u"書き込めません", errno);
+    if (st.st_size != size)
+        return fail(error, u"書き込んだ大きさが合いません");
+    return true;
+}
+
+// Writes bytes to a new file beside target, gives it the attributes of the
+// user's file described by from (when given) and renames it over target,
+// provided target is still that file. On failure the new file is removed.
+bool replaceByNewFile(const QByteArray &target, const QByteArray &bytes, int fromFd,
+                      const struct stat *from, bool keepTimes, QString *error)
+{
+    QByteArray tempPath;
+    // A new file stays private while it is written, unless nothing is there to protect.
+    Fd fd(createBeside(target, from ? 0600 : 0666, &tempPath, error));
+    if (fd.get() < 0)
+        return false;
+    bool ok = true;
+    if (const int err = writeAll(fd.get(), bytes.constData(), size_t(bytes.size())))
+        ok = fail(error, u"書き込めません", err);
+    ok = ok && (!from || keepAttributes(fromFd, target, *from, fd.get(), keepTimes, error));
+    ok = ok && confirmWritten(fd.get(), bytes.size(), error);
+    if (ok) {
+        if (const int err = fd.close())
+            ok = fail(error, u"書き込めません", err);
+    }
+    if (ok && from) {
+        struct stat still {};
+        if (::lstat(target.constData(), &still) != 0 || still.st_dev != from->st_dev ||
+            still.st_ino != from->st_ino)
+            ok = fail(error, u"書き込み中にファイルが入れ替わりました");
+    }
+    if (ok && ::rename(tempPath.constData(), target.constData()) != 0)
+        ok = fail(error, u"置き換えられません", errno);
+    if (!ok) {
+        fd.reset();
+        ::unlink(tempPath.constData());
+        return false;
+    }
+    syncFolderOf(target);
+    return true;
+}
+
+// Rewrites the open file in its own inode so that every hard-linked name sees
+// the new content. Should that fail, what was overwritten is written back.
+bool rewriteInPlace(int fd, const struct stat &st, const QByteArray &bytes, QString *error)
+{
+    QByteArray old;
+    if (!readWhole(fd, st, &old, error))
+        return false;
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+
+    size_t written = 0;
+    bool truncated = false;
+    QString why;
+    int err = writeAllAt(fd, bytes.constData(), size_t(bytes.size()), 0, &written);
+    if (err)
+        why = QStringLiteral("書き込めません");
+    if (!err && (err = syncFd(fd)))
+        why = QStringLiteral("ディスクに書き出せません");
+    if (!err) {
+        truncated = true;
+        if (::ftruncate(fd, off_t(bytes.size())) != 0)
+            err = errno, why = QStringLiteral("書き込めません");
+    }
+    if (!err) {
+        QString confirmError;
+        if (!confirmWritten(fd, bytes.size(), &confirmError))
+            err = -1, why = confirmError;
+    }
+    if (!err && ::futimens(fd, times) != 0)
+        err = errno, why = QStringLiteral("更新日時を引き継げません");
+    if (!err && (err = syncFd(fd)))
+        why = QStringLiteral("ディスクに書き出せません");
+    if (!err)
+        return true;
+
+    // Only what was overwritten goes back; the rest still holds the old bytes
+    // unless the file was already cut to its new length.
+    const size_t back = truncated ? size_t(old.size()) : std::min(written, size_t(old.size()));
+    size_t done = 0;
+    const bool restored = writeAllAt(fd, old.constData(), back, 0, &done) == 0 &&
+                          ::ftruncate(fd, off_t(old.size())) == 0 && syncFd(fd) == 0 &&
+                          ::futimens(fd, times) == 0;
+    if (error) {
+        *error = err > 0 ? QStringLiteral("%1 (%2)").arg(why, qt_error_string(err)) : why;
+        if (!restored)
+            *error += QStringLiteral("。元の内容を書き戻せませんでした");
+    }
+    return false;
+}
+
+} // namespace
+
+bool readRegularFile(const QString &path, QByteArray *bytes, QString *error)
+{
+    struct stat st {};
+    Fd fd(openRegular(QFile::encodeName(path), O_RDONLY, &st, error));
+    return fd.get() >= 0 && readWhole(fd.get(), st, bytes, error);
+}
+
+bool writeFileVerified(const QString &path, const QByteArray &bytes, QString *error)
+{
+    QByteArray target = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(target.constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        // The link stays; the file it names gets the new content.
+        char *resolved = ::realpath(target.constData(), nullptr);
+        if (!resolved)
+            return fail(error, u"開けません", errno);
+        target = resolved;
+        std::free(resolved);
+    }
+    if (::lstat(target.constData(), &st) != 0) {
+        if (errno != ENOENT)
+            return fail(error, u"開けません", errno);
+        return replaceByNewFile(target, bytes, -1, nullptr, false, error);
+    }
+    if (!S_ISREG(st.st_mode))
+        return fail(error, u"通常のファイルではありません");
+    if (::access(target.constData(), W_OK) != 0)
+        return fail(error, u"書き込めません", errno);
+    return replaceByNewFile(target, bytes, -1, &st, false, error);
+}
+
+bool replaceFileContent(const QString &target, const QString &source, QString *error)
+{
+    struct stat sourceStat {};
+    QByteArray bytes;
+    {
+        Fd in(openRegular(QFile::encodeName(source), O_RDONLY | O_NOFOLLOW, &sourceStat, error));
+        if (in.get() < 0 || !readWhole(in.get(), sourceStat, &bytes, error))
+            return false;
+    }
+    // Opened for writing even when it is replaced by a new file: a file the
+    // user made read-only is not replaced.
+    const QByteArray to = QFile::encodeName(target);
+    struct stat st {};
+    Fd fd(openRegular(to, O_RDWR | O_NOFOLLOW, &st, error));
+    if (fd.get() < 0)
+        return false;
+    if (st.st_nlink > 1)
+        return rewriteInPlace(fd.get(), st, bytes, error);
+    return replaceByNewFile(to, bytes, fd.get(), &st, true, error);
+}
+
+CreateResult createFileVerified(const QString &target, const QString &source,
+                                const QString &keepFrom, QString *error)
+{
+    struct stat sourceStat {};
+    QByteArray bytes;
+    {
+        Fd in(openRegular(QFile::encodeName(source), O_RDONLY | O_NOFOLLOW, &sourceStat, error));
+        if (in.get() < 0 || !readWhole(in.get(), sourceStat, &bytes, error))
+            return CreateResult::Failed;
+    }
+    struct stat original {};
+    if (::stat(QFile::encodeName(keepFrom).constData(), &original) != 0)
+        return fail(error, u"元のファイルの属性を読めません", errno), CreateResult::Failed;
+
+    const QByteArray to = QFile::encodeName(target);
+    // O_EXCL never follows a link: anything at the name, a dead link too, is taken.
+    Fd fd(::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd.get() < 0) {
+        if (errno == EEXIST)
+            return CreateResult::Taken;
+        return fail(error, u"ファイルを作れません", errno), CreateResult::Failed;
+    }
+    bool ok = true;
+    if (const int err = writeAll(fd.get(), bytes.constData(), size_t(bytes.size())))
+        ok = fail(error, u"書き込めません", err);
+    if (ok && ::fchmod(fd.get(), original.st_mode & 0777) != 0)
+        ok = fail(error, u"属性を引き継げません", errno);
+    if (ok) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, original.st_mtim};
+        if (::futimens(fd.get(), times) != 0)
+            ok = fail(error, u"更新日時を引き継げません", errno);
+    }
+    ok = ok && confirmWritten(fd.get(), bytes.size(), error);
+    if (ok) {
+        if (const int err = fd.close())
+            ok = fail(error, u"書き込めません", err);
+    }
+    if (!ok) {
+        // Only the file this call made is removed, never one that took its name since.
+        struct stat made {};
+        struct stat there {};
+        const bool ours = fd.get() < 0 ||
+                          (::fstat(fd.get(), &made) == 0 && ::lstat(to.constData(), &there) == 0 &&
+                           made.st_dev == there.st_dev && made.st_ino == there.st_ino);
+        fd.reset();
+        if (ours)
+            ::unlink(to.constData());
+        return CreateResult::Failed;
+    }
+    syncFolderOf(to);
+    return CreateResult::Created;
+}
+
+} // namespace tinsoke

@@ -1,0 +1,308 @@
+#include "picturecheck.h"
+
+#include "safewrite.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QImage>
+#include <QImageReader>
+#include <QRgba64>
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include <zlib.h>
+
+namespace tinsoke {
+
+namespace {
+
+// A profile larger than this is not a profile; it is not inflated further.
+constexpr qsizetype MaxProfileSize = 64 * 1024 * 1024;
+
+quint32 bigEndian32(const uchar *p)
+{
+    return (quint32(p[0]) << 24) | (quint32(p[1]) << 16) | (quint32(p[2]) << 8) | quint32(p[3]);
+}
+
+void appendTagged(QByteArray &out, const char (&tag)[5], QByteArrayView data)
+{
+    const quint32 n = quint32(data.size());
+    const char length[4] = {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
+    out.append(tag, 4).append(length, 4).append(data);
+}
+
+// A zlib stream inflated, or nothing when it is broken or too large.
+bool inflateStream(QByteArrayView in, QByteArray *out)
+{
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK)
+        return false;
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.data()));
+    z.avail_in = uInt(in.size());
+    QByteArray data(std::clamp<qsizetype>(in.size() * 4, 1024, MaxProfileSize), Qt::Uninitialized);
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        if (qsizetype(z.total_out) == data.size()) {
+            if (data.size() == MaxProfileSize)
+                break;
+            data.resize(std::min(data.size() * 2, MaxProfileSize));
+        }
+        z.next_out = reinterpret_cast<Bytef *>(data.data()) + z.total_out;
+        z.avail_out = uInt(data.size() - qsizetype(z.total_out));
+        rc = inflate(&z, Z_NO_FLUSH);
+    }
+    inflateEnd(&z);
+    if (rc != Z_STREAM_END)
+        return false;
+    data.truncate(qsizetype(z.total_out));
+    *out = std::move(data);
+    return true;
+}
+
+// Walks a PNG's chunks: the colour chunks before the image data, in a fixed
+// order and tagged, and whether the chunks run whole to IEND.
+bool pngColour(const QByteArray &file, QByteArray *colour)
+{
+    const auto *b = reinterpret_cast<const uchar *>(file.constData());
+    const qsizetype size = file.size();
+    QByteArrayView iccp, srgb, gama, chrm, cicp;
+    bool beforeData = true;
+    qsizetype at = 8;
+    for (;;) {
+        if (size - at < 12)
+            return false;
+        const quint32 length = bigEndian32(b + at);
+        if (length > 0x7fffffffu || qsizetype(length) > size - at - 12)
+            return false;
+        const QByteArrayView type(file.constData() + at + 4, 4);
+        const QByteArrayView data(file.constData() + at + 8, qsizetype(length));
+        at += 12 + qsizetype(length);
+        if (type == "IEND")
+            break;
+        if (type == "IDAT")
+            beforeData = false;
+        if (!beforeData)
+            continue;
+        // A decoder heeds the first of each; so do we.
+        if (type == "iCCP" && iccp.isNull())
+            iccp = data;
+        else if (type == "sRGB" && srgb.isNull())
+            srgb = data;
+        else if (type == "gAMA" && gama.isNull())
+            gama = data;
+        else if (type == "cHRM" && chrm.isNull())
+            chrm = data;
+        else if (type == "cICP" && cicp.isNull())
+            cicp = data;
+    }
+
+    colour->clear();
+    if (!iccp.isNull()) {
+        // Name, a zero byte, the compression method, then the zlib stream.
+        const qsizetype nameEnd = iccp.indexOf('\0');
+        QByteArray profile;
+        if (nameEnd >= 0 && nameEnd + 2 <= iccp.size() &&
+            inflateStream(iccp.sliced(nameEnd + 2), &profile))
+            appendTagged(*colour, "iccp", profile);
+        else // a broken one is kept as stored: only the very same bytes match
+            appendTagged(*colour, "iccz", iccp.sliced(nameEnd + 1));
+    }
+    if (!srgb.isNull())
+        appendTagged(*colour, "srgb", srgb);
+    if (!gama.isNull())
+        appendTagged(*colour, "gama", gama);
+    if (!chrm.isNull())
+        appendTagged(*colour, "chrm", chrm);
+    if (!cicp.isNull())
+        appendTagged(*colour, "cicp", cicp);
+    return true;
+}
+
+// Walks a JPEG's markers: the ICC profile from its APP2 segments, and whether
+// the file runs whole to the end marker after its scans.
+bool jpegColour(const QByteArray &file, QByteArray *colour)
+{
+    const auto *b = reinterpret_cast<const uchar *>(file.constData());
+    const qsizetype size = file.size();
+    static const char IccTag[] = "ICC_PROFILE"; // with its zero byte: 12 bytes
+    std::vector<std::pair<int, QByteArrayView>> pieces;
+    bool inScan = false;
+    qsizetype at = 2;
+    for (;;) {
+        if (inScan) {
+            // Coded data: a 0xFF in it is followed by 0x00 or a restart marker.
+            const void *ff = std::memchr(b + at, 0xFF, size_t(size - at));
+            if (!ff)
+                return false;
+            at = static_cast<const uchar *>(ff) - b;
+        }
+        if (size - at < 2)
+            return false;
+        if (b[at] != 0xFF)
+            return false;
+        const uchar marker = b[at + 1];
+        if (marker == 0xFF) { // fill byte
+            ++at;
+            continue;
+        }
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) {
+            at += 2;
+            continue;
+        }
+        if (marker == 0xD9)
+            break;
+        if (size - at < 4)
+            return false;
+        const qsizetype length = (qsizetype(b[at + 2]) << 8) | b[at + 3];
+        if (length < 2 || length > size - at - 2)
+            return false;
+        const QByteArrayView data(file.constData() + at + 4, length - 2);
+        if (marker == 0xE2 && !inScan && data.size() >= 14 &&
+            data.first(12) == QByteArrayView(IccTag, 12))
+            pieces.emplace_back(uchar(data[12]), data.sliced(14));
+        if (marker == 0xDA)
+            inScan = true;
+        at += 2 + length;
+    }
+
+    colour->clear();
+    if (!pieces.empty()) {
+        std::stable_sort(pieces.begin(), pieces.end(),
+                         [](const auto &x, const auto &y) { return x.first < y.first; });
+        QByteArray profile;
+        for (const auto &piece : pieces)
+            profile.append(piece.second);
+        appendTagged(*colour, "iccp", profile);
+    }
+    return true;
+}
+
+bool deepFormat(QImage::Format format)
+{
+    switch (format) {
+    case QImage::Format_RGBX64:
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGBA64_Premultiplied:
+    case QImage::Format_Grayscale16:
+    case QImage::Format_BGR30:
+    case QImage::Format_A2BGR30_Premultiplied:
+    case QImage::Format_RGB30:
+    case QImage::Format_A2RGB30_Premultiplied:
+    case QImage::Format_RGBX16FPx4:
+    case QImage::Format_RGBA16FPx4:
+    case QImage::Format_RGBA16FPx4_Premultiplied:
+    case QImage::Format_RGBX32FPx4:
+    case QImage::Format_RGBA32FPx4:
+    case QImage::Format_RGBA32FPx4_Premultiplied:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Clears fully transparent pixels, whose colour nobody sees, so that a tool
+// may change it freely.
+void clearTransparent(QImage &image)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<quint32 *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(line[x]) == 0)
+                line[x] = 0;
+    }
+}
+
+// The same for 16 bits a channel; also tells whether every value is an
+// 8-bit one widened (a multiple of 257), so the picture loses nothing in
+// ARGB32: a tool that narrows such a picture to 8 bits keeps it the same.
+bool clearTransparentWide(QImage &image)
+{
+    bool narrow = true;
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgba64 *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            QRgba64 &p = line[x];
+            if (p.alpha() == 0)
+                p = QRgba64::fromRgba64(0);
+            narrow = narrow && p.red() % 257 == 0 && p.green() % 257 == 0 && p.blue() % 257 == 0 &&
+                     p.alpha() % 257 == 0;
+        }
+    }
+    return narrow;
+}
+
+QByteArray pixelDigest(QImage image)
+{
+    const bool hadAlpha = image.hasAlphaChannel();
+    bool wide = deepFormat(image.format());
+    if (wide) {
+        image = std::move(image).convertToFormat(QImage::Format_RGBA64);
+        if (clearTransparentWide(image)) {
+            wide = false;
+            image = std::move(image).convertToFormat(QImage::Format_ARGB32);
+        }
+    } else {
+        image = std::move(image).convertToFormat(QImage::Format_ARGB32);
+        if (hadAlpha)
+            clearTransparent(image);
+    }
+
+    QCryptographicHash hash(QCryptographicHash::Blake2b_256);
+    const quint32 head[3] = {quint32(image.width()), quint32(image.height()), wide ? 64u : 32u};
+    hash.addData(QByteArrayView(reinterpret_cast<const char *>(head), sizeof head));
+    const qsizetype rowBytes = qsizetype(image.width()) * (wide ? 8 : 4);
+    const auto *bits = reinterpret_cast<const char *>(image.constBits());
+    if (image.bytesPerLine() == rowBytes) {
+        hash.addData(QByteArrayView(bits, rowBytes * image.height()));
+    } else {
+        for (int y = 0; y < image.height(); ++y)
+            hash.addData(QByteArrayView(bits + y * image.bytesPerLine(), rowBytes));
+    }
+    return hash.result();
+}
+
+PictureFacts unreadable(const QString &why)
+{
+    PictureFacts facts;
+    facts.why = why;
+    return facts;
+}
+
+} // namespace
+
+PictureFacts readPictureFacts(const QString &path, ImageKind kind)
+{
+    QByteArray file;
+    if (!readRegularFile(path, &file))
+        return unreadable(QStringLiteral("ファイルを読み込めません"));
+
+    static const QByteArray PngSignature("\x89PNG\r\n\x1a\n", 8);
+    static const QByteArray JpegSignature("\xFF\xD8\xFF", 3);
+    const bool png = kind == ImageKind::Png;
+    if (!file.startsWith(png ? PngSignature : JpegSignature))
+        return unreadable(QStringLiteral("画像として読み込めません"));
+
+    PictureFacts facts;
+    if (!(png ? pngColour(file, &facts.colour) : jpegColour(file, &facts.colour)))
+        return unreadable(QStringLiteral("画像が途中で切れています"));
+
+    // Decoded from the bytes already read; the file is read once.
+    QBuffer buffer(&file);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, png ? "png" : "jpeg");
+    reader.setAutoTransform(false);
+    QImage image;
+    if (!reader.read(&image) || image.isNull())
+        return unreadable(QStringLiteral("画像として読み込めません"));
+    buffer.close();
+    file.clear();
+
+    facts.pixels = pixelDigest(std::move(image));
+    facts.readable = true;
+    return facts;
+}
+
+} // namespace tinsoke

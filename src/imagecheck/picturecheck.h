@@ -1,0 +1,22 @@
+#pragma once
+
+#include "picturefacts.h"
+
+namespace tinsoke {
+
+// Decodes the picture at path as its kind says and reads its colour
+// information from the file's own bytes. Needs no display, and may be called
+// from several threads at once.
+//
+// Pixels are taken as stored: no EXIF orientation, no gamma or colour
+// conversion. They are compared in one of two forms, 8 bits a channel
+// (ARGB32) or, for pictures that need more, 16 (RGBA64), so a palette, grey
+// or true-colour encoding of one picture gives one digest; fully transparent
+// pixels count as equal whatever colour they hold.
+//
+// Colour information: for PNG the ICC profile (uncompressed; its name does
+// not count) and the sRGB, gAMA, cHRM and cICP chunks; for JPEG the ICC
+// profile carried in APP2 segments, joined in their order.
+PictureFacts readPictureFacts(const QString &path, ImageKind kind);
+
+} // namespace tinsoke
