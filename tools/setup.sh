@@ -20,8 +20,11 @@ cd "$(dirname "$0")/.."
 packages=(
     build-essential cmake clang-format
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
+    zlib1g-dev # the picture check reads colour profiles PNG keeps compressed
+    procps     # the tests look for tools left running with pgrep
     libgtest-dev
     fonts-ipafont-gothic
+    desktop-file-utils # the install test checks the menu entry with it
     # the optimizers Debian has; pngout, pngrewrite and cpngc are not packaged
     libjpeg-turbo-progs jpegoptim optipng pngcrush advancecomp
 )

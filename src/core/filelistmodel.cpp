@@ -16,6 +16,19 @@ const char16_t *const Captions[TLVData::FieldCount] = {
     u"ファイル名", u"Size",   u"Jpegtran",   u"Jpegoptim", u"AdvPNG", u"OptiPNG",
     u"PNGCrush",   u"PNGOut", u"PNGRewrite", u"cPNGC",     u"Path"};
 
+// A path as the index compares it.
+#ifdef Q_OS_WIN
+QString listKey(const QString &path)
+{
+    return path.toLower();
+}
+#else
+const QString &listKey(const QString &path)
+{
+    return path;
+}
+#endif
+
 } // namespace
 
 FileListModel::FileListModel(QObject *parent)
@@ -71,19 +84,19 @@ bool FileListModel::setData(const QModelIndex &index, const QVariant &value, int
 
 void FileListModel::indexPath(const QString &path)
 {
-    ++m_listed[path.toLower()];
+    ++m_listed[listKey(path)];
 }
 
 void FileListModel::unindexPath(const QString &path)
 {
-    const auto it = m_listed.find(path.toLower());
+    const auto it = m_listed.find(listKey(path));
     if (it != m_listed.end() && --it.value() <= 0)
         m_listed.erase(it);
 }
 
 bool FileListModel::isListed(const QString &path) const
 {
-    return m_listed.contains(path.toLower());
+    return m_listed.contains(listKey(path));
 }
 
 void FileListModel::addFiles(const QStringList &paths)
@@ -94,10 +107,10 @@ void FileListModel::addFiles(const QStringList &paths)
         // The same test as isListableImage, without making a copy of every path.
         if (!hasListableExtension(path))
             continue;
-        QString lower = path.toLower();
-        if (m_listed.contains(lower))
+        QString key = listKey(path);
+        if (m_listed.contains(key))
             continue;
-        m_listed.insert(std::move(lower), 1); // a second offer in this batch is seen too
+        m_listed.insert(std::move(key), 1); // a second offer in this batch is seen too
         TLVData row;
         row.FileName = fileNameOf(path);
         row.Size = QString::number(GetFileSizeBytes(path));

@@ -10,8 +10,10 @@
 namespace tinsoke {
 
 // The rows of the file list. Beside the rows it keeps an index of the listed
-// paths, lower-cased, in step with every change, so that taking n files in
-// costs O(n) rather than a scan of the whole list for each.
+// paths in step with every change, so that taking n files in costs O(n)
+// rather than a scan of the whole list for each. Paths are the same when they
+// are the same text; on Windows, whose names ignore letter case, when they
+// are the same lower-cased.
 class FileListModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -52,7 +54,7 @@ private:
     void unindexPath(const QString &path);
 
     QList<TLVData> m_rows;
-    QHash<QString, int> m_listed; // lower-cased path -> number of rows holding it
+    QHash<QString, int> m_listed; // path as compared -> number of rows holding it
 };
 
 } // namespace tinsoke

@@ -10,18 +10,16 @@ namespace tinsoke {
 bool isListableImage(const QString &path)
 {
     const QString ext = fileExtension(path).toLower();
-    return ext == u".jpg" || ext == u".png";
+    return ext == u".jpg" || ext == u".jpeg" || ext == u".png";
 }
 
 bool hasListableExtension(QStringView path)
 {
-    if (path.size() < 4 || path.at(path.size() - 4) != u'.')
-        return false;
-    QChar ext[3];
-    for (int i = 0; i < 3; ++i)
-        ext[i] = path.at(path.size() - 3 + i).toLower();
-    return (ext[0] == u'j' && ext[1] == u'p' && ext[2] == u'g') ||
-           (ext[0] == u'p' && ext[1] == u'n' && ext[2] == u'g');
+    // No separator can fall inside these endings, so the name is all that is looked at.
+    const auto endsWith = [path](QStringView ending) {
+        return path.endsWith(ending, Qt::CaseInsensitive);
+    };
+    return endsWith(u".jpg") || endsWith(u".png") || endsWith(u".jpeg");
 }
 
 void DropFiles(FileListModel &list, const QStringList &dropped)

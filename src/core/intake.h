@@ -9,9 +9,9 @@ namespace tinsoke {
 
 class FileListModel;
 
-// Only names ending in ".jpg" or ".png", in any letter case, are listed.
+// Only names ending in ".jpg", ".jpeg" or ".png", in any letter case, are listed.
 bool isListableImage(const QString &path);
-// The same, looking only at the last four characters: quick for many paths.
+// The same, looking only at the last five characters: quick for many paths.
 bool hasListableExtension(QStringView path);
 
 // Appends the full path of every file in the folder and, depth first, in its

@@ -1,6 +1,9 @@
 #include "paths.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryFile>
 
 namespace tinsoke {
 
@@ -68,6 +71,34 @@ QString settingsFilePathFor(const QString &executablePath)
     return replaceExtension(executablePath, QStringLiteral(".ini"));
 }
 
+QString userSettingsFilePath()
+{
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (!QDir::isAbsolutePath(config)) // unset, empty or relative: the standard place
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return QDir::cleanPath(config) + QStringLiteral("/pelmora-tinsoke/pelmora-tinsoke.ini");
+}
+
+bool canCreateFilesIn(const QString &folder)
+{
+    if (!QFileInfo(folder).isDir())
+        return false;
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".pelmora-tinsoke-XXXXXX")));
+    return probe.open(); // and it is removed again as it goes
+}
+
+QString settingsFilePath(const QString &executablePath)
+{
+    const QString beside = settingsFilePathFor(executablePath);
+#ifdef Q_OS_WIN
+    return beside;
+#else
+    // The settings are saved through a new file renamed over the old one, so
+    // it is the folder that must take new files, not just the file itself.
+    return canCreateFilesIn(folderOf(beside)) ? beside : userSettingsFilePath();
+#endif
+}
+
 bool isDroppableExecutable(const QString &path)
 {
     if (fileExtension(path).toLower() == u".exe")
@@ -87,6 +118,34 @@ bool namesExistingFile(const QString &path)
     return !path.isEmpty() && info.exists() && !info.isDir();
 }
 
+bool namesUsableProgram(const QString &path)
+{
+#ifdef Q_OS_WIN
+    return namesExistingFile(path);
+#else
+    return !path.isEmpty() && QFileInfo(path).isFile() && isDroppableExecutable(path);
+#endif
+}
+
+QString findProgramOnPath(const QString &name)
+{
+#ifdef Q_OS_WIN
+    return QStandardPaths::findExecutable(name);
+#else
+    if (name.isEmpty() || name.contains(u'/'))
+        return {};
+    const QStringList folders = qEnvironmentVariable("PATH").split(u':', Qt::SkipEmptyParts);
+    for (const QString &folder : folders) {
+        if (!QDir::isAbsolutePath(folder))
+            continue;
+        const QFileInfo candidate(QDir::cleanPath(folder + u'/' + name));
+        if (candidate.isFile() && candidate.isExecutable())
+            return candidate.filePath();
+    }
+    return {};
+#endif
+}
+
 QString executableFileFilter()
 {
 #ifdef Q_OS_WIN
@@ -94,6 +153,39 @@ QString executableFileFilter()
 #else
     return QStringLiteral("実行ファイル (*)");
 #endif
+}
+
+QString browseStartFolder(const QString &currentPath)
+{
+    if (QDir::isAbsolutePath(currentPath)) {
+        const QString folder = QFileInfo(currentPath).absolutePath();
+        if (QFileInfo(folder).isDir())
+            return folder;
+    }
+#ifdef Q_OS_WIN
+    return QString(); // the dialog's own choice
+#else
+    return QStringLiteral("/usr/bin");
+#endif
+}
+
+QStringList pathsFromArguments(const QStringList &arguments, const QString &currentFolder)
+{
+    const QDir here(currentFolder);
+    QStringList paths;
+    bool optionsEnded = false;
+    for (const QString &word : arguments) {
+        if (word.isEmpty())
+            continue;
+        if (!optionsEnded && word == u"--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (!optionsEnded && word.startsWith(u'-'))
+            continue;
+        paths.append(QDir::cleanPath(here.absoluteFilePath(word)));
+    }
+    return paths;
 }
 
 } // namespace tinsoke

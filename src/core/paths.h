@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace tinsoke {
 
@@ -21,8 +22,22 @@ QString withUnderscoreBeforeExtension(const QString &path);
 // dot); when the path has no extension, newExtension is appended.
 QString replaceExtension(const QString &path, const QString &newExtension);
 
-// Full path of the settings file that belongs to the program at executablePath.
+// The settings file beside the program at executablePath, named like it.
 QString settingsFilePathFor(const QString &executablePath);
+
+// The settings file in the user's configuration folder:
+// $XDG_CONFIG_HOME/pelmora-tinsoke/pelmora-tinsoke.ini, ~/.config when the
+// variable is unset or not an absolute path.
+QString userSettingsFilePath();
+
+// Whether a new file can be made in the folder. It is tried, not read from the
+// permission bits, which let root write where nothing can be created.
+bool canCreateFilesIn(const QString &folder);
+
+// The settings file the program at executablePath uses: beside it when its
+// folder takes new files (a portable copy), else the user's one. The window
+// and the command line both ask here, so they share one file.
+QString settingsFilePath(const QString &executablePath);
 
 // Whether a name dropped onto a tool's path box is taken as its executable:
 // a name ending in ".exe" in any letter case; on systems whose programs carry
@@ -33,7 +48,26 @@ bool isDroppableExecutable(const QString &path);
 // target; a folder, a missing path and the empty text do not).
 bool namesExistingFile(const QString &path);
 
+// Whether a tool's path box names a program the run can start: an existing
+// file that isDroppableExecutable accepts (a link counts by its target).
+bool namesUsableProgram(const QString &path);
+
+// The full path of the program of that name in the first folder of PATH
+// holding it as an executable regular file; empty when none does. Relative
+// entries of PATH (the current folder) are never searched.
+QString findProgramOnPath(const QString &name);
+
 // The one filter of the dialog that browses for a tool's executable.
 QString executableFileFilter();
+
+// Where that dialog opens for a path box's text: the folder of the path when
+// it exists, else where programs are installed.
+QString browseStartFolder(const QString &currentPath);
+
+// The paths named on a command line (the arguments after the program's own
+// name), made absolute against currentFolder as a file manager's drop would
+// give them. Words starting with "-" are options and are passed over, except
+// after "--", from where every word is a path; empty words are ignored.
+QStringList pathsFromArguments(const QStringList &arguments, const QString &currentFolder);
 
 } // namespace tinsoke

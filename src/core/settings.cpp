@@ -1,5 +1,7 @@
 #include "settings.h"
 
+#include <algorithm>
+
 namespace tinsoke {
 
 namespace {
@@ -10,8 +12,11 @@ using K = ValueKind;
 // The order in which a save writes the keys.
 constexpr std::array<Setting, SettingCount> WriteOrder{
     S::SaveMode,
+    S::Jobs,
     S::FormTop,
     S::FormLeft,
+    S::FormWidth,
+    S::FormHeight,
     S::JpegtranUse,
     S::JpegtranPath,
     S::JpegtranOptimize,
@@ -55,7 +60,10 @@ const std::array<SettingKey, SettingCount> &settingKeys()
     static const std::array<SettingKey, SettingCount> Keys{{
         {S::FormTop, u"Form", u"Form", u"Top", K::Integer},
         {S::FormLeft, u"Form", u"Form", u"Left", K::Integer},
+        {S::FormWidth, u"Form", u"Form", u"Width", K::Integer},
+        {S::FormHeight, u"Form", u"Form", u"Height", K::Integer},
         {S::SaveMode, u"Option", u"Option", u"SaveMode", K::Integer},
+        {S::Jobs, u"Option", u"Option", u"Jobs", K::Integer},
         {S::JpegtranUse, u"Jpegtran", u"Jpegtran", u"Use", K::YesNo},
         {S::JpegtranPath, u"Jpegtran", u"Jpegtran", u"Path", K::Text},
         {S::JpegtranOptimize, u"Jpegtran", u"Jpegtran", u"Optimize", K::YesNo},
@@ -141,10 +149,13 @@ QByteArray defaultSettingsText()
         "",
         "[Option]",
         "SaveMode =0",
+        "Jobs =0",
         "",
         "[Form]",
         "Top =0",
         "Left =0",
+        "Width =632",
+        "Height =453",
         "",
         "[Jpegtran]",
         "Use =No",
@@ -210,6 +221,12 @@ QPoint windowPositionFor(int storedLeft, int storedTop, const QRect &workArea)
     const int top = storedTop < 0 || storedTop > bottom ? 0 : storedTop;
     const int left = storedLeft < 0 || storedLeft > right ? 0 : storedLeft;
     return {left, top};
+}
+
+QSize windowSizeFor(int storedWidth, int storedHeight, const QSize &designed, const QRect &workArea)
+{
+    return {std::max(designed.width(), std::min(storedWidth, workArea.width())),
+            std::max(designed.height(), std::min(storedHeight, workArea.height()))};
 }
 
 } // namespace tinsoke

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QPoint>
 #include <QRect>
+#include <QSize>
 #include <QVariant>
 
 #include <array>
@@ -12,11 +13,14 @@
 namespace tinsoke {
 
 // Every stored setting. Each belongs to one control of the window, except the
-// window position.
+// window's position and size.
 enum class Setting {
     FormTop,
     FormLeft,
+    FormWidth,
+    FormHeight,
     SaveMode,
+    Jobs,
     JpegtranUse,
     JpegtranPath,
     JpegtranOptimize,
@@ -93,5 +97,11 @@ QByteArray defaultSettingsText();
 // Where the window goes for a stored position: an edge outside the work area
 // (before its start or past its far edge) puts the window at 0 on that axis.
 QPoint windowPositionFor(int storedLeft, int storedTop, const QRect &workArea);
+
+// The window's size for a stored one: never smaller than the designed size
+// (a missing size reads as 0 and gives it), and otherwise no larger than the
+// work area.
+QSize windowSizeFor(int storedWidth, int storedHeight, const QSize &designed,
+                    const QRect &workArea);
 
 } // namespace tinsoke

@@ -12,24 +12,19 @@
 
 namespace tinsoke {
 
-namespace {
-
 // The per-user runtime folder when the session has one; otherwise the temp
 // folder, shared by all users, so the user id goes into the name there.
-QString lockFilePath(const QString &name)
+QString instanceFilePath(const QString &name, const QString &suffix)
 {
     const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtimeDir.isEmpty() && QFileInfo(runtimeDir).isDir() && QDir::isAbsolutePath(runtimeDir))
-        return runtimeDir + u'/' + name + QStringLiteral(".lock");
-    return QDir::tempPath() + u'/' + name + u'-' + QString::number(geteuid()) +
-           QStringLiteral(".lock");
+        return runtimeDir + u'/' + name + suffix;
+    return QDir::tempPath() + u'/' + name + u'-' + QString::number(geteuid()) + suffix;
 }
-
-} // namespace
 
 SingleInstanceGuard::SingleInstanceGuard(const QString &name)
 {
-    const QByteArray path = QFile::encodeName(lockFilePath(name));
+    const QByteArray path = QFile::encodeName(instanceFilePath(name, QStringLiteral(".lock")));
     const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return;

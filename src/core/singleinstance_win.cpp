@@ -4,6 +4,13 @@
 
 namespace tinsoke {
 
+// Kernel objects and pipes of one session are shared by its users: the user
+// name goes into the name.
+QString instanceFilePath(const QString &name, const QString &suffix)
+{
+    return name + u'-' + qEnvironmentVariable("USERNAME") + suffix;
+}
+
 // A named mutex in the session's namespace: creating it is the test-and-set,
 // ERROR_ALREADY_EXISTS tells that another copy holds it.
 SingleInstanceGuard::SingleInstanceGuard(const QString &name)

@@ -8,25 +8,36 @@
 #include "programicon.h"
 #include "progressbar.h"
 #include "radiogroup.h"
+#include "tools.h"
 #include "windowtoolrunhost.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSpinBox>
+#include <QStatusBar>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
 const QString DesignFontFamily = QStringLiteral("ＭＳ Ｐゴシック");
+
+// The designed client size; the window can grow from it, never shrink below it.
+constexpr QSize DesignedSize(632, 453);
+// The height of the tool pages below the list; they keep it as the window grows.
+constexpr int PagesHeight = 213;
 
 // The designed font is a Windows one; these stand in for it where it is missing.
 void registerFontSubstitutes()
@@ -70,28 +81,46 @@ void fitRadioGroupsToItems(QWidget *root)
         group->fitWidthToItems();
 }
 
-// A setting's value as its control holds it: an item index, a bar position,
-// a tick or a text.
+// Programs on Windows end in ".exe"; elsewhere the path captions name the tool alone.
+void fitProgramCaptionsToSystem(QWidget *root)
+{
+#ifndef Q_OS_WIN
+    const auto labels = root->findChildren<QLabel *>();
+    for (QLabel *label : labels) {
+        if (label->text().startsWith(QStringLiteral("実行ファイル(")))
+            label->setText(label->text().replace(QStringLiteral(".exe)"), QStringLiteral(")")));
+    }
+#else
+    Q_UNUSED(root);
+#endif
+}
+
+// A setting's value as its control holds it: an item index, a bar or box
+// position, a tick or a text.
 QVariant controlValue(const QWidget *control)
 {
     if (auto *group = qobject_cast<const RadioGroup *>(control))
         return group->itemIndex();
     if (auto *bar = qobject_cast<const QScrollBar *>(control))
         return bar->value();
+    if (auto *spin = qobject_cast<const QSpinBox *>(control))
+        return spin->value();
     if (auto *box = qobject_cast<const QCheckBox *>(control))
         return box->isChecked();
     return qobject_cast<const QLineEdit *>(control)->text();
 }
 
 // Gives a control a value the way a user's change would, so its own handlers
-// run, and only when the value really changes. Radio groups and scroll bars
-// keep a stored number within their items and range.
+// run, and only when the value really changes. Radio groups, scroll bars and
+// spin boxes keep a stored number within their items and range.
 void setControlValue(QWidget *control, const QVariant &value)
 {
     if (auto *group = qobject_cast<RadioGroup *>(control))
         group->setItemIndex(value.toInt());
     else if (auto *bar = qobject_cast<QScrollBar *>(control))
         bar->setValue(value.toInt());
+    else if (auto *spin = qobject_cast<QSpinBox *>(control))
+        spin->setValue(value.toInt());
     else if (auto *box = qobject_cast<QCheckBox *>(control))
         box->setChecked(value.toBool());
     else if (auto *edit = qobject_cast<QLineEdit *>(control))
@@ -122,10 +151,8 @@ TForm1::~TForm1()
 // follow the fonts, the list's model.
 void TForm1::setUpDesignedState()
 {
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(632, 453);
+    setMinimumSize(DesignedSize);
+    resize(DesignedSize);
     move(190, 106);
     setWindowIcon(programIcon());
 
@@ -134,6 +161,7 @@ void TForm1::setUpDesignedState()
     setPalette(pal);
 
     ui->Label_Version->setFont(designFont(16));
+    fitProgramCaptionsToSystem(this);
     fitLabelsToText(this);
     fitRadioGroupsToItems(this);
     // The borderless address box shows its whole text from the start, its line
@@ -145,13 +173,33 @@ void TForm1::setUpDesignedState()
     ui->Edit_Name->setCursorPosition(0);
 
     setUpFileList();
+    // The list takes what the window grows by; the pages stay below it.
+    ui->ClientArea->installEventFilter(this);
+}
+
+void TForm1::placeClientArea()
+{
+    const int width = ui->ClientArea->width();
+    const int listHeight = std::max(0, ui->ClientArea->height() - PagesHeight);
+    ui->ListView1->setGeometry(0, 0, width, listHeight);
+    ui->PageControl1->setGeometry(0, listHeight, width, PagesHeight);
+}
+
+// The summary takes the status bar's width right of the progress bar.
+void TForm1::placeStatusText()
+{
+    const int left = RunProgress->geometry().right() + 1 + 6;
+    Label_Status->setGeometry(left, RunProgress->y(),
+                              std::max(0, ui->StatusBar1->width() - left - 4),
+                              RunProgress->height());
 }
 
 void TForm1::FormCreate(const QString &settingsPath)
 {
-    // 1. The settings file sits beside the executable, named like it.
+    // 1. Beside the executable, named like it, where that folder takes new
+    // files; otherwise in the user's configuration folder.
     IniFilePath = settingsPath.isEmpty()
-                      ? tinsoke::settingsFilePathFor(QCoreApplication::applicationFilePath())
+                      ? tinsoke::settingsFilePath(QCoreApplication::applicationFilePath())
                       : settingsPath;
 
     // 2. Before any drop hook and before the progress bar.
@@ -170,6 +218,12 @@ void TForm1::FormCreate(const QString &settingsPath)
     RunProgress->setValue(0);
     RunProgress->setGeometry(0, 2, 150, ui->StatusBar1->height() - 2);
     RunProgress->show();
+    // Right of it, what the run has done so far and, at its end, what it saved.
+    Label_Status = new QLabel(ui->StatusBar1);
+    Label_Status->setObjectName(QStringLiteral("Label_Status"));
+    placeStatusText();
+    Label_Status->show();
+    ui->StatusBar1->installEventFilter(this);
 
     // 6. The donation request on the about page.
     ui->Label_Message->setText(QStringLiteral("「Pelmora Tinsoke」はカンパウェアです。\r\n"
@@ -201,9 +255,13 @@ QWidget *TForm1::settingControl(tinsoke::Setting setting) const
     switch (setting) {
     case S::FormTop:
     case S::FormLeft:
+    case S::FormWidth:
+    case S::FormHeight:
         return nullptr;
     case S::SaveMode:
         return ui->RadioGroup1;
+    case S::Jobs:
+        return ui->SpinEdit_Jobs;
     case S::JpegtranUse:
         return ui->CheckBox_Jpegtran;
     case S::JpegtranPath:
@@ -279,13 +337,19 @@ QWidget *TForm1::settingControl(tinsoke::Setting setting) const
 // Each value goes through its control, as a user's change would.
 void TForm1::LoadSettings()
 {
-    if (!QFileInfo::exists(IniFilePath) && !WriteDefaultSettings())
-        return; // the designed values stay for this run
+    if (!QFileInfo::exists(IniFilePath)) {
+        if (!WriteDefaultSettings())
+            return; // the designed values stay for this run
+        m_settingsCreated = true;
+    }
 
+    using S = tinsoke::Setting;
     const tinsoke::SettingValues values = tinsoke::readSettings(tinsoke::loadIniFile(IniFilePath));
     const QRect workArea = QGuiApplication::primaryScreen()->availableGeometry();
-    move(tinsoke::windowPositionFor(valueOf(values, tinsoke::Setting::FormLeft).toInt(),
-                                    valueOf(values, tinsoke::Setting::FormTop).toInt(), workArea));
+    resize(tinsoke::windowSizeFor(valueOf(values, S::FormWidth).toInt(),
+                                  valueOf(values, S::FormHeight).toInt(), DesignedSize, workArea));
+    move(tinsoke::windowPositionFor(valueOf(values, S::FormLeft).toInt(),
+                                    valueOf(values, S::FormTop).toInt(), workArea));
 
     for (const tinsoke::SettingKey &k : tinsoke::settingKeys()) {
         if (QWidget *control = settingControl(k.setting))
@@ -295,9 +359,14 @@ void TForm1::LoadSettings()
 
 void TForm1::SaveSettings()
 {
+    using S = tinsoke::Setting;
     tinsoke::SettingValues values;
-    valueOf(values, tinsoke::Setting::FormTop) = pos().y();
-    valueOf(values, tinsoke::Setting::FormLeft) = pos().x();
+    valueOf(values, S::FormTop) = pos().y();
+    valueOf(values, S::FormLeft) = pos().x();
+    // A maximised window keeps the size it comes back to.
+    const QSize size = isMaximized() || isFullScreen() ? normalGeometry().size() : this->size();
+    valueOf(values, S::FormWidth) = size.width();
+    valueOf(values, S::FormHeight) = size.height();
     for (const tinsoke::SettingKey &k : tinsoke::settingKeys()) {
         if (const QWidget *control = settingControl(k.setting))
             valueOf(values, k.setting) = controlValue(control);
@@ -311,11 +380,13 @@ void TForm1::SaveSettings()
     tinsoke::saveIniFile(IniFilePath, document); // a failed save is not reported
 }
 
-// Creates the settings file from the default text, whole or not at all.
+// Creates the settings file from the default text, whole or not at all, and
+// the folder it goes in when that is missing.
 bool TForm1::WriteDefaultSettings()
 {
     tinsoke::IniDocument text = tinsoke::IniDocument::fromBytes(tinsoke::defaultSettingsText());
-    if (tinsoke::saveIniFile(IniFilePath, text))
+    if (QDir().mkpath(QFileInfo(IniFilePath).absolutePath()) &&
+        tinsoke::saveIniFile(IniFilePath, text))
         return true;
     messages::show(nullptr, QStringLiteral("エラー"),
                    QStringLiteral("Error\n\r") + IniFilePath + QStringLiteral("が生成できません。"),
@@ -345,6 +416,8 @@ void TForm1::endRun()
 {
     m_runInProgress = false;
     m_listDropHook->setEnabled(true);
+    if (!m_pathsAfterRun.isEmpty())
+        DropFiles(std::exchange(m_pathsAfterRun, {}));
     if (m_closePending) {
         m_closePending = false;
         close();
@@ -361,10 +434,51 @@ void TForm1::closeEvent(QCloseEvent *event)
     QMainWindow::closeEvent(event);
 }
 
+void TForm1::findToolsOnPath()
+{
+    const auto controls = toolControls();
+    for (const tinsoke::Tool tool : tinsoke::AllTools) {
+        const ToolControls &t = controls.at(static_cast<std::size_t>(tool));
+        if (!t.path->text().isEmpty())
+            continue;
+        const QString found =
+            tinsoke::findProgramOnPath(QString::fromUtf16(tinsoke::toolInfo(tool).program));
+        if (found.isEmpty())
+            continue;
+        t.path->setText(found);
+        if (m_settingsCreated)
+            t.tick->setChecked(true);
+    }
+    if (ui->PageControl1->currentWidget() == ui->TabSheet_Common)
+        TabSheet_CommonShow(); // the 全体 page may be on screen already
+}
+
+void TForm1::addPaths(const QStringList &paths)
+{
+    if (m_runInProgress)
+        m_pathsAfterRun += paths; // the list holds still during a run
+    else
+        DropFiles(paths);
+}
+
+void TForm1::setStatusText(const QString &text)
+{
+    Label_Status->setText(text);
+}
+
 bool TForm1::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == ui->ClientArea && event->type() == QEvent::Resize)
+        placeClientArea();
+    if (watched == ui->StatusBar1 && event->type() == QEvent::Resize)
+        placeStatusText();
     if (watched == ui->ListView1->viewport() && event->type() == QEvent::Resize)
         applyListColumnWidths();
+    if (watched == ui->ListView1->viewport() &&
+        (event->type() == QEvent::MouseButtonPress ||
+         event->type() == QEvent::MouseButtonRelease) &&
+        ListView1MouseButton(static_cast<QMouseEvent *>(event)))
+        return true;
     if (event->type() == QEvent::Show)
         pageShown(watched);
     if (watched == ui->ListView1 && event->type() == QEvent::KeyPress)

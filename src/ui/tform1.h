@@ -14,8 +14,10 @@
 class FileDropHook;
 class ProgressBar;
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QKeyEvent;
+class QMouseEvent;
 class QPushButton;
 class WindowToolRunHost;
 
@@ -34,12 +36,25 @@ class TForm1 : public QMainWindow {
     Q_OBJECT
 
 public:
-    // The settings file sits beside the executable; a test may name another one.
+    // The settings file is the one tinsoke::settingsFilePath chooses for the
+    // executable; a test may name another one.
     explicit TForm1(const QString &settingsPath = QString(), QWidget *parent = nullptr);
     ~TForm1() override;
 
-    // Full path of the settings file beside the executable.
+    // Full path of the settings file in use.
     QString iniFilePath() const { return IniFilePath; }
+
+    // Fills each empty tool path box with the tool's program found on PATH,
+    // as if typed. When this start created the settings file, the tools found
+    // are ticked too; later starts leave the ticks as stored.
+    void findToolsOnPath();
+
+    // Takes files and folders into the list as a drop does. During a run they
+    // wait, and are taken in when it ends.
+    void addPaths(const QStringList &paths);
+
+    // The text right of the progress bar in the status bar.
+    void setStatusText(const QString &text);
 
     // Lets the window react to pending events, then moves the progress bar.
     void ShowProgress(int minimum, int maximum, int position);
@@ -64,9 +79,11 @@ public:
     // What a tool run started from this window reports to and pumps.
     tinsoke::ToolRunHost &toolRunHost();
 
-    // The dialog that browses for a tool's executable: gives the chosen file,
-    // or the empty text when the user cancels. Tests put their own here.
-    using OpenFileDialog = std::function<QString(QWidget *parent, const QString &filter)>;
+    // The dialog that browses for a tool's executable, opening in folder: gives
+    // the chosen file, or the empty text when the user cancels. Tests put
+    // their own here.
+    using OpenFileDialog =
+        std::function<QString(QWidget *parent, const QString &folder, const QString &filter)>;
     void setOpenFileDialog(OpenFileDialog dialog) { m_openFileDialog = std::move(dialog); }
 
 protected:
@@ -80,6 +97,8 @@ private Q_SLOTS:
 
 private:
     void setUpDesignedState();
+    void placeClientArea();
+    void placeStatusText();
     void FormCreate(const QString &settingsPath);
     void FormDestroy();
     void LoadSettings();
@@ -96,6 +115,7 @@ private:
     void DropFiles(const QStringList &paths);
     bool ListView1KeyDown(const QKeyEvent *event);
     bool ListView1KeyUp(const QKeyEvent *event);
+    bool ListView1MouseButton(const QMouseEvent *event);
 
     // Tool pages and the about page.
     void wirePageHandlers();
@@ -125,6 +145,10 @@ private:
     bool SortDescending = false;
     QString IniFilePath;
     ProgressBar *RunProgress = nullptr;
+    QLabel *Label_Status = nullptr;
+    bool m_settingsCreated = false; // this start wrote the settings file
+    QStringList m_pathsAfterRun;
+    bool m_listClickTaken = false; // the list's press was handled here, so is its release
     std::unique_ptr<WindowToolRunHost> m_toolRunHost;
     QString DroppedToolPath;
     std::vector<std::unique_ptr<FileDropHook>> m_pathBoxDropHooks;

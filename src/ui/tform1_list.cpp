@@ -1,4 +1,4 @@
-// The file list: drops, clearing, sorting by a column, and its two keys.
+// The file list: drops, clearing, sorting by a column, its two keys and its clicks.
 #include "tform1.h"
 #include "ui_mainwindow.h"
 
@@ -10,6 +10,10 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QMouseEvent>
+
+#include <algorithm>
+#include <utility>
 
 void TForm1::setUpFileList()
 {
@@ -48,6 +52,7 @@ void TForm1::Button3Click()
         return;
     m_listModel->clear();
     ShowProgress(0, 0, 0);
+    setStatusText(QString());
 }
 
 void TForm1::ListView1ColumnClick(int column)
@@ -92,4 +97,39 @@ bool TForm1::ListView1KeyUp(const QKeyEvent *event)
     }
     selection->clearSelection();
     return false;
+}
+
+// Clicks select as in a file manager: a plain click on a row of a
+// multi-selection selects that row alone, and Ctrl+click adds or removes a
+// row. The view would hold such a press back to see whether it starts a drag
+// or an edit of the caption, and then keep the selection as it was; these
+// presses and their releases are settled here instead and never reach it. A
+// click on the one selected row still edits its caption.
+bool TForm1::ListView1MouseButton(const QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return false;
+    if (event->type() == QEvent::MouseButtonRelease)
+        return std::exchange(m_listClickTaken, false);
+
+    const QModelIndex at = ui->ListView1->indexAt(event->position().toPoint());
+    const Qt::KeyboardModifiers keys =
+        event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier);
+    if (!at.isValid() || (keys != Qt::NoModifier && keys != Qt::ControlModifier))
+        return false;
+    QItemSelectionModel *selection = ui->ListView1->selectionModel();
+    if (keys == Qt::ControlModifier) {
+        selection->select(at, QItemSelectionModel::Toggle | QItemSelectionModel::Rows);
+        selection->setCurrentIndex(at, QItemSelectionModel::NoUpdate);
+    } else {
+        const QItemSelection ranges = selection->selection();
+        const bool severalRows =
+            ranges.size() > 1 || (ranges.size() == 1 && ranges.first().height() > 1);
+        if (!severalRows || !selection->isRowSelected(at.row()))
+            return false; // the view's own handling is right here
+        selection->setCurrentIndex(at,
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    m_listClickTaken = true;
+    return true;
 }

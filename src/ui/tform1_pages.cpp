@@ -36,8 +36,8 @@ std::array<TForm1::ToolControls, 8> TForm1::toolControls() const
 // brings the level labels and option boxes into line as a user's change would.
 void TForm1::wirePageHandlers()
 {
-    m_openFileDialog = [](QWidget *parent, const QString &filter) {
-        return QFileDialog::getOpenFileName(parent, QString(), QString(), filter);
+    m_openFileDialog = [](QWidget *parent, const QString &folder, const QString &filter) {
+        return QFileDialog::getOpenFileName(parent, QString(), folder, filter);
     };
     for (const ToolControls &t : toolControls()) {
         QLineEdit *path = t.path;
@@ -98,7 +98,8 @@ void TForm1::pageShown(QObject *page)
 
 void TForm1::browseForExecutable(QLineEdit *pathBox)
 {
-    const QString chosen = m_openFileDialog(this, tinsoke::executableFileFilter());
+    const QString chosen = m_openFileDialog(this, tinsoke::browseStartFolder(pathBox->text()),
+                                            tinsoke::executableFileFilter());
     if (!chosen.isEmpty())
         pathBox->setText(chosen);
 }
@@ -114,7 +115,7 @@ void TForm1::TabSheet_CommonShow()
 {
     bool anyAvailable = false;
     for (const ToolControls &t : toolControls()) {
-        const bool available = tinsoke::namesExistingFile(t.path->text());
+        const bool available = tinsoke::namesUsableProgram(t.path->text());
         t.tick->setEnabled(available);
         anyAvailable = anyAvailable || available;
     }

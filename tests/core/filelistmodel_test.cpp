@@ -36,23 +36,30 @@ class FileListModelTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void duplicatesByPathWithoutCase()
+    // Names that differ only in letter case are different files here; on
+    // Windows they are one.
+    void duplicatesByPathAsTheSystemComparesNames()
     {
         FileListModel m;
         QAbstractItemModelTester tester(&m);
         m.addFiles({QStringLiteral("/p/A.JPG"), QStringLiteral("/p/a.jpg"),
-                    QStringLiteral("/P/A.JPG"), QStringLiteral("/p/x.gif"),
+                    QStringLiteral("/p/A.JPG"), QStringLiteral("/p/x.gif"),
                     QStringLiteral("/p/ÄÖ.png"), QStringLiteral("/p/äö.PNG")});
-        QCOMPARE(column(m, 10),
-                 (QStringList{QStringLiteral("/p/A.JPG"), QStringLiteral("/p/ÄÖ.png")}));
+#ifdef Q_OS_WIN
+        const QStringList expected{QStringLiteral("/p/A.JPG"), QStringLiteral("/p/ÄÖ.png")};
+#else
+        const QStringList expected{QStringLiteral("/p/A.JPG"), QStringLiteral("/p/a.jpg"),
+                                   QStringLiteral("/p/ÄÖ.png"), QStringLiteral("/p/äö.PNG")};
+#endif
+        QCOMPARE(column(m, 10), expected);
         QCOMPARE(m.ReadRow(0).FileName, QStringLiteral("A.JPG"));
 
         // A second drop leaves the first row as it was.
         TLVData changed = m.ReadRow(0);
         changed.JpegtranSize = QStringLiteral("5");
         m.WriteRow(0, changed);
-        m.addFiles({QStringLiteral("/P/a.Jpg")});
-        QCOMPARE(m.rowCount(), 2);
+        m.addFiles({QStringLiteral("/p/A.JPG")});
+        QCOMPARE(m.rowCount(), expected.size());
         QCOMPARE(m.ReadRow(0).JpegtranSize, QStringLiteral("5"));
     }
 
@@ -62,7 +69,7 @@ private Q_SLOTS:
         QAbstractItemModelTester tester(&m);
         m.addFiles({QStringLiteral("/a.png"), QStringLiteral("/b.png"), QStringLiteral("/c.png")});
         m.removeRowsAt({1});
-        QVERIFY(!m.isListed(QStringLiteral("/B.png")));
+        QVERIFY(!m.isListed(QStringLiteral("/b.png")));
         m.addFiles({QStringLiteral("/b.png")});
         QCOMPARE(column(m, 10).last(), QStringLiteral("/b.png"));
 
@@ -80,7 +87,7 @@ private Q_SLOTS:
         TLVData moved = m.ReadRow(0);
         moved.Path = QStringLiteral("/moved.png");
         m.WriteRow(0, moved);
-        QVERIFY(m.isListed(QStringLiteral("/MOVED.png")));
+        QVERIFY(m.isListed(QStringLiteral("/moved.png")));
         QVERIFY(!m.isListed(QStringLiteral("/c.png")));
 
         m.clear();

@@ -36,15 +36,17 @@ void referenceWalk(const QString &folder, QStringList &out)
 
 } // namespace
 
-TEST(Intake, OnlyJpgAndPngNamesQualify)
+TEST(Intake, OnlyJpgJpegAndPngNamesQualify)
 {
-    for (const char *yes : {"/a/A.JPG", "/a/b.png", "/a/c.Png", "/a.b/x.jpg", "/a/.png"})
+    for (const char *yes :
+         {"/a/A.JPG", "/a/b.png", "/a/c.Png", "/a.b/x.jpg", "/a/.png", "/a/x.jpeg", "/a/X.JpEg"})
         EXPECT_TRUE(isListableImage(QString::fromUtf8(yes))) << yes;
-    for (const char *no : {"/a/a.jpeg", "/a/a.jpe", "/a/a.gif", "/a/a.bmp", "/a/png", "/a.png/x",
-                           "/a/a.png.bak", ""})
+    for (const char *no : {"/a/a.jpe", "/a/a.gif", "/a/a.bmp", "/a/png", "/a/jpeg", "/a.png/x",
+                           "/a/a.png.bak", "/a/a.jpeg.bak", ""})
         EXPECT_FALSE(isListableImage(QString::fromUtf8(no))) << no;
     // The list applies the same rule.
-    for (const char *name : {"/a/A.JPG", "/a/.png", "/a/a.jpeg", "/a.png/x", "/a/a.png.bak"}) {
+    for (const char *name :
+         {"/a/A.JPG", "/a/.png", "/a/a.JPEG", "/a/jpeg", "/a.png/x", "/a/a.png.bak", "/a/a.jpe"}) {
         FileListModel list;
         list.addFiles({QString::fromUtf8(name)});
         EXPECT_EQ(list.rowCount() == 1, isListableImage(QString::fromUtf8(name))) << name;
@@ -56,7 +58,8 @@ TEST(Intake, OnlyJpgAndPngNamesQualify)
     FileListModel list;
     list.addFiles(
         {path, dir.filePath(QStringLiteral("a.jpeg")), dir.filePath(QStringLiteral("b"))});
-    ASSERT_EQ(list.rowCount(), 1);
+    ASSERT_EQ(list.rowCount(), 2);
+    EXPECT_EQ(list.ReadRow(1).FileName, QStringLiteral("a.jpeg"));
     const TLVData row = list.ReadRow(0);
     EXPECT_EQ(row.FileName, QStringLiteral("A.JPG"));
     EXPECT_EQ(row.Size, QStringLiteral("1234"));
@@ -153,7 +156,7 @@ TEST(DropFiles, ItemsKeepTheirOrderAndFoldersTheirPlace)
     touch(dir.filePath(QStringLiteral("folder.png/skip.gif")));
     FileListModel list;
     DropFiles(list, {last, dir.filePath(QStringLiteral("folder.png")), first,
-                     dir.filePath(QStringLiteral("gone.png")), last.toLower()});
+                     dir.filePath(QStringLiteral("gone.png")), last});
     ASSERT_EQ(list.rowCount(), 4);
     EXPECT_EQ(list.ReadRow(0).Path, last);
     EXPECT_EQ(list.ReadRow(1).Path, dir.filePath(QStringLiteral("folder.png/inside.png")));

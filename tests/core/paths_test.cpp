@@ -1,9 +1,26 @@
 #include "paths.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
-using tinsoke::fileExtension;
-using tinsoke::settingsFilePathFor;
+using namespace tinsoke;
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+QString makeFile(const QString &path, bool executable)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.setPermissions(executable ? QFile::ReadOwner | QFile::ExeOwner : QFile::ReadOwner);
+    return path;
+}
+
+} // namespace
 
 TEST(SettingsFilePath, ReplacesTheExtensionOfTheExecutable)
 {
@@ -37,4 +54,46 @@ TEST(FileExtension, IsTheTextFromTheLastDotOfTheName)
     EXPECT_EQ(fileExtension(QStringLiteral("/a.jpg/b")), QString());
     EXPECT_EQ(fileExtension(QStringLiteral("/a/.png")), QStringLiteral(".png"));
     EXPECT_EQ(fileExtension(QString()), QString());
+}
+
+TEST(SettingsFilePath, BesideAProgramWhoseFolderTakesFilesElseTheUsersOwn)
+{
+    QTemporaryDir dir;
+    const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath(u"config"_s)));
+    const QString users = dir.filePath(u"config/pelmora-tinsoke/pelmora-tinsoke.ini"_s);
+    EXPECT_EQ(settingsFilePath(dir.filePath(u"pelmora-tinsoke"_s)),
+              dir.filePath(u"pelmora-tinsoke.ini"_s));
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty()); // no probe left
+    // Folders nothing can be made in, not even by root: /proc, and a "folder" that is a file.
+    EXPECT_EQ(settingsFilePath(u"/proc/pelmora-tinsoke"_s), users);
+    EXPECT_EQ(settingsFilePath(makeFile(dir.filePath(u"file"_s), false) + u"/x"_s), users);
+    qputenv("XDG_CONFIG_HOME", "relative"); // not a place the variable may name
+    EXPECT_EQ(userSettingsFilePath(),
+              QDir::homePath() + u"/.config/pelmora-tinsoke/pelmora-tinsoke.ini"_s);
+    qputenv("XDG_CONFIG_HOME", config);
+}
+
+TEST(ToolPrograms, FoundOnPathOnlyAsExecutableFilesInAbsoluteFolders)
+{
+    QTemporaryDir dir;
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    makeFile(dir.filePath(u"here/optipng"_s), true); // reached only through "here", relative
+    makeFile(dir.filePath(u"plain/optipng"_s), false);
+    QDir().mkpath(dir.filePath(u"folder/optipng"_s));
+    const QString found = makeFile(dir.filePath(u"found/optipng"_s), true);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(u"here::%1/plain:%1/folder:%1/found"_s.arg(dir.path())));
+    EXPECT_EQ(findProgramOnPath(u"optipng"_s), found);
+    EXPECT_EQ(findProgramOnPath(u"pngout"_s), QString());
+    qputenv("PATH", path);
+    QDir::setCurrent(cwd);
+}
+
+TEST(CommandLine, PathsAreMadeAbsoluteAndOptionsPassedOver)
+{
+    const QStringList words{u"a.png"_s, u"-x"_s, u""_s, u"/p/q/../b.jpg"_s, u"--"_s, u"-c.png"_s};
+    EXPECT_EQ(pathsFromArguments(words, u"/home/u"_s),
+              (QStringList{u"/home/u/a.png"_s, u"/p/b.jpg"_s, u"/home/u/-c.png"_s}));
 }

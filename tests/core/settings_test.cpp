@@ -5,14 +5,15 @@
 using namespace tinsoke;
 using S = Setting;
 
-TEST(DefaultSettings, IsTheFixedTextOf561Bytes)
+TEST(DefaultSettings, IsTheFixedTextOf595Bytes)
 {
     const QByteArray text = defaultSettingsText();
-    EXPECT_EQ(text.size(), 561);
-    EXPECT_EQ(text.count("\r\n"), 59);
-    EXPECT_EQ(text.count('\n'), 59);
-    EXPECT_TRUE(
-        text.startsWith("[Set]\r\nFittingThreshold =10\r\n\r\n[Option]\r\nSaveMode =0\r\n"));
+    EXPECT_EQ(text.size(), 595);
+    EXPECT_EQ(text.count("\r\n"), 62);
+    EXPECT_EQ(text.count('\n'), 62);
+    EXPECT_TRUE(text.startsWith("[Set]\r\nFittingThreshold =10\r\n\r\n[Option]\r\nSaveMode "
+                                "=0\r\nJobs =0\r\n\r\n[Form]\r\nTop =0\r\nLeft =0\r\n"
+                                "Width =632\r\nHeight =453\r\n\r\n"));
     EXPECT_TRUE(text.endsWith("\r\n\r\n[cPNGC]\r\nUse =No\r\nPath =\r\n"));
     EXPECT_TRUE(text.contains("[AdvPNG]\r\nUse =No\r\nPath =\r\nCompressLevel =2\r\nUseParam "
                               "=No\r\nParam =\r\n\r\n[OptiPNG]"));
@@ -35,8 +36,8 @@ TEST(Settings, SavingWritesEveryKeyInItsOrder)
     IniDocument d = IniDocument::fromBytes(QByteArray());
     writeSettings(d, v);
     EXPECT_EQ(d.toBytes(),
-              QByteArray("[Option]\r\nSaveMode=-1\r\n\r\n"
-                         "[Form]\r\nTop=0\r\nLeft=0\r\n\r\n"
+              QByteArray("[Option]\r\nSaveMode=-1\r\nJobs=0\r\n\r\n"
+                         "[Form]\r\nTop=0\r\nLeft=0\r\nWidth=0\r\nHeight=0\r\n\r\n"
                          "[Jpegtran]\r\nUse=Yes\r\nPath=/usr/bin/jpegtran\r\n"
                          "Optimize=Yes\r\nProgressive=Yes\r\nGrayscale=Yes\r\n"
                          "Trim=Yes\r\nCopyMode=0\r\nModifyMode=0\r\n\r\n"
@@ -62,7 +63,7 @@ TEST(Settings, SavingOverTheDefaultFileRewritesOnlyItsOwnLines)
     EXPECT_TRUE(after.contains("\r\n[PNGOut]\r\nUse=No\r\nPath=\r\nUseParam=No\r\nParam=\r\n"));
     EXPECT_FALSE(after.contains("[PNGOUT]"));
     EXPECT_EQ(after.count(" ="), 1); // only FittingThreshold keeps its blank
-    EXPECT_EQ(after.count("\r\n"), 59);
+    EXPECT_EQ(after.count("\r\n"), 62);
 }
 
 TEST(Settings, PngoutSectionIsFoundInAnySpellingAndCreatedInCapitals)
@@ -93,4 +94,14 @@ TEST(WindowPosition, StaysOnTheWorkAreaOrGoesToZero)
     EXPECT_EQ(windowPositionFor(-5, -5, area), QPoint(0, 0));
     // Compared with the far edges themselves, not less the window's size.
     EXPECT_EQ(windowPositionFor(1900, 1000, area), QPoint(1900, 1000));
+}
+
+TEST(WindowSize, NeverBelowTheDesignNorBeyondTheWorkArea)
+{
+    const QSize designed(632, 453);
+    const QRect area(0, 0, 1920, 1040);
+    EXPECT_EQ(windowSizeFor(0, 0, designed, area), designed); // no size stored yet
+    EXPECT_EQ(windowSizeFor(900, 600, designed, area), QSize(900, 600));
+    EXPECT_EQ(windowSizeFor(500, 9999, designed, area), QSize(632, 1040));
+    EXPECT_EQ(windowSizeFor(-5, 453, designed, QRect(0, 0, 600, 400)), designed);
 }

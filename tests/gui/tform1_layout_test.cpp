@@ -43,7 +43,10 @@ const Placed Layout[] = {
     {"RadioGroup5", 343, 82, 169, 57, "GIF形式が入力された場合"},
     {"Button3", 536, 8, 81, 25, "リストクリア"},
     {"Button1", 536, 110, 81, 25, "実行"},
-    {"Label1", 3, 3, 0, 0, "実行ファイル(Jpegtran.exe)"},
+    {"Button_Stop", 536, 141, 81, 25, "中止"},
+    {"Label_Jobs", 189, 88, 0, 0, "同時処理数"},
+    {"SpinEdit_Jobs", 257, 84, 57, 20, ""},
+    {"Label1", 3, 3, 0, 0, "実行ファイル(Jpegtran)"},
     {"Edit_Jpegtran", 3, 18, 566, 20, ""},
     {"Button_Jpegtran", 572, 18, 49, 20, "参照"},
     {"GroupBox_Jpegtran_Option", 3, 44, 618, 139, "オプション"},
@@ -53,13 +56,13 @@ const Placed Layout[] = {
     {"CheckBox_Jpegtran_Trim", 3, 85, 97, 17, "トリム"},
     {"RadioGroup2", 114, 10, 501, 34, "エクストラ・マーカー"},
     {"RadioGroup3", 114, 50, 501, 86, "ロスレス変形"},
-    {"Label_Jpegoptim", 3, 3, 0, 0, "実行ファイル(Jpegoptim.exe)"},
+    {"Label_Jpegoptim", 3, 3, 0, 0, "実行ファイル(Jpegoptim)"},
     {"Edit_Jpegoptim", 3, 18, 566, 20, ""},
     {"Button_Jpegoptim", 572, 18, 49, 20, "参照"},
     {"GroupBox_Jpegoptim_Option", 3, 38, 618, 145, "オプション"},
     {"CheckBox_Jpegoptim_Strip", 8, 16, 105, 17, "マーカーの削除"},
     {"RadioGroup6", 152, 8, 217, 129, "削除するマーカー"},
-    {"Label_AdvPNG", 3, 3, 0, 0, "実行ファイル(advpng.exe)"},
+    {"Label_AdvPNG", 3, 3, 0, 0, "実行ファイル(advpng)"},
     {"Edit_AdvPNG", 3, 18, 566, 20, ""},
     {"Button_AdvPNG", 572, 18, 49, 20, "参照"},
     {"GroupBox7", 3, 44, 609, 57, "基本設定"},
@@ -68,7 +71,7 @@ const Placed Layout[] = {
     {"CheckBox_AdvPNGCommand", 3, 117, 169, 17, "コマンドオプション手動入力"},
     {"GroupBox8", 3, 140, 609, 44, "コマンドオプション"},
     {"Edit_AdvPNGParam", 3, 18, 603, 20, ""},
-    {"Label_OptiPNG", 3, 3, 0, 0, "実行ファイル(OptiPNG.exe)"},
+    {"Label_OptiPNG", 3, 3, 0, 0, "実行ファイル(OptiPNG)"},
     {"Edit_OptiPNG", 3, 18, 566, 20, ""},
     {"Button_OptiPNG", 572, 18, 49, 20, "参照"},
     {"GroupBox4", 3, 44, 609, 57, "基本設定"},
@@ -77,22 +80,22 @@ const Placed Layout[] = {
     {"CheckBox_OptiPNGCommand", 3, 117, 169, 17, "コマンドオプション手動入力"},
     {"GroupBox5", 3, 140, 609, 44, "コマンドオプション"},
     {"Edit_OptiPNGParam", 3, 18, 603, 20, ""},
-    {"Label_PNGCrush", 3, 3, 0, 0, "実行ファイル(pngcrush.exe)"},
+    {"Label_PNGCrush", 3, 3, 0, 0, "実行ファイル(pngcrush)"},
     {"Edit_PNGCrush", 3, 18, 566, 20, ""},
     {"Button_PNGCrush", 572, 18, 49, 20, "参照"},
     {"CheckBox_PNGCrushCommand", 3, 41, 169, 17, "コマンドオプション手動入力"},
     {"GroupBox3", 3, 64, 609, 44, "コマンドオプション"},
     {"Edit_PNGCrushParam", 3, 18, 603, 20, ""},
-    {"Label_PNGOUT", 3, 3, 0, 0, "実行ファイル(PNGOUT.exe)"},
+    {"Label_PNGOUT", 3, 3, 0, 0, "実行ファイル(PNGOUT)"},
     {"Edit_PNGOUT", 3, 18, 566, 20, ""},
     {"Button_PNGOUT", 572, 18, 49, 20, "参照"},
     {"CheckBox_PNGOUTCommand", 3, 41, 169, 17, "コマンドオプション手動入力"},
     {"GroupBox6", 3, 64, 609, 44, "コマンドオプション"},
     {"Edit_PNGOUTParam", 3, 18, 603, 20, ""},
-    {"Label_PNGRewrite", 3, 3, 0, 0, "実行ファイル(PNGRewrite.exe)"},
+    {"Label_PNGRewrite", 3, 3, 0, 0, "実行ファイル(PNGRewrite)"},
     {"Edit_PNGRewrite", 3, 18, 566, 20, ""},
     {"Button_PNGRewrite", 572, 18, 49, 20, "参照"},
-    {"Label_cPNGC", 3, 51, 0, 0, "実行ファイル(cPNGC.exe)"},
+    {"Label_cPNGC", 3, 51, 0, 0, "実行ファイル(cPNGC)"},
     {"Edit_cPNGC", 3, 66, 566, 20, ""},
     {"Button_cPNGC", 572, 66, 49, 20, "参照"},
     {"Image_Icon", 12, 12, 45, 45, ""},
@@ -144,18 +147,32 @@ private Q_SLOTS:
     }
     void cleanupTestCase() { fresh.reset(); }
 
-    void windowIsFixedWithOnlyACloseButton()
+    // The list takes what the window grows by; the pages keep their height
+    // at the bottom, and the window never gets smaller than designed.
+    void windowGrowsFromItsDesignedSize()
     {
         TForm1 *form = fresh->get();
         QCOMPARE(form->objectName(), QStringLiteral("Form1"));
         QCOMPARE(form->windowTitle(), QStringLiteral("PelmoraTinsoke"));
+        QCOMPARE(form->size(), QSize(632, 453));
         QCOMPARE(form->minimumSize(), QSize(632, 453));
-        QCOMPARE(form->maximumSize(), QSize(632, 453));
-        const Qt::WindowFlags flags = form->windowFlags();
-        QVERIFY(flags & Qt::WindowCloseButtonHint && flags & Qt::WindowSystemMenuHint);
-        QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
-                           Qt::WindowContextHelpButtonHint)));
         QCOMPARE(form->windowIcon().availableSizes().value(0), QSize(64, 64));
+        auto *status = find<QLabel>("Label_Status");
+        QCOMPARE(status->parentWidget(), find("StatusBar1"));
+        QCOMPARE(status->geometry(), QRect(156, 2, 472, 17));
+
+        form->resize(780, 560);
+        QTRY_COMPARE(find("ListView1")->geometry(), QRect(0, 0, 780, 328));
+        QCOMPARE(find("PageControl1")->geometry(), QRect(0, 328, 780, 213));
+        QCOMPARE(find("Button1")->pos(), QPoint(536, 110));
+        QCOMPARE(find("StatusBar1")->geometry(), QRect(0, 541, 780, 19));
+        QCOMPARE(status->geometry(), QRect(156, 2, 620, 17));
+        auto *list = find<QTableView>("ListView1");
+        QTRY_COMPARE(list->columnWidth(1), (list->viewport()->width() - 320) / 6); // six share
+
+        form->resize(400, 300);
+        QTRY_COMPARE(find("ListView1")->geometry(), QRect(0, 0, 632, 221));
+        QCOMPARE(form->size(), QSize(632, 453));
     }
 
     void everyControlHasItsPlaceAndCaption_data()

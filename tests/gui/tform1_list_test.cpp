@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QProgressBar>
@@ -98,19 +99,21 @@ private Q_SLOTS:
         QCOMPARE(row.Path, a);
         QVERIFY(row.JpegtranSize.isEmpty() && row.cPNGCSize.isEmpty());
 
-        drop({make(QStringLiteral("a.jpeg"), 1), make(QStringLiteral("b.gif"), 1),
+        drop({make(QStringLiteral("x.JPEG"), 1), make(QStringLiteral("b.gif"), 1),
               make(QStringLiteral("c.bmp"), 1), make(QStringLiteral("noext"), 1)});
-        QCOMPARE(rows().rowCount(), 1);
+        QCOMPARE(names(), (QStringList{QStringLiteral("A.JPG"), QStringLiteral("x.JPEG")}));
 
-        // Twice, and in other letters: still the one first row, unchanged.
+        // Twice: still the one first row, unchanged. In other letters it is
+        // another file, and another row.
         make(QStringLiteral("A.JPG"), 99);
-        drop({a, files.filePath(QStringLiteral("a.jpg"))});
-        QCOMPARE(rows().rowCount(), 1);
+        drop({a, make(QStringLiteral("a.jpg"), 5)});
+        QCOMPARE(rows().rowCount(), 3);
         QCOMPARE(rows().ReadRow(0).Size, QStringLiteral("1234"));
+        QCOMPARE(rows().ReadRow(2).Path, files.filePath(QStringLiteral("a.jpg")));
 
         // A file gone before its size is read is listed at 0.
         drop({files.filePath(QStringLiteral("gone.png"))});
-        QCOMPARE(rows().ReadRow(1).Size, QStringLiteral("0"));
+        QCOMPARE(rows().ReadRow(3).Size, QStringLiteral("0"));
     }
 
     void droppedFoldersAndNamesOfEveryKind()
@@ -135,8 +138,10 @@ private Q_SLOTS:
         QCOMPARE(bar->value(), 3);
 
         fillFive();
+        fresh->get()->setStatusText(QStringLiteral("5 件"));
         QTest::mouseClick(fresh->find("Button3"), Qt::LeftButton);
         QCOMPARE(rows().rowCount(), 0);
+        QVERIFY(fresh->find<QLabel>("Label_Status")->text().isEmpty());
         QCOMPARE(bar->minimum(), 0);
         QCOMPARE(bar->maximum(), 0);
         QCOMPARE(bar->value(), 0);
@@ -199,6 +204,50 @@ private Q_SLOTS:
         QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
         QTest::keyRelease(list, Qt::Key_Delete, Qt::ShiftModifier);
         QCOMPARE(rows().rowCount(), 0);
+    }
+
+    // As in a file manager: a click on a row of a multi-selection selects it
+    // alone, Ctrl+click toggles a row, and a click on the one selected row
+    // edits its caption.
+    void clicksSelectAsInAFileManager()
+    {
+        fillFive();
+        list->setFocus();
+        const auto click = [&](int row, Qt::KeyboardModifiers keys = Qt::NoModifier) {
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, keys,
+                              list->visualRect(rows().index(row, 0)).center());
+        };
+        QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
+        click(2);
+        QCOMPARE(selectedRows(), QList<int>{2});
+        QTest::qWait(QApplication::doubleClickInterval() + 100);
+        QVERIFY(!list->viewport()->findChild<QLineEdit *>()); // no caption editor opened
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(names(), (QStringList{QStringLiteral("r0.png"), QStringLiteral("r1.png"),
+                                       QStringLiteral("r3.png"), QStringLiteral("r4.png")}));
+
+        QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
+        click(1, Qt::ControlModifier);
+        QCOMPARE(selectedRows(), (QList<int>{0, 2, 3}));
+        click(1, Qt::ControlModifier);
+        click(3, Qt::ControlModifier);
+        QCOMPARE(selectedRows(), (QList<int>{0, 1, 2}));
+        QCOMPARE(list->currentIndex().row(), 3);
+
+        click(0);
+        QCOMPARE(selectedRows(), QList<int>{0});
+        click(0); // the one selected row: its caption opens for editing
+        QTRY_VERIFY(list->viewport()->findChild<QLineEdit *>());
+    }
+
+    void pathsHandedInDuringARunWaitForItsEnd()
+    {
+        QVERIFY(fresh->get()->beginRun());
+        fresh->get()->addPaths(
+            {make(QStringLiteral("late/one.png"), 1), files.filePath(QStringLiteral("late"))});
+        QCOMPARE(rows().rowCount(), 0);
+        fresh->get()->endRun();
+        QCOMPARE(names(), QStringList{QStringLiteral("one.png")});
     }
 
     void captionCanBeEditedInPlace()

@@ -136,6 +136,11 @@ private Q_SLOTS:
         QVERIFY(find("CheckBox_OptiPNG")->isEnabled());
         QVERIFY(find<QCheckBox>("CheckBox_OptiPNG")->isChecked());
 
+        // A file nobody may execute cannot run, even where the box names it.
+        find<QLineEdit>("Edit_PNGOUT")->setText(makeFile(file("pngout"), false));
+        showPage("TabSheet_Common");
+        QVERIFY(!find("CheckBox_PNGOUT")->isEnabled());
+
         // A folder named like a program is taken into the box, then found unusable;
         // a link counts by its target.
         QVERIFY(QDir(files.path()).mkpath(QStringLiteral("folder.exe")));
@@ -162,10 +167,13 @@ private Q_SLOTS:
         start();
         QString answer;
         QStringList filters;
-        fresh->get()->setOpenFileDialog([&](QWidget *, const QString &filter) {
-            filters.append(filter);
-            return answer;
-        });
+        QStringList folders;
+        fresh->get()->setOpenFileDialog(
+            [&](QWidget *, const QString &folder, const QString &filter) {
+                folders.append(folder);
+                filters.append(filter);
+                return answer;
+            });
         showPage("TabSheet_PNGRewrite");
         auto *box = find<QLineEdit>("Edit_cPNGC");
         box->setText(QStringLiteral("/old/path"));
@@ -178,6 +186,12 @@ private Q_SLOTS:
         QVERIFY(find<QLineEdit>("Edit_PNGRewrite")->text().isEmpty());
         QCOMPARE(filters, (QStringList{QStringLiteral("実行ファイル (*)"),
                                        QStringLiteral("実行ファイル (*)")}));
+        // Each time in the folder of the box's program, else where programs are installed.
+        const QString tool = makeFile(file("cpngc"), true);
+        box->setText(tool);
+        QTest::mouseClick(find("Button_cPNGC"), Qt::LeftButton);
+        QCOMPARE(folders, (QStringList{QStringLiteral("/usr/bin"), QStringLiteral("/usr/bin"),
+                                       files.path()}));
     }
 
     void manualOptionBoxFollowsItsTick()

@@ -2,6 +2,7 @@
 // the file written at exit, and a settings file that cannot be created.
 #include "freshform.h"
 #include "messages.h"
+#include "paths.h"
 #include "programstyle.h"
 #include "radiogroup.h"
 #include "settings.h"
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QtTest>
 
 namespace {
@@ -131,10 +133,11 @@ private Q_SLOTS:
         const QByteArray saved = f.closeAndRead();
 
         QVERIFY(saved.startsWith("[Set]\r\nFittingThreshold =10\r\n\r\n[Option]\r\nSaveMode=0\r\n"
-                                 "\r\n[Form]\r\nTop=100\r\nLeft=300\r\n"));
+                                 "Jobs=0\r\n\r\n[Form]\r\nTop=100\r\nLeft=300\r\n"));
         QVERIFY(saved.contains("[OptiPNG]\r\nUse=Yes\r\nPath=/opt/ツール/optipng\r\n"
                                "OptimizeLevel=7\r\nUseParam=No\r\nParam=\r\n"));
         QVERIFY(saved.contains("CopyMode=-1\r\n"));
+        QVERIFY(saved.contains("[Form]\r\nTop=100\r\nLeft=300\r\nWidth=632\r\nHeight=453\r\n"));
         QVERIFY(saved.endsWith(extra));
         // Every line the program owns is key=value without blanks; the others keep theirs.
         QCOMPARE(saved.count(" ="), 2); // "FittingThreshold =10" and "Colour = blue "
@@ -147,6 +150,69 @@ private Q_SLOTS:
                  QStringLiteral("/opt/ツール/optipng"));
         QCOMPARE(again.find<QScrollBar>("ScrollBar1")->value(), 7);
         QCOMPARE(again.find<RadioGroup>("RadioGroup2")->itemIndex(), -1);
+    }
+
+    // The Debian optimizers on PATH: the first start fills their boxes and
+    // ticks them; a later start fills only empty boxes and keeps the ticks.
+    void toolsOnPathAreFoundAndTickedOnlyAtTheFirstStart()
+    {
+        QTemporaryDir bin; // the five Debian has, and a pngout nobody may run
+        for (const char *name :
+             {"jpegtran", "jpegoptim", "advpng", "optipng", "pngcrush", "pngout"}) {
+            QFile tool(bin.filePath(QString::fromLatin1(name)));
+            QVERIFY(tool.open(QIODevice::WriteOnly));
+            tool.setPermissions(QByteArray(name) == "pngout" ? QFile::ReadOwner
+                                                             : QFile::ReadOwner | QFile::ExeOwner);
+        }
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()));
+        FreshForm first;
+        first->findToolsOnPath();
+        FreshForm later{defaultsWith({{"[Jpegoptim]\r\nUse =No\r\nPath =",
+                                       "[Jpegoptim]\r\nUse =No\r\nPath =/opt/jpegoptim"}})};
+        later->findToolsOnPath();
+        qputenv("PATH", path);
+        QVERIFY(first.showAndWait() && later.showAndWait());
+
+        for (int at = 0; at < 8; ++at) {
+            QCOMPARE(first.find<QCheckBox>(ToolTicks[at])->isChecked(), at < 5);
+            QCOMPARE(first.find<QCheckBox>(ToolTicks[at])->isEnabled(), at < 5);
+            QVERIFY(!later.find<QCheckBox>(ToolTicks[at])->isChecked());
+        }
+        const QString optipng = bin.filePath(QStringLiteral("optipng"));
+        QCOMPARE(first.find<QLineEdit>("Edit_OptiPNG")->text(), optipng);
+        QVERIFY(first.find<QLineEdit>("Edit_PNGOUT")->text().isEmpty());
+        QCOMPARE(later.find<QLineEdit>("Edit_OptiPNG")->text(), optipng);
+        QCOMPARE(later.find<QLineEdit>("Edit_Jpegoptim")->text(), // only empty boxes are filled
+                 QStringLiteral("/opt/jpegoptim"));
+        QVERIFY(first.closeAndRead().contains("[OptiPNG]\r\nUse=Yes\r\nPath=" +
+                                              QFile::encodeName(optipng)));
+    }
+
+    // A program in a folder nothing can be made in, not even by root: its
+    // settings go to the user's configuration folder, made for them, and
+    // stay there from one start to the next.
+    void settingsOfAProgramInAReadOnlyFolderAreKeptInTheUsersFolder()
+    {
+        int shown = 0;
+        messages::setHook(
+            [&](QWidget *, const QString &, const QString &, QMessageBox::Icon) { ++shown; });
+        QTemporaryDir home;
+        const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral("config"))));
+        const QString ini = tinsoke::settingsFilePath(QStringLiteral("/proc/pelmora-tinsoke"));
+        qputenv("XDG_CONFIG_HOME", config);
+        QCOMPARE(ini, home.filePath(QStringLiteral("config/pelmora-tinsoke/pelmora-tinsoke.ini")));
+        {
+            TForm1 form(ini);
+            QVERIFY(QFileInfo::exists(ini));
+            form.findChild<QSpinBox *>(QStringLiteral("SpinEdit_Jobs"))->setValue(3);
+            form.resize(700, 500);
+        }
+        TForm1 again(ini);
+        QCOMPARE(again.findChild<QSpinBox *>(QStringLiteral("SpinEdit_Jobs"))->value(), 3);
+        QCOMPARE(again.size(), QSize(700, 500));
+        QCOMPARE(shown, 0);
     }
 
     void settingsThatCannotBeCreatedAreReportedOnce()
