@@ -31,6 +31,11 @@ void walk(const QString &folder, QStringList &onTheWay, QStringList &paths)
 
 } // namespace
 
+bool isSpecialFile(const QString &)
+{
+    return false; // no FIFOs or devices among the names a folder holds here
+}
+
 qint64 GetFileSizeBytes(const QString &path)
 {
     const QFileInfo entry(path); // the entry is looked up; the file is not opened

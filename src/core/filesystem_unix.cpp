@@ -46,23 +46,36 @@ void walk(int dirFd, const QString &folder, std::vector<FolderId> &onTheWay, QSt
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
         const QString path = prefix + QFile::decodeName(name);
-        const unsigned char type = entry->d_type;
-        if (type != DT_DIR && type != DT_LNK && type != DT_UNKNOWN) {
-            paths.append(path);
-            continue;
+        unsigned char type = entry->d_type;
+        if (type == DT_LNK || type == DT_UNKNOWN) {
+            // Links are followed: what they lead to decides.
+            struct stat st {};
+            if (::fstatat(::dirfd(dir), name, &st, 0) != 0)
+                type = DT_REG; // a dead link: listed, and told as missing when its turn comes
+            else
+                type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_FIFO;
         }
-        // A folder, or a link or entry that may lead to one: links are followed.
-        const int sub = ::openat(::dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (sub >= 0)
-            walk(sub, path, onTheWay, paths);
-        else if (type != DT_DIR)
-            paths.append(path); // a file behind a link, or a dead link
+        if (type == DT_REG) {
+            paths.append(path);
+        } else if (type == DT_DIR) {
+            const int sub = ::openat(::dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (sub >= 0)
+                walk(sub, path, onTheWay, paths);
+        }
+        // FIFOs, sockets and devices are no pictures: opening one could wait for ever.
     }
     onTheWay.pop_back();
     ::closedir(dir);
 }
 
 } // namespace
+
+bool isSpecialFile(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISREG(st.st_mode) &&
+           !S_ISDIR(st.st_mode);
+}
 
 qint64 GetFileSizeBytes(const QString &path)
 {

@@ -29,7 +29,7 @@ void DropFiles(FileListModel &list, const QStringList &dropped)
             QStringList found;
             FindFiles(item, found);
             list.addFiles(found);
-        } else {
+        } else if (!isSpecialFile(item)) {
             list.addFiles({item});
         }
     }

@@ -7,7 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace tinsoke;
 
@@ -162,4 +167,29 @@ TEST(DropFiles, ItemsKeepTheirOrderAndFoldersTheirPlace)
     EXPECT_EQ(list.ReadRow(1).Path, dir.filePath(QStringLiteral("folder.png/inside.png")));
     EXPECT_EQ(list.ReadRow(2).Path, first);
     EXPECT_EQ(list.ReadRow(3).Size, QStringLiteral("0")); // gone before its size was read
+}
+
+// A FIFO, a socket and a link to a device are no pictures: listing one would
+// let a run open it and wait for ever.
+TEST(FolderWalk, OnlyRegularFilesAreListed)
+{
+    QTemporaryDir dir;
+    const QString root = dir.path();
+    touch(root + QStringLiteral("/real.png"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(root + QStringLiteral("/fifo.png")).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), root + QStringLiteral("/zero.png")));
+    ASSERT_TRUE(
+        QFile::link(root + QStringLiteral("/fifo.png"), root + QStringLiteral("/to-fifo.png")));
+    const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray socketPath = QFile::encodeName(root + QStringLiteral("/socket.png"));
+    std::strncpy(address.sun_path, socketPath.constData(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+
+    tinsoke::FileListModel list;
+    tinsoke::DropFiles(list, {root, root + QStringLiteral("/fifo.png")});
+    ::close(s);
+    ASSERT_EQ(list.rowCount(), 1);
+    EXPECT_EQ(list.ReadRow(0).Path, root + QStringLiteral("/real.png"));
 }
