@@ -16,17 +16,135 @@ QString at(const std::array<const char16_t *, 8> &table, int index)
 
 } // namespace
 
+namespace {
+
+using S = Setting;
+
+bool yes(const SettingValues &v, Setting s)
+{
+    return valueOf(v, s).toBool();
+}
+int number(const SettingValues &v, Setting s)
+{
+    return valueOf(v, s).toInt();
+}
+QString text(const SettingValues &v, Setting s)
+{
+    return valueOf(v, s).toString();
+}
+
+QString jpegtranFromSettings(const SettingValues &v)
+{
+    return jpegtranOptions({yes(v, S::JpegtranOptimize), yes(v, S::JpegtranProgressive),
+                            yes(v, S::JpegtranGrayscale), yes(v, S::JpegtranTrim),
+                            number(v, S::JpegtranCopyMode), number(v, S::JpegtranModifyMode)});
+}
+QString jpegoptimFromSettings(const SettingValues &v)
+{
+    return jpegoptimOptions({yes(v, S::JpegoptimStrip), number(v, S::JpegoptimStripMode)});
+}
+QString advPngFromSettings(const SettingValues &v)
+{
+    return advPngOptions(
+        {yes(v, S::AdvPNGUseParam), text(v, S::AdvPNGParam), number(v, S::AdvPNGCompressLevel)});
+}
+QString optiPngFromSettings(const SettingValues &v)
+{
+    return optiPngOptions(
+        {yes(v, S::OptiPNGUseParam), text(v, S::OptiPNGParam), number(v, S::OptiPNGOptimizeLevel)});
+}
+QString pngCrushFromSettings(const SettingValues &v)
+{
+    return pngCrushOptions({yes(v, S::PNGCrushUseParam), text(v, S::PNGCrushParam)});
+}
+QString pngoutFromSettings(const SettingValues &v)
+{
+    return pngoutOptions({yes(v, S::PNGOUTUseParam), text(v, S::PNGOUTParam)});
+}
+QString noOptions(const SettingValues &)
+{
+    return QString();
+}
+
+// Argument lists, one per output form. Every path the run hands a tool is a
+// full path inside its private folder, so none can be taken for a switch.
+QStringList optionsThenFile(const QStringList &words, const QString &input, const QString &)
+{
+    return words + QStringList{input};
+}
+QStringList optionsThenBoth(const QStringList &words, const QString &input, const QString &output)
+{
+    return words + QStringList{input, output};
+}
+QStringList fileThenOptions(const QStringList &words, const QString &input, const QString &)
+{
+    return QStringList{input} + words;
+}
+QStringList fileOnly(const QStringList &, const QString &input, const QString &)
+{
+    return {input};
+}
+QStringList fileThenOutput(const QStringList &, const QString &input, const QString &output)
+{
+    return {input, output};
+}
+// This jpegtran writes its result only where -outfile says, before the input.
+QStringList jpegtranArguments(const QStringList &words, const QString &input, const QString &output)
+{
+    return words + QStringList{QStringLiteral("-outfile"), output, input};
+}
+
+PictureAllowances keepsPicture(const QStringList &)
+{
+    return {};
+}
+PictureAllowances jpegtranAllowances(const QStringList &words)
+{
+    static const QStringList Reshaping{QStringLiteral("-grayscale"), QStringLiteral("-trim"),
+                                       QStringLiteral("-flip"),      QStringLiteral("-rotate"),
+                                       QStringLiteral("-transpose"), QStringLiteral("-transverse"),
+                                       QStringLiteral("-crop"),      QStringLiteral("-perfect")};
+    PictureAllowances a;
+    for (const QString &w : words)
+        a.pixels = a.pixels || Reshaping.contains(w);
+    // Markers are copied only with "-copy all"; any other choice drops the
+    // colour profile, as the user asked. Grey pixels carry no colour either.
+    const qsizetype copy = words.lastIndexOf(QStringLiteral("-copy"));
+    a.colour =
+        words.contains(QStringLiteral("-grayscale")) || copy < 0 || words.value(copy + 1) != u"all";
+    return a;
+}
+PictureAllowances jpegoptimAllowances(const QStringList &words)
+{
+    PictureAllowances a;
+    a.colour = words.contains(QStringLiteral("--strip-all")) ||
+               words.contains(QStringLiteral("--strip-icc"));
+    return a;
+}
+
+} // namespace
+
 const ToolInfo &toolInfo(Tool tool)
 {
     static const std::array<ToolInfo, 8> Infos{{
-        {Tool::Jpegtran, u"Jpegtran", ImageKind::Jpeg, Output::BesideWithJpg, u"jpegtran"},
-        {Tool::Jpegoptim, u"Jpegoptim", ImageKind::Jpeg, Output::InPlace, u"jpegoptim"},
-        {Tool::AdvPNG, u"AdvPNG", ImageKind::Png, Output::InPlace, u"advpng"},
-        {Tool::OptiPNG, u"OptiPNG", ImageKind::Png, Output::InPlace, u"optipng"},
-        {Tool::PNGCrush, u"PNGCrush", ImageKind::Png, Output::TemporaryFile, u"pngcrush"},
-        {Tool::PNGOUT, u"PNGOUT", ImageKind::Png, Output::InPlace, u"pngout"},
-        {Tool::PNGRewrite, u"PNGRewrite", ImageKind::Png, Output::InPlace, u"pngrewrite"},
-        {Tool::cPNGC, u"cPNGC", ImageKind::Png, Output::TemporaryFile, u"cpngc"},
+        {Tool::Jpegtran, u"Jpegtran", ImageKind::Jpeg, Output::BesideWithJpg, u"jpegtran", 2,
+         S::JpegtranUse, S::JpegtranPath, jpegtranFromSettings, jpegtranArguments,
+         jpegtranAllowances},
+        {Tool::Jpegoptim, u"Jpegoptim", ImageKind::Jpeg, Output::InPlace, u"jpegoptim", 3,
+         S::JpegoptimUse, S::JpegoptimPath, jpegoptimFromSettings, optionsThenFile,
+         jpegoptimAllowances},
+        {Tool::AdvPNG, u"AdvPNG", ImageKind::Png, Output::InPlace, u"advpng", 4, S::AdvPNGUse,
+         S::AdvPNGPath, advPngFromSettings, optionsThenFile, keepsPicture},
+        {Tool::OptiPNG, u"OptiPNG", ImageKind::Png, Output::InPlace, u"optipng", 5, S::OptiPNGUse,
+         S::OptiPNGPath, optiPngFromSettings, optionsThenFile, keepsPicture},
+        {Tool::PNGCrush, u"PNGCrush", ImageKind::Png, Output::TemporaryFile, u"pngcrush", 6,
+         S::PNGCrushUse, S::PNGCrushPath, pngCrushFromSettings, optionsThenBoth, keepsPicture},
+        {Tool::PNGOUT, u"PNGOUT", ImageKind::Png, Output::InPlace, u"pngout", 7, S::PNGOUTUse,
+         S::PNGOUTPath, pngoutFromSettings, fileThenOptions, keepsPicture},
+        {Tool::PNGRewrite, u"PNGRewrite", ImageKind::Png, Output::InPlace, u"pngrewrite", 8,
+         S::PNGRewriteUse, S::PNGRewritePath, noOptions, fileOnly, keepsPicture},
+        {Tool::cPNGC, u"cPNGC", ImageKind::Png, Output::TemporaryFile, u"cpngc", 9, S::cPNGCUse,
+         S::cPNGCPath, noOptions, fileThenOutput, keepsPicture},
     }};
     return Infos.at(static_cast<std::size_t>(tool));
 }

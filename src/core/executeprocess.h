@@ -1,26 +1,57 @@
 #pragma once
 
+#include <QByteArray>
+#include <QMutex>
 #include <QString>
+#include <QStringList>
+
+#include <set>
 
 namespace tinsoke {
 
-// What the tool runner needs from the program around it.
-class ToolRunHost {
+// The tools of one run that are running now, each in its own process group,
+// so that a stop can end every one of them, and whatever they started, at once.
+class RunningTools {
 public:
-    virtual ~ToolRunHost() = default;
-    // Tells the user, in a modal box with one OK button, that a tool could not be started.
-    virtual void reportStartFailure(const QString &message) = 0;
-    // Handles the window's pending events while a tool runs.
-    virtual void processPendingEvents() = 0;
+    // Registers a started tool. Returns false when the run has been stopped
+    // meanwhile: the caller then ends the tool itself.
+    bool add(qint64 group);
+    void remove(qint64 group);
+    // Ends every registered tool now and refuses new ones.
+    void stopAll();
+    bool stopped() const;
+
+private:
+    mutable QMutex m_mutex;
+    std::set<qint64> m_groups;
+    bool m_stopped = false;
 };
+
+// How one tool run went.
+struct ToolOutcome {
+    int startError = 0;   // the system's error number when the tool could not be started
+    bool exited = false;  // ended by itself (else killed by a signal)
+    int exitCode = -1;    // when exited
+    int signal = 0;       // when killed
+    bool stopped = false; // the run was stopped while the tool ran
+    QByteArray output;    // what it printed (stdout and stderr), bounded
+    bool outputCut = false;
+
+    bool started() const { return startError == 0; }
+};
+
+// At most this much of a tool's output is kept; the rest is read and dropped,
+// so a tool that prints megabytes never stalls.
+constexpr int ToolOutputLimit = 64 * 1024;
+
+// Runs program with the arguments (a list, passed as they are) in folder and
+// returns when it has ended. It gets no input, its output is captured, it
+// runs in a process group of its own and does not outlive the program.
+// Blocks the calling thread: the run calls it from its worker threads.
+ToolOutcome runToolProcess(const QString &program, const QStringList &arguments,
+                           const QString &folder, RunningTools &running);
 
 // The text shown when a tool cannot be started: the system's error number.
 QString startFailureMessage(unsigned long errorNumber);
-
-// Runs one tool from its whole command line and returns when it has ended.
-// Pending events are handled at least every 100 ms meanwhile, and the end is
-// noticed at once. A tool that cannot be started is reported through the host;
-// the tool's exit code and output are not looked at.
-void RunExternalTool(const QString &commandLine, ToolRunHost &host);
 
 } // namespace tinsoke

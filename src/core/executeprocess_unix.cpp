@@ -1,93 +1,127 @@
-#include "commandsplit.h"
 #include "executeprocess.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QStandardPaths>
 
-#include <array>
 #include <cerrno>
 #include <csignal>
-#include <ctime>
 #include <fcntl.h>
-#include <mutex>
 #include <poll.h>
-#include <sched.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
 extern char **environ;
 
 namespace tinsoke {
 
+bool RunningTools::add(qint64 group)
+{
+    const QMutexLocker lock(&m_mutex);
+    if (m_stopped)
+        return false;
+    m_groups.insert(group);
+    return true;
+}
+
+void RunningTools::remove(qint64 group)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_groups.erase(group);
+}
+
+void RunningTools::stopAll()
+{
+    const QMutexLocker lock(&m_mutex);
+    m_stopped = true;
+    // Under the lock: a group is removed before its leader is reaped, so the
+    // number killed here still names that tool's group.
+    for (const qint64 group : m_groups)
+        ::kill(-static_cast<pid_t>(group), SIGKILL);
+}
+
+bool RunningTools::stopped() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_stopped;
+}
+
 namespace {
 
-constexpr int EventSliceMs = 100;
-
-bool isFile(const QString &path)
+// The program as the system will run it: a bare name is looked up along PATH.
+QByteArray resolveProgram(const QString &program)
 {
-    const QFileInfo info(path);
-    return info.exists() && !info.isDir();
+    if (program.isEmpty())
+        return {};
+    if (program.contains(u'/'))
+        return QFile::encodeName(program);
+    const QString found = QStandardPaths::findExecutable(program);
+    return found.isEmpty() ? QByteArray() : QFile::encodeName(found);
 }
+
+// Everything the child needs, made before it exists: between its start and
+// exec it only makes system calls on these.
+struct ChildPlan {
+    const char *program;
+    char *const *argv;
+    const char *folder;
+    int input;
+    int output;
+    pid_t parent;
+    struct sigaction byDefault;
+    sigset_t none;
+};
 
 #ifdef __linux__
 
-// What the child needs before it becomes the tool. It shares our memory
-// until then, so it touches nothing but these and makes only system calls.
-struct ChildStart {
-    const char *program;
-    char *const *argv;
-    volatile int error;
-};
-
-int startChild(void *arg)
+// The child shares our memory until exec (vfork), with every signal blocked
+// so that none of our handlers can run in it. It resets every handler to the
+// default before it unblocks anything, so the tool starts clean.
+[[noreturn]] void becomeTool(const ChildPlan &plan, volatile int *error)
 {
-    auto *start = static_cast<ChildStart *>(arg);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    // A tool gets no input from us: one that asks for some must not wait forever.
-    const int in = ::open("/dev/null", O_RDONLY);
-    if (in > STDIN_FILENO) {
-        ::dup2(in, STDIN_FILENO);
-        ::close(in);
-    }
-    // Nothing of ours but the standard streams reaches the tool.
-    ::close_range(STDERR_FILENO + 1, ~0U, 0);
-    ::execve(start->program, start->argv, environ);
-    start->error = errno;
+    for (int s = 1; s < NSIG; ++s)
+        ::sigaction(s, &plan.byDefault, nullptr);
+    ::setpgid(0, 0);
+    // The tool ends with us, even when we are killed outright.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != plan.parent)
+        ::_exit(127);
+    ::dup2(plan.input, STDIN_FILENO);
+    ::dup2(plan.output, STDOUT_FILENO);
+    ::dup2(plan.output, STDERR_FILENO);
+    if (plan.folder)
+        ::chdir(plan.folder);
+    ::sigprocmask(SIG_SETMASK, &plan.none, nullptr);
+    ::execve(plan.program, plan.argv, environ);
+    *error = errno;
     ::_exit(127);
 }
 
-// Like posix_spawn, which does the same in a new process that shares our
-// memory until it runs the program, but on a stack kept from one start to
-// the next and without walking every signal: the child blocks them all
-// until exec, and exec itself resets the handled ones. The tools start as
-// quickly as from a shell.
-int spawnProgram(const QByteArray &program, char *const *argv, pid_t *pid)
+int spawnChild(const ChildPlan &plan, pid_t *pid)
 {
-    static std::mutex stackInUse;
-    alignas(64) static std::array<char, 128 * 1024> stack;
-    const std::lock_guard<std::mutex> lock(stackInUse);
-
-    ChildStart start{program.constData(), argv, 0};
     sigset_t all;
     sigset_t old;
     sigfillset(&all);
     ::pthread_sigmask(SIG_SETMASK, &all, &old);
-    const pid_t child =
-        ::clone(startChild, stack.data() + stack.size(), CLONE_VM | CLONE_VFORK | SIGCHLD, &start);
-    const int cloneError = errno;
+    volatile int childError = 0;
+    const pid_t child = ::vfork();
+    if (child == 0)
+        becomeTool(plan, &childError);
+    const int forkError = errno;
     ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
     if (child < 0)
-        return cloneError;
-    if (start.error != 0) { // the program could not be run; the child has ended
+        return forkError;
+    if (childError != 0) { // exec failed; the child has ended
         while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
         }
-        return start.error;
+        return childError;
     }
     *pid = child;
     return 0;
@@ -95,18 +129,23 @@ int spawnProgram(const QByteArray &program, char *const *argv, pid_t *pid)
 
 #else
 
-int spawnProgram(const QByteArray &program, char *const *argv, pid_t *pid)
+int spawnChild(const ChildPlan &plan, pid_t *pid)
 {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
     posix_spawn_file_actions_init(&actions);
     posix_spawnattr_init(&attr);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
-    const int rc = posix_spawn(pid, program.constData(), &actions, &attr, argv, environ);
+    posix_spawn_file_actions_adddup2(&actions, plan.input, STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, plan.output, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, plan.output, STDERR_FILENO);
+    sigset_t all;
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attr, &plan.none);
+    posix_spawnattr_setsigdefault(&attr, &all);
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                        POSIX_SPAWN_SETPGROUP);
+    const int rc = posix_spawn(pid, plan.program, &actions, &attr, plan.argv, environ);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     return rc;
@@ -114,103 +153,146 @@ int spawnProgram(const QByteArray &program, char *const *argv, pid_t *pid)
 
 #endif
 
-// Starts the program with the arguments; returns 0 or the system's error number.
-int spawn(const SplitCommandLine &cmd, pid_t *pid)
+void closeQuietly(int fd)
 {
-    if (cmd.program.isEmpty())
-        return ENOENT;
+    if (fd >= 0)
+        ::close(fd);
+}
 
-    // A bare name is looked for in the current folder first, then along PATH.
-    QString program = cmd.program;
-    if (!program.contains(u'/') && !isFile(program)) {
-        program = QStandardPaths::findExecutable(program);
-        if (program.isEmpty())
-            return ENOENT;
+// Reads what is there without waiting; false at the end of the output.
+bool drain(int fd, ToolOutcome &outcome)
+{
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            const qsizetype room = ToolOutputLimit - outcome.output.size();
+            if (room > 0)
+                outcome.output.append(buffer, qMin<qsizetype>(room, n));
+            if (n > room)
+                outcome.outputCut = true;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n < 0 && errno == EAGAIN;
     }
-
-    std::vector<QByteArray> storage;
-    storage.push_back(QFile::encodeName(program));
-    for (const QString &a : cmd.arguments)
-        storage.push_back(a.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &s : storage)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-    // The tool sees the name as written, as its first argument.
-    const QByteArray shownName = QFile::encodeName(cmd.program);
-    argv[0] = const_cast<char *>(shownName.constData());
-    return spawnProgram(storage.front(), argv.data(), pid);
 }
 
-// True when the child has ended (and has been reaped), or cannot be waited for.
-bool reaped(pid_t pid)
-{
-    int status = 0;
-    pid_t r;
-    do {
-        r = ::waitpid(pid, &status, WNOHANG);
-    } while (r < 0 && errno == EINTR);
-    return r != 0;
-}
-
-// Sleeps on a descriptor that becomes readable when the process ends, so the
-// end is noticed at once; events are handled between slices.
-bool waitWithPidfd(pid_t pid, ToolRunHost &host)
+int openProcessDescriptor(pid_t pid)
 {
 #ifdef SYS_pidfd_open
-    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    if (fd < 0)
-        return false;
-    int r;
-    do {
-        pollfd p{fd, POLLIN, 0};
-        r = ::poll(&p, 1, EventSliceMs);
-        if (r == 0)
-            host.processPendingEvents();
-    } while (r == 0 || (r < 0 && errno == EINTR));
-    ::close(fd);
-    if (r < 0)
-        return false; // the descriptor failed us: wait the other way
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return true;
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
 #else
     Q_UNUSED(pid);
-    Q_UNUSED(host);
-    return false;
+    return -1;
 #endif
 }
 
-// For kernels without process descriptors: short sleeps between checks.
-void waitByPolling(pid_t pid, ToolRunHost &host)
+bool hasEnded(pid_t pid)
 {
-    constexpr long SleepNs = 2'000'000;
-    long sinceEventsNs = 0;
-    while (!reaped(pid)) {
-        timespec ts{0, SleepNs};
-        ::nanosleep(&ts, nullptr);
-        sinceEventsNs += SleepNs;
-        if (sinceEventsNs >= EventSliceMs * 1'000'000L) {
-            host.processPendingEvents();
-            sinceEventsNs = 0;
-        }
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == pid;
+}
+
+// Waits for the end while reading the output; the child stays a zombie (not
+// reaped) so its number cannot be reused before its group is cleaned up.
+void waitForEnd(pid_t pid, int output, ToolOutcome &outcome)
+{
+    const int processFd = openProcessDescriptor(pid);
+    bool outputOpen = true;
+    while (!hasEnded(pid)) {
+        pollfd fds[2] = {{output, POLLIN, 0}, {processFd, POLLIN, 0}};
+        const nfds_t count = processFd >= 0 ? 2 : 1;
+        if (!outputOpen)
+            fds[0].fd = -1;
+        // Without a process descriptor, look again every 20 ms.
+        const int r = ::poll(fds, count, processFd >= 0 ? -1 : 20);
+        if (r < 0 && errno != EINTR)
+            break;
+        if (outputOpen && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
+            outputOpen = drain(output, outcome);
     }
+    closeQuietly(processFd);
+    if (outputOpen)
+        drain(output, outcome); // what it printed last; never waits for its children
 }
 
 } // namespace
 
-void RunExternalTool(const QString &commandLine, ToolRunHost &host)
+ToolOutcome runToolProcess(const QString &program, const QStringList &arguments,
+                           const QString &folder, RunningTools &running)
 {
-    const SplitCommandLine cmd = splitCommandLine(commandLine, isFile);
-    pid_t pid = 0;
-    const int error = spawn(cmd, &pid);
-    if (error != 0) {
-        host.reportStartFailure(startFailureMessage(static_cast<unsigned long>(error)));
-        return;
+    ToolOutcome outcome;
+    if (running.stopped()) {
+        outcome.stopped = true;
+        return outcome;
     }
-    if (!waitWithPidfd(pid, host))
-        waitByPolling(pid, host);
+    const QByteArray resolved = resolveProgram(program);
+    if (resolved.isEmpty()) {
+        outcome.startError = ENOENT;
+        return outcome;
+    }
+    struct stat st {};
+    if (::stat(resolved.constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        outcome.startError = EACCES;
+        return outcome;
+    }
+
+    std::vector<QByteArray> storage;
+    storage.push_back(QFile::encodeName(program)); // the tool sees its name as written
+    for (const QString &a : arguments)
+        storage.push_back(QFile::encodeName(a));
+    std::vector<char *> argv;
+    for (QByteArray &s : storage)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+    const QByteArray folderName = QFile::encodeName(folder);
+
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        outcome.startError = errno;
+        return outcome;
+    }
+    const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+
+    ChildPlan plan{};
+    plan.program = resolved.constData();
+    plan.argv = argv.data();
+    plan.folder = folder.isEmpty() ? nullptr : folderName.constData();
+    plan.input = input;
+    plan.output = pipeFds[1];
+    plan.parent = ::getpid();
+    plan.byDefault.sa_handler = SIG_DFL;
+    sigemptyset(&plan.byDefault.sa_mask);
+    sigemptyset(&plan.none);
+
+    pid_t pid = 0;
+    outcome.startError = input < 0 ? errno : spawnChild(plan, &pid);
+    closeQuietly(pipeFds[1]);
+    closeQuietly(input);
+    if (outcome.startError != 0) {
+        closeQuietly(pipeFds[0]);
+        return outcome;
+    }
+    ::setpgid(pid, pid); // the child does it too; whichever comes first wins
+    if (!running.add(pid))
+        ::kill(-pid, SIGKILL);
+    ::fcntl(pipeFds[0], F_SETFL, ::fcntl(pipeFds[0], F_GETFL) | O_NONBLOCK);
+
+    waitForEnd(pid, pipeFds[0], outcome);
+    closeQuietly(pipeFds[0]);
+    running.remove(pid);
+    ::kill(-pid, SIGKILL); // anything the tool left running in its group
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    outcome.exited = WIFEXITED(status);
+    outcome.exitCode = outcome.exited ? WEXITSTATUS(status) : -1;
+    outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    outcome.stopped = running.stopped();
+    return outcome;
 }
 
 } // namespace tinsoke

@@ -1,37 +1,80 @@
 #include "executeprocess.h"
 
-#include <windows.h>
+#include <QProcess>
 
-#include <vector>
+#include <windows.h>
 
 namespace tinsoke {
 
-void RunExternalTool(const QString &commandLine, ToolRunHost &host)
+bool RunningTools::add(qint64 group)
 {
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESIZE | STARTF_USEPOSITION;
-    si.dwX = 0;
-    si.dwY = 0;
-    si.dwXSize = 640;
-    si.dwYSize = 480;
-    si.wShowWindow = SW_SHOWNORMAL;
-    PROCESS_INFORMATION pi{};
+    const QMutexLocker lock(&m_mutex);
+    if (m_stopped)
+        return false;
+    m_groups.insert(group);
+    return true;
+}
 
-    // The system may write into the command line, so it gets a copy of its own.
-    std::vector<wchar_t> buffer(commandLine.size() + 1, L'\0');
-    commandLine.toWCharArray(buffer.data());
+void RunningTools::remove(qint64 group)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_groups.erase(group);
+}
 
-    if (!::CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE,
-                          CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &si, &pi)) {
-        const DWORD error = ::GetLastError();
-        host.reportStartFailure(startFailureMessage(error));
-        return;
+void RunningTools::stopAll()
+{
+    const QMutexLocker lock(&m_mutex);
+    m_stopped = true;
+    for (const qint64 id : m_groups) {
+        if (HANDLE process = ::OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(id))) {
+            ::TerminateProcess(process, 1);
+            ::CloseHandle(process);
+        }
     }
-    while (::WaitForSingleObject(pi.hProcess, 100) == WAIT_TIMEOUT)
-        host.processPendingEvents();
-    ::CloseHandle(pi.hProcess);
-    ::CloseHandle(pi.hThread);
+}
+
+bool RunningTools::stopped() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_stopped;
+}
+
+ToolOutcome runToolProcess(const QString &program, const QStringList &arguments,
+                           const QString &folder, RunningTools &running)
+{
+    ToolOutcome outcome;
+    if (running.stopped()) {
+        outcome.stopped = true;
+        return outcome;
+    }
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setWorkingDirectory(folder);
+    process.start(program, arguments);
+    if (!process.waitForStarted(-1)) {
+        outcome.startError = static_cast<int>(::GetLastError());
+        if (outcome.startError == 0)
+            outcome.startError = ERROR_FILE_NOT_FOUND;
+        return outcome;
+    }
+    const qint64 id = process.processId();
+    if (!running.add(id))
+        process.kill();
+    while (!process.waitForFinished(100)) {
+        const QByteArray chunk = process.readAll();
+        const qsizetype room = ToolOutputLimit - outcome.output.size();
+        outcome.output.append(chunk.left(qMax<qsizetype>(room, 0)));
+        outcome.outputCut = outcome.outputCut || chunk.size() > room;
+        if (process.state() == QProcess::NotRunning)
+            break;
+    }
+    outcome.output.append(process.readAll().left(ToolOutputLimit - outcome.output.size()));
+    running.remove(id);
+    outcome.exited = process.exitStatus() == QProcess::NormalExit;
+    outcome.exitCode = outcome.exited ? process.exitCode() : -1;
+    outcome.stopped = running.stopped();
+    return outcome;
 }
 
 } // namespace tinsoke

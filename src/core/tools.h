@@ -1,6 +1,9 @@
 #pragma once
 
+#include "settings.h"
+
 #include <QString>
+#include <QStringList>
 
 #include <array>
 
@@ -18,9 +21,16 @@ enum class ImageKind { Jpeg, Png };
 
 // Where a tool leaves its result.
 enum class Output {
-    InPlace,       // rewrites the working file
-    BesideWithJpg, // writes the working path with ".jpg" appended
-    TemporaryFile, // writes a temporary file named on its command line
+    InPlace,       // rewrites the file it is given
+    BesideWithJpg, // writes the file's path with ".jpg" appended
+    TemporaryFile, // writes a second file named on its command line
+};
+
+// Which parts of a picture a tool's options ask to change; the result check
+// lets exactly those differ.
+struct PictureAllowances {
+    bool pixels = false; // grayscale, trim, flips and rotations
+    bool colour = false; // the colour profile and the other colour markers
 };
 
 struct ToolInfo {
@@ -29,8 +39,25 @@ struct ToolInfo {
     ImageKind kind;
     Output output;
     const char16_t *program; // the program's usual file name on Linux, looked up on PATH
+    int column;              // the list column of its size
+    // The settings that tick the tool and name its program, and how its
+    // option string is built from the settings (the window builds the same
+    // string from its pages).
+    Setting useSetting;
+    Setting pathSetting;
+    QString (*options)(const SettingValues &settings);
+    // Its arguments for one file, with the option words as the user's options
+    // split them: the output form of each tool lives here and nowhere else.
+    QStringList (*arguments)(const QStringList &words, const QString &input, const QString &output);
+    // What its options ask to change of the picture.
+    PictureAllowances (*allowances)(const QStringList &words);
 };
 
 const ToolInfo &toolInfo(Tool tool);
+
+inline int toolIndex(Tool tool)
+{
+    return static_cast<int>(tool);
+}
 
 } // namespace tinsoke

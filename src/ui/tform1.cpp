@@ -9,7 +9,6 @@
 #include "progressbar.h"
 #include "radiogroup.h"
 #include "tools.h"
-#include "windowtoolrunhost.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -132,7 +131,6 @@ void setControlValue(QWidget *control, const QVariant &value)
 TForm1::TForm1(const QString &settingsPath, QWidget *parent)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui::TForm1>())
-    , m_toolRunHost(std::make_unique<WindowToolRunHost>(this))
 {
     registerFontSubstitutes();
     setFont(designFont(12));
@@ -396,7 +394,6 @@ bool TForm1::WriteDefaultSettings()
 
 void TForm1::ShowProgress(int minimum, int maximum, int position)
 {
-    QCoreApplication::processEvents();
     RunProgress->setMinimum(minimum);
     RunProgress->setMaximum(maximum);
     // The bar ignores a position outside its range; clamp as a progress bar should.
@@ -427,7 +424,9 @@ void TForm1::endRun()
 void TForm1::closeEvent(QCloseEvent *event)
 {
     if (m_runInProgress) {
+        // Closing asks nothing: the run stops, and the window closes when it has.
         m_closePending = true;
+        stopRun();
         event->ignore();
         return;
     }
@@ -486,11 +485,6 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
     if (watched == ui->ListView1 && event->type() == QEvent::KeyRelease)
         return ListView1KeyUp(static_cast<QKeyEvent *>(event));
     return QMainWindow::eventFilter(watched, event);
-}
-
-tinsoke::ToolRunHost &TForm1::toolRunHost()
-{
-    return *m_toolRunHost;
 }
 
 QString TForm1::BuildJpegtranOptions() const

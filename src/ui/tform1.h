@@ -1,6 +1,6 @@
 #pragma once
 
-#include "batch.h"
+#include "runengine.h"
 #include "settings.h"
 
 #include <QMainWindow>
@@ -19,11 +19,11 @@ class QLineEdit;
 class QKeyEvent;
 class QMouseEvent;
 class QPushButton;
-class WindowToolRunHost;
 
 namespace tinsoke {
 class FileListModel;
-class ToolRunHost;
+class RunEngine;
+struct RowResult;
 } // namespace tinsoke
 
 namespace Ui {
@@ -56,14 +56,16 @@ public:
     // The text right of the progress bar in the status bar.
     void setStatusText(const QString &text);
 
-    // Lets the window react to pending events, then moves the progress bar.
+    // Moves the progress bar.
     void ShowProgress(int minimum, int maximum, int position);
 
-    // A run brackets its work with these. While a run is in progress a close
-    // request only takes note; the window closes when the run ends.
+    // A run brackets its work with these. A close request during a run stops
+    // it; the window closes when the run has ended.
     bool beginRun();
     void endRun();
     bool runInProgress() const { return m_runInProgress; }
+    // Ends every running tool; the files not finished stay as they were.
+    void stopRun();
 
     // The rows of the file list.
     tinsoke::FileListModel &fileList() { return *m_listModel; }
@@ -75,9 +77,6 @@ public:
     QString BuildOptiPNGOptions() const;
     QString BuildPNGOUTOptions() const;
     QString BuildPNGCrushOptions() const;
-
-    // What a tool run started from this window reports to and pumps.
-    tinsoke::ToolRunHost &toolRunHost();
 
     // The dialog that browses for a tool's executable, opening in folder: gives
     // the chosen file, or the empty text when the user cancels. Tests put
@@ -107,7 +106,9 @@ private:
     QWidget *settingControl(tinsoke::Setting setting) const;
 
     // The run.
-    tinsoke::RunSnapshot takeRunSnapshot() const;
+    tinsoke::RunPlan takeRunPlan() const;
+    void runRowFinished(const tinsoke::RowResult &result);
+    void runFinished();
 
     // The file list.
     void setUpFileList();
@@ -149,7 +150,7 @@ private:
     bool m_settingsCreated = false; // this start wrote the settings file
     QStringList m_pathsAfterRun;
     bool m_listClickTaken = false; // the list's press was handled here, so is its release
-    std::unique_ptr<WindowToolRunHost> m_toolRunHost;
+    std::unique_ptr<tinsoke::RunEngine> m_engine;
     QString DroppedToolPath;
     std::vector<std::unique_ptr<FileDropHook>> m_pathBoxDropHooks;
     OpenFileDialog m_openFileDialog;

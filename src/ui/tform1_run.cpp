@@ -1,61 +1,22 @@
-// The run button: every listed file through the ticked tools of its chain.
+// The run button: every listed file through the ticked tools of its chain,
+// several at once, while the window goes on as usual; the stop button.
 #include "tform1.h"
 #include "ui_mainwindow.h"
 
 #include "appinfo.h"
-#include "batch.h"
 #include "filelistmodel.h"
 #include "messages.h"
+#include "picturecheck.h"
 #include "radiogroup.h"
-#include "windowtoolrunhost.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
 
-namespace {
-
-// The run's view of the window: the save method and the tools' availability
-// as they are at each row, the progress bar, and the messages.
-class WindowBatchHost : public tinsoke::BatchHost {
-public:
-    WindowBatchHost(TForm1 *form, const RadioGroup *saveMethod,
-                    std::array<const QCheckBox *, 8> ticks, tinsoke::ToolRunHost &toolHost)
-        : m_form(form)
-        , m_saveMethod(saveMethod)
-        , m_ticks(ticks)
-        , m_toolHost(toolHost)
-    {}
-
-    int saveMethod() override { return m_saveMethod->itemIndex(); }
-    bool toolAvailable(tinsoke::Tool tool) override
-    {
-        return m_ticks.at(static_cast<std::size_t>(tool))->isEnabled();
-    }
-    void showProgress(int minimum, int maximum, int position) override
-    {
-        m_form->ShowProgress(minimum, maximum, position);
-    }
-    void reportPassedOver(const QString &message) override
-    {
-        messages::show(m_form, tinsoke::applicationTitle(), message, QMessageBox::Warning);
-    }
-    void reportStartFailure(const QString &message) override
-    {
-        m_toolHost.reportStartFailure(message);
-    }
-    void processPendingEvents() override { m_toolHost.processPendingEvents(); }
-
-private:
-    TForm1 *m_form;
-    const RadioGroup *m_saveMethod;
-    std::array<const QCheckBox *, 8> m_ticks;
-    tinsoke::ToolRunHost &m_toolHost;
-};
-
-} // namespace
-
-// Ticks, paths and options as they are when the run starts, in tool order.
-tinsoke::RunSnapshot TForm1::takeRunSnapshot() const
+// Ticks, programs and options as they are when the run starts, in tool
+// order. A tool whose tick is greyed (its program was not found) does not run.
+tinsoke::RunPlan TForm1::takeRunPlan() const
 {
     // The option builders in tool order; PNGRewrite and cPNGC take no options.
     using Builder = QString (TForm1::*)() const;
@@ -67,26 +28,76 @@ tinsoke::RunSnapshot TForm1::takeRunSnapshot() const
                                                      &TForm1::BuildPNGOUTOptions,
                                                      nullptr,
                                                      nullptr};
-    tinsoke::RunSnapshot snapshot;
+    tinsoke::RunPlan plan;
     const auto tools = toolControls();
-    for (std::size_t t = 0; t < tools.size(); ++t) {
-        snapshot[t].ticked = tools[t].tick->isChecked();
-        snapshot[t].executable = tools[t].path->text();
-        if (Builders[t])
-            snapshot[t].options = (this->*Builders[t])();
+    for (const tinsoke::Tool tool : tinsoke::AllTools) {
+        const std::size_t t = static_cast<std::size_t>(tool);
+        plan.tools[t] = tinsoke::toolPlan(
+            tool, tools[t].tick->isChecked() && tools[t].tick->isEnabled(), tools[t].path->text(),
+            Builders[t] ? (this->*Builders[t])() : QString());
     }
-    return snapshot;
+    plan.saveMethod = ui->RadioGroup1->itemIndex();
+    plan.jobs = ui->SpinEdit_Jobs->value();
+    return plan;
 }
 
 void TForm1::Button1Click()
 {
-    if (!beginRun())
-        return; // one run at a time
-    std::array<const QCheckBox *, 8> ticks{};
-    const auto tools = toolControls();
-    for (std::size_t t = 0; t < tools.size(); ++t)
-        ticks[t] = tools[t].tick;
-    WindowBatchHost host(this, ui->RadioGroup1, ticks, toolRunHost());
-    tinsoke::runBatch(*m_listModel, host, [this] { return takeRunSnapshot(); });
+    const int rowCount = m_listModel->rowCount();
+    ShowProgress(0, rowCount, 0);
+    if (rowCount == 0 || !beginRun())
+        return; // nothing to do, or one run at a time
+    QList<tinsoke::RowTask> rows;
+    rows.reserve(rowCount);
+    for (int i = 0; i < rowCount; ++i) {
+        const tinsoke::TLVData record = m_listModel->ReadRow(i);
+        rows.append({i, record.Path, record.FileName});
+    }
+    m_engine = std::make_unique<tinsoke::RunEngine>(takeRunPlan(), std::move(rows),
+                                                    tinsoke::readPictureFacts);
+    connect(m_engine.get(), &tinsoke::RunEngine::rowFinished, this, &TForm1::runRowFinished);
+    connect(m_engine.get(), &tinsoke::RunEngine::finished, this, &TForm1::runFinished);
+    connect(ui->Button_Stop, &QPushButton::clicked, this, &TForm1::stopRun, Qt::UniqueConnection);
+    ui->Button1->setEnabled(false);
+    ui->Button_Stop->setEnabled(true);
+    setStatusText(tinsoke::runningStatus(0, rowCount));
+    m_engine->start();
+}
+
+void TForm1::stopRun()
+{
+    if (m_engine)
+        m_engine->stop();
+}
+
+void TForm1::runRowFinished(const tinsoke::RowResult &result)
+{
+    if (result.outcome != tinsoke::RowResult::Outcome::Stopped) {
+        tinsoke::TLVData record = m_listModel->ReadRow(result.row);
+        for (const tinsoke::Tool tool : tinsoke::AllTools) {
+            const auto &size = result.columns.at(static_cast<std::size_t>(tool));
+            // A file passed over shows no size at all: a failure never reads as a result.
+            if (size || result.outcome == tinsoke::RowResult::Outcome::PassedOver)
+                record.field(tinsoke::toolInfo(tool).column) =
+                    size ? QString::number(*size) : QString();
+        }
+        m_listModel->WriteRow(result.row, record);
+    }
+    ShowProgress(0, m_engine->rowCount(), m_engine->finishedRows());
+    setStatusText(tinsoke::runningStatus(m_engine->finishedRows(), m_engine->rowCount()));
+}
+
+void TForm1::runFinished()
+{
+    const tinsoke::RunSummary summary = m_engine->summary();
+    // The engine goes once its signal has returned.
+    m_engine.release()->deleteLater();
+    ShowProgress(0, 1, 1);
+    setStatusText(tinsoke::finishedStatus(summary));
+    ui->Button_Stop->setEnabled(false);
+    ui->Button1->setEnabled(true);
+    const QString report = summary.reportText();
     endRun();
+    if (!report.isEmpty() && isVisible())
+        messages::show(this, tinsoke::applicationTitle(), report, QMessageBox::Warning);
 }

@@ -1,52 +1,45 @@
-// The tool runner with real processes: start failures, waiting, responsiveness.
-#include "commandline.h"
+// The tool runner with real processes: what a tool starts with, what comes
+// back from it, and that nothing of ours leaks into it.
 #include "executeprocess.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/wait.h>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <csignal>
+#include <thread>
 #include <unistd.h>
 
 namespace {
 
-// Records what the runner reports and how often it lets events run.
-class RecordingHost : public tinsoke::ToolRunHost {
-public:
-    void reportStartFailure(const QString &message) override { failures.append(message); }
-    void processPendingEvents() override
-    {
-        ++pumps;
-        QCoreApplication::processEvents();
-    }
-    QStringList failures;
-    int pumps = 0;
-};
-
-bool writeScript(const QString &path, const QByteArray &body, bool executable = true)
+QString writeScript(const QString &path, const QByteArray &body, bool executable = true)
 {
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    f.write(body);
+    f.open(QIODevice::WriteOnly);
+    f.write("#!/bin/sh\n" + body + "\n");
     f.close();
     QFile::Permissions p = QFile::ReadOwner | QFile::WriteOwner;
     if (executable)
         p |= QFile::ExeOwner;
-    return f.setPermissions(p);
+    f.setPermissions(p);
+    return path;
 }
 
-QString read(const QString &path)
+// Alive, and not a zombie left for its parent to collect.
+bool alive(pid_t pid)
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    return status.open(QIODevice::ReadOnly) && !status.readAll().contains("State:\tZ");
+}
+
+volatile sig_atomic_t handlerRan = 0;
+void markHandler(int)
+{
+    handlerRan = 1;
 }
 
 } // namespace
@@ -58,101 +51,93 @@ class ExecuteProcessTest : public QObject {
     QString path(const QString &name) const { return dir.filePath(name); }
 
 private Q_SLOTS:
-    void cannotStartShowsTheSystemErrorNumber()
+    void startFailuresGiveTheSystemsNumber()
     {
-        QVERIFY(writeScript(path(QStringLiteral("noexec")), "#!/bin/sh\n", false));
-        QVERIFY(writeScript(path(QStringLiteral("text.txt")), "just some words\n"));
-        const struct {
-            QString line;
-            QString message;
-        } cases[] = {
-            {path(QStringLiteral("missing-tool")) + QStringLiteral(" -o2 \"/x.png\""),
-             QStringLiteral("実行できません (2)")},
-            {path(QStringLiteral("noexec")), QStringLiteral("実行できません (13)")},
-            {path(QStringLiteral("text.txt")), QStringLiteral("実行できません (8)")},
-            {QString(), QStringLiteral("実行できません (2)")},
-            {QStringLiteral("   "), QStringLiteral("実行できません (2)")},
-            {dir.path(), QStringLiteral("実行できません (13)")},
-        };
-        for (const auto &c : cases) {
-            RecordingHost host;
-            tinsoke::RunExternalTool(c.line, host);
-            QCOMPARE(host.failures, QStringList{c.message});
-            QCOMPARE(host.pumps, 0);
-        }
+        tinsoke::RunningTools running;
+        const QString plain =
+            writeScript(path(QStringLiteral("plain")), "true", /*executable=*/false);
+        QCOMPARE(tinsoke::runToolProcess(path(QStringLiteral("none")), {}, {}, running).startError,
+                 ENOENT);
+        QCOMPARE(tinsoke::runToolProcess(plain, {}, {}, running).startError, EACCES);
+        QCOMPARE(tinsoke::runToolProcess(dir.path(), {}, {}, running).startError, EACCES);
+        QCOMPARE(tinsoke::startFailureMessage(2), QStringLiteral("実行できません (2)"));
+        // A bare name is looked up along PATH.
+        QCOMPARE(tinsoke::runToolProcess(QStringLiteral("true"), {}, {}, running).exitCode, 0);
     }
 
-    void programPathWithBlanksNeedsNoQuotes()
+    // Arguments arrive as they are, one each; the tool runs in the folder it
+    // is given, with no input, default signals, nothing blocked, and a
+    // process group of its own; its output comes back, bounded.
+    void whatAToolStartsWithAndGivesBack()
     {
-        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("x y")));
-        const QString tool = path(QStringLiteral("x y/tool"));
-        QVERIFY(writeScript(
-            tool, "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done > \"$0.args\"\n"));
-        RecordingHost host;
-        const QString working = path(QStringLiteral("it's [1] \"q\" 写真.png"));
-        tinsoke::RunExternalTool(tinsoke::toolCommandLine(tinsoke::Tool::PNGCrush, tool,
-                                                          QStringLiteral("-rem alla -l 9"), working,
-                                                          QStringLiteral("/tmp/t.tmp")),
-                                 host);
-        QVERIFY(host.failures.isEmpty());
-        QCOMPARE(read(tool + QStringLiteral(".args")),
-                 QStringLiteral("[-rem][alla][-l][9][%1][/tmp/t.tmp]").arg(working));
+        // A handler of ours and a blocked signal must not reach the tool.
+        std::signal(SIGUSR1, markHandler);
+        std::signal(SIGPIPE, SIG_IGN);
+        sigset_t blocked;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, SIGUSR2);
+        pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
+
+        const QString tool = writeScript(
+            path(QStringLiteral("probe")),
+            "for a; do echo \"[$a]\"; done; pwd; read x && echo got-input\n"
+            "grep -E '^(SigBlk|SigIgn)' /proc/self/status\n"
+            "echo pgid=$(($(ps -o pgid= -p $$))) pid=$$; kill -USR1 $$; echo survived; exit 7");
+        tinsoke::RunningTools running;
+        const QStringList args{QStringLiteral("a b"), QStringLiteral("\"q\""), QString(),
+                               QStringLiteral("写真 it's.png")};
+        const tinsoke::ToolOutcome o = tinsoke::runToolProcess(tool, args, dir.path(), running);
+        const QString out = QString::fromLocal8Bit(o.output);
+        QVERIFY2(out.startsWith(QStringLiteral("[a b]\n[\"q\"]\n[]\n[写真 it's.png]\n") +
+                                dir.path() + u'\n'),
+                 qPrintable(out));
+        QVERIFY(!out.contains(QStringLiteral("got-input")));
+        QVERIFY2(out.contains(QStringLiteral("SigBlk:\t0000000000000000")), qPrintable(out));
+        QVERIFY(out.contains(QStringLiteral("SigIgn:\t0000000000000000")));
+        QVERIFY(!out.contains(QStringLiteral("survived"))); // SIGUSR1 did its default: it ended
+        QVERIFY(!o.exited);
+        QCOMPARE(o.signal, SIGUSR1);
+        QCOMPARE(handlerRan, 0);
+        const QRegularExpressionMatch ids =
+            QRegularExpression(QStringLiteral("pgid=(\\d+) pid=(\\d+)")).match(out);
+        QVERIFY(ids.hasMatch());
+        QCOMPARE(ids.captured(1), ids.captured(2));
+        pthread_sigmask(SIG_UNBLOCK, &blocked, nullptr);
+        std::signal(SIGUSR1, SIG_DFL);
+
+        // Megabytes of output neither stall the tool nor grow without bound.
+        const QString loud = writeScript(path(QStringLiteral("loud")),
+                                         "head -c 5000000 /dev/zero | tr '\\0' x; exit 4");
+        const tinsoke::ToolOutcome l = tinsoke::runToolProcess(loud, {}, {}, running);
+        QCOMPARE(l.exitCode, 4);
+        QCOMPARE(l.output.size(), tinsoke::ToolOutputLimit);
+        QVERIFY(l.outputCut);
     }
 
-    void quickToolReturnsAtOnce()
+    // A stop ends the tool and anything it started, at once; no tool
+    // starts after it.
+    void stopEndsTheWholeGroup()
     {
-        RecordingHost host;
-        tinsoke::RunExternalTool(QStringLiteral("/bin/true"), host);
-        QVERIFY(host.failures.isEmpty());
-        QVERIFY2(host.pumps <= 1, "a tool that ends at once needs no event slice");
-    }
-
-    void longToolKeepsEventsFlowing()
-    {
-        RecordingHost host;
-        QTimer ticker;
-        int ticks = 0;
-        connect(&ticker, &QTimer::timeout, this, [&] { ++ticks; });
-        ticker.start(10);
+        tinsoke::RunningTools running;
+        const QString pidFile = path(QStringLiteral("child.pid"));
+        const QString tool =
+            writeScript(path(QStringLiteral("slow")),
+                        "sleep 30 & echo $! > '" + QFile::encodeName(pidFile) + "'; wait");
         QElapsedTimer clock;
         clock.start();
-        tinsoke::RunExternalTool(QStringLiteral("/bin/sleep 0.6"), host);
-        const qint64 elapsed = clock.elapsed();
-        QVERIFY(host.failures.isEmpty());
-        QVERIFY(elapsed >= 550);  // it waited for the tool's end
-        QVERIFY(host.pumps >= 3); // and let events run meanwhile
-        QVERIFY(ticks >= 3);      // a timer of the program kept firing
-    }
-
-    void exitCodesAndCrashesChangeNothing()
-    {
-        for (const QString &line :
-             {QStringLiteral("/bin/sh -c \"exit 3\""),
-              QStringLiteral("/bin/sh -c \"kill -SEGV $$\""), QStringLiteral("/bin/false")}) {
-            RecordingHost host;
-            tinsoke::RunExternalTool(line, host);
-            QVERIFY2(host.failures.isEmpty(), qPrintable(line));
-        }
-        // Every child has been waited for: none is left behind as a zombie.
-        errno = 0;
-        QCOMPARE(::waitpid(-1, nullptr, WNOHANG), -1);
-        QCOMPARE(errno, ECHILD);
-    }
-
-    void toolGetsNoInputAndNoneOfOurFiles()
-    {
-        // A descriptor of ours without close-on-exec must not reach the tool,
-        // and a tool reading its input gets end-of-file instead of waiting.
-        const int leaked = ::open("/dev/null", O_RDONLY);
-        QVERIFY(leaked > 2);
-        const QString out = path(QStringLiteral("fds"));
-        RecordingHost host;
-        tinsoke::RunExternalTool(
-            QStringLiteral("/bin/sh -c \"cat; ls /proc/self/fd > '%1'\"").arg(out), host);
-        ::close(leaked);
-        const QStringList fds = read(out).split(u'\n', Qt::SkipEmptyParts);
-        QVERIFY(!fds.isEmpty());
-        QVERIFY2(!fds.contains(QString::number(leaked)), qPrintable(fds.join(u' ')));
+        std::thread stopper([&] {
+            QThread::msleep(500);
+            running.stopAll();
+        });
+        const tinsoke::ToolOutcome o = tinsoke::runToolProcess(tool, {}, {}, running);
+        stopper.join();
+        QVERIFY(o.stopped);
+        QVERIFY(clock.elapsed() < 5000);
+        QFile f(pidFile);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const pid_t child = f.readAll().trimmed().toInt();
+        QTRY_VERIFY(!alive(child)); // the tool's own child is gone too
+        QVERIFY(tinsoke::runToolProcess(QStringLiteral("true"), {}, {}, running).stopped);
     }
 };
 

@@ -1,33 +1,23 @@
-// The run button in the window: a run with a slow tool while the user keeps
-// pressing, dropping, clearing, deleting, sorting and finally closes.
+// The run button in the window: the window goes on while tools run, the list
+// holds still, closing stops the run; a finished run sums itself up and
+// tells its problems once.
 #include "drops.h"
 #include "filelistmodel.h"
 #include "freshform.h"
 #include "messages.h"
+#include "pictures.h"
 #include "programstyle.h"
+#include "stopsignals.h"
 
 #include <QHeaderView>
-#include <QMimeData>
+#include <QLabel>
+#include <QProcess>
 #include <QProgressBar>
 #include <QTableView>
 #include <QtTest>
 
-#include <memory>
-
-namespace {
-
-QString write(const QString &path, const QByteArray &content,
-              QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner)
-{
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write(content);
-    f.close();
-    f.setPermissions(permissions);
-    return path;
-}
-
-} // namespace
+#include <csignal>
+#include <unistd.h>
 
 class TForm1RunTest : public QObject {
     Q_OBJECT
@@ -35,82 +25,128 @@ class TForm1RunTest : public QObject {
     QTemporaryDir files;
     QString path(const char *name) const { return files.filePath(QString::fromLatin1(name)); }
 
+    static QByteArray settingsFor(const QByteArray &tools, int jobs = 0)
+    {
+        return "[Option]\r\nSaveMode=0\r\nJobs=" + QByteArray::number(jobs) + "\r\n" + tools;
+    }
+
 private Q_SLOTS:
     void initTestCase() { installProgramStyle(); }
     void cleanup() { messages::setHook({}); }
 
-    void theWindowHoldsStillWhileARunGoesOn()
+    // While slow tools run: a second run, drops, clearing, Delete and
+    // sorting change nothing. 中止, closing the window and SIGTERM each end
+    // every tool at once and leave each file as it was; the last two close.
+    void theListHoldsStillAndARunStops_data()
     {
-        const QString log = path("log");
-        const QString tool =
-            write(path("slowtool"),
-                  "#!/bin/sh\nsleep 0.3\nfor a; do last=\"$a\"; done\necho \"$last\" >> '" +
-                      log.toUtf8() + "'\n",
-                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        FreshForm fresh{QByteArray("[Option]\r\nSaveMode=0\r\n[OptiPNG]\r\nUse=Yes\r\nPath=") +
-                        tool.toUtf8() + "\r\n[AdvPNG]\r\nUse=No\r\n"};
+        QTest::addColumn<QString>("how");
+        QTest::newRow("stop button") << QStringLiteral("stop");
+        QTest::newRow("close") << QStringLiteral("close");
+        QTest::newRow("SIGTERM") << QStringLiteral("signal");
+    }
+    void theListHoldsStillAndARunStops()
+    {
+        QFETCH(QString, how);
+        const QString marker =
+            QStringLiteral("tinsoke-gui-slow-%1").arg(QCoreApplication::applicationPid());
+        const QString tool = fakeTool(files.path(), marker, "sleep 30");
+        FreshForm fresh{settingsFor("[OptiPNG]\r\nUse=Yes\r\nPath=" + tool.toUtf8() + "\r\n", 2)};
         TForm1 *form = fresh.get();
-        form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form));
+        QVERIFY(fresh.showAndWait());
         auto *list = fresh.find<QTableView>("ListView1");
-        const QStringList images{write(path("c.png"), "3"), write(path("a.png"), "1"),
-                                 write(path("b.png"), "2")};
+        QStringList images;
+        for (const char *name : {"c.png", "a.png", "b.png"}) {
+            images << path(name);
+            QVERIFY(savePicture(makePicture(80, 60), images.last()));
+        }
+        const QByteArray before = bytesOf(images.first());
         dropFiles(list->viewport(), images);
-        QCOMPARE(form->fileList().rowCount(), 3);
-        QVERIFY(fresh.find("Button1")->isEnabled());
-
-        // What the user tries while the first file is being worked on.
-        QTimer::singleShot(100, form, [&] {
-            QTest::mouseClick(fresh.find("Button1"), Qt::LeftButton); // a second run
-            dropFiles(list->viewport(), {write(path("late.png"), "4")});
-            QTest::mouseClick(fresh.find("Button3"), Qt::LeftButton); // clear
-            list->selectAll();
-            QTest::keyRelease(list, Qt::Key_Delete);
-            QHeaderView *header = list->horizontalHeader();
-            QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier,
-                              QPoint(header->sectionViewportPosition(0) + 5, header->height() / 2));
-            form->close();
-        });
         QTest::mouseClick(fresh.find("Button1"), Qt::LeftButton);
+        QVERIFY(form->runInProgress());
+        QVERIFY(fresh.find("Button_Stop")->isEnabled());
+        QCOMPARE(fresh.find<QLabel>("Label_Status")->text(), QStringLiteral("0 / 3 件"));
 
-        // One run, over the three rows in their order, then the close took effect.
-        QFile logFile(log);
-        QVERIFY(logFile.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(logFile.readAll()).split(u'\n', Qt::SkipEmptyParts), images);
+        QTest::qWait(300);
+        QTest::mouseClick(fresh.find("Button1"), Qt::LeftButton); // a second run
+        dropFiles(list->viewport(), {path("late.png")});
+        QTest::mouseClick(fresh.find("Button3"), Qt::LeftButton); // clear
+        list->selectAll();
+        QTest::keyRelease(list, Qt::Key_Delete);
+        QHeaderView *header = list->horizontalHeader();
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          QPoint(header->sectionViewportPosition(0) + 5, header->height() / 2));
         QCOMPARE(form->fileList().rowCount(), 3);
         for (int r = 0; r < 3; ++r)
             QCOMPARE(form->fileList().ReadRow(r).Path, images.at(r));
-        QVERIFY(!form->fileList().ReadRow(2).OptiPNGSize.isEmpty());
-        auto *bar = fresh.find<QProgressBar>("RunProgress");
-        QCOMPARE(bar->maximum(), 1);
-        QCOMPARE(bar->value(), 1);
-        QVERIFY(!form->isVisible());
-        QVERIFY(!form->runInProgress());
+
+        // As the program's entry wires it.
+        tinsoke::StopSignals stopSignals;
+        connect(&stopSignals, &tinsoke::StopSignals::received, form, [form] {
+            form->stopRun();
+            form->close();
+        });
+        QElapsedTimer clock;
+        clock.start();
+        if (how == u"stop")
+            QTest::mouseClick(fresh.find("Button_Stop"), Qt::LeftButton);
+        else if (how == u"close")
+            form->close(); // asks nothing
+        else
+            ::kill(::getpid(), SIGTERM);
+        QTRY_VERIFY_WITH_TIMEOUT(!form->runInProgress(), 1500);
+        QCOMPARE(form->isVisible(), how == u"stop");
+        QVERIFY(clock.elapsed() < 1500);
+        QProcess pgrep;
+        pgrep.start(QStringLiteral("pgrep"), {QStringLiteral("-f"), marker});
+        QVERIFY(pgrep.waitForFinished());
+        QVERIFY(pgrep.readAllStandardOutput().trimmed().isEmpty());
+        QCOMPARE(bytesOf(images.first()), before);
+        QVERIFY(form->fileList().ReadRow(0).OptiPNGSize.isEmpty());
     }
 
-    void passedOverFilesAreToldOnceAtTheEnd()
+    // Ten files with a real optimizer and a tool that cannot start: the
+    // columns fill, the status bar sums up, and one box tells the problem once.
+    void aFinishedRunSumsUpAndTellsOnce()
     {
+        if (realTool("optipng").isEmpty())
+            QSKIP("optipng is not installed");
         QStringList shown;
-        messages::setHook(
-            [&](QWidget *, const QString &title, const QString &text, QMessageBox::Icon icon) {
-                QCOMPARE(title, QStringLiteral("Pelmora Tinsoke"));
-                QCOMPARE(icon, QMessageBox::Warning);
-                shown.append(text);
-            });
-        const QString tool = write(path("tool"), "#!/bin/sh\n",
-                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        FreshForm fresh{QByteArray("[Option]\r\nSaveMode=-1\r\n[OptiPNG]\r\nUse=Yes\r\nPath=") +
-                        tool.toUtf8() + "\r\n"};
-        fresh->show();
-        QVERIFY(QTest::qWaitForWindowExposed(fresh.get()));
-        dropFiles(fresh.find<QTableView>("ListView1")->viewport(),
-                  {write(path("x.png"), "1"), write(path("y.png"), "2")});
+        messages::setHook([&](QWidget *, const QString &, const QString &text, QMessageBox::Icon) {
+            shown.append(text);
+        });
+        // Executable, but no program: the system refuses to start it.
+        const QString broken = path("broken-tool");
+        writeBytes(broken, QByteArray(64, '\x01'));
+        QFile::setPermissions(broken, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        FreshForm fresh{settingsFor("[OptiPNG]\r\nUse=Yes\r\nPath=/usr/bin/optipng\r\n"
+                                    "OptimizeLevel=1\r\n[PNGCrush]\r\nUse=Yes\r\nPath=" +
+                                    broken.toUtf8() + "\r\n")};
+        QVERIFY(fresh.showAndWait());
+        QStringList images;
+        for (int i = 0; i < 10; ++i) {
+            images << files.filePath(QStringLiteral("sum/%1.png").arg(i));
+            QVERIFY(savePicture(makePicture(160, 120, i), images.last()));
+        }
+        dropFiles(fresh.find<QTableView>("ListView1")->viewport(), images);
         QTest::mouseClick(fresh.find("Button1"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!fresh->runInProgress(), 60000);
+
+        const tinsoke::TLVData row = fresh->fileList().ReadRow(0);
+        QVERIFY(row.OptiPNGSize.toLongLong() < row.Size.toLongLong());
+        QVERIFY(row.PNGCrushSize.isEmpty()); // never started: no size
+        const QString status = fresh.find<QLabel>("Label_Status")->text();
+        QVERIFY2(status.startsWith(QStringLiteral("10 件　")) &&
+                     status.contains(QStringLiteral("（−")),
+                 qPrintable(status));
+        auto *bar = fresh.find<QProgressBar>("RunProgress");
+        QCOMPARE(bar->value(), bar->maximum());
         QCOMPARE(shown.size(), 1);
-        QVERIFY(shown.first().startsWith(QStringLiteral("処理できなかったファイルがあります。\n")));
-        QVERIFY(shown.first().contains(path("x.png") +
-                                       QStringLiteral("：保存方法が選択されていません")));
-        QVERIFY(shown.first().contains(path("y.png")));
+        QVERIFY2(shown.first().contains(
+                     QStringLiteral("PNGCrush を実行できません：実行できません (8)")) &&
+                     shown.first().contains(QStringLiteral("（10 件）")),
+                 qPrintable(shown.first()));
+        QVERIFY(fresh.find("Button1")->isEnabled());
+        QVERIFY(!fresh.find("Button_Stop")->isEnabled());
     }
 };
 

@@ -105,27 +105,6 @@ private Q_SLOTS:
         click("CheckBox_PNGOUTCommand");
         QCOMPARE(form->BuildPNGOUTOptions(), QStringLiteral("/y"));
     }
-
-    void toolThatCannotStartIsReportedOverTheWindow()
-    {
-        struct Shown {
-            QWidget *parent;
-            QString title, text;
-            QMessageBox::Icon icon;
-        };
-        QList<Shown> shown;
-        messages::setHook([&](QWidget *parent, const QString &title, const QString &text,
-                              QMessageBox::Icon icon) {
-            shown.append({parent, title, text, icon});
-        });
-        tinsoke::RunExternalTool(QStringLiteral("/no/such/optipng -o2 \"/a.png\""),
-                                 form->toolRunHost());
-        QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown.at(0).parent, form);
-        QCOMPARE(shown.at(0).title, QStringLiteral("Pelmora Tinsoke"));
-        QCOMPARE(shown.at(0).text, QStringLiteral("実行できません (2)"));
-        QCOMPARE(shown.at(0).icon, QMessageBox::NoIcon);
-    }
 };
 
 QTEST_MAIN(TForm1ToolsTest)

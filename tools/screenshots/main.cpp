@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
@@ -93,8 +94,12 @@ int main(int argc, char *argv[])
     QApplication::processEvents();
     form.fileList().addFiles(pictures);
     auto *run = form.findChild<QPushButton *>(QStringLiteral("Button1"));
-    if (run->isEnabled())
+    if (run->isEnabled()) {
         run->click(); // a real run, through the same handler as a user's press
+        QEventLoop wait;
+        while (form.runInProgress())
+            wait.processEvents(QEventLoop::WaitForMoreEvents, 100);
+    }
 
     auto *pages = form.findChild<QTabWidget *>(QStringLiteral("PageControl1"));
     for (int i = pages->count() - 1; i >= 0; --i) {

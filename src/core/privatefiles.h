@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+#include <utility>
+
+namespace tinsoke {
+
+// What the directory entry at a path says, the entry itself (a link is not followed).
+struct FileIdentity {
+    bool exists = false;
+    bool regular = false;
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = 0;
+    qint64 modifiedNs = 0;
+
+    static FileIdentity of(const QString &path);
+    std::pair<quint64, quint64> key() const { return {device, inode}; }
+};
+
+// A listed file opened for a run: the file behind its name (links followed),
+// checked to be a regular file that can be read. Opening never waits: a
+// FIFO, socket or device that took the file's place is refused, not opened
+// for reading.
+class OpenedFile {
+public:
+    // A closed file and the reason, in the program's words, when it cannot be used.
+    static OpenedFile open(const QString &path, QString *error);
+
+    OpenedFile(OpenedFile &&other) noexcept;
+    OpenedFile &operator=(OpenedFile &&) = delete;
+    ~OpenedFile();
+
+    bool isOpen() const { return m_fd >= 0; }
+    const FileIdentity &identity() const { return m_identity; }
+    // The file itself: where a listed link leads.
+    const QString &realPath() const { return m_realPath; }
+    // Copies the content as opened to a new private file.
+    bool copyTo(const QString &target, QString *error) const;
+    // Whether the file at the real path is still the one opened, as it was.
+    bool unchangedOnDisk() const;
+
+private:
+    OpenedFile() = default;
+    int m_fd = -1;
+    FileIdentity m_identity;
+    QString m_realPath;
+};
+
+// Copies one private file to a new private file, checking every step.
+bool copyPrivateFile(const QString &from, const QString &to, QString *error);
+
+// The folder temporary files go to: TEMP, else TMPDIR, else the system's.
+QString temporaryFolder();
+
+// A run's own folder in the temporary folder: a unique name, mode 0700,
+// removed with everything in it when the run ends.
+class RunFolder {
+public:
+    static std::unique_ptr<RunFolder> create(QString *error);
+    ~RunFolder();
+
+    const QString &path() const { return m_path; }
+    // A new folder of one row's private files; empty, with the reason, on failure.
+    QString makeRowFolder(int row, QString *error) const;
+
+private:
+    explicit RunFolder(QString path)
+        : m_path(std::move(path))
+    {}
+    QString m_path;
+};
+
+} // namespace tinsoke

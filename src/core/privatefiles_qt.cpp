@@ -1,0 +1,149 @@
+// Private files for systems without the POSIX calls: the same rules through
+// Qt's file classes.
+#include "privatefiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+namespace tinsoke {
+
+namespace {
+
+FileIdentity identityOf(const QFileInfo &info)
+{
+    FileIdentity id;
+    id.exists = info.exists() || info.isSymLink();
+    id.regular = info.isFile() && !info.isSymLink();
+    id.inode = qHash(info.canonicalFilePath());
+    id.size = info.size();
+    id.modifiedNs = info.lastModified().toMSecsSinceEpoch() * 1'000'000;
+    return id;
+}
+
+bool copyNew(QFile &from, const QString &target, qint64 expected, QString *error)
+{
+    QFile to(target);
+    if (!to.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        *error = to.errorString();
+        return false;
+    }
+    qint64 total = 0;
+    while (!from.atEnd()) {
+        const QByteArray chunk = from.read(1 << 16);
+        if (chunk.isEmpty() || to.write(chunk) != chunk.size()) {
+            *error = to.errorString();
+            to.remove();
+            return false;
+        }
+        total += chunk.size();
+    }
+    if (!to.flush() || (expected >= 0 && total != expected)) {
+        *error = QStringLiteral("コピーの大きさが合いません");
+        to.remove();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+FileIdentity FileIdentity::of(const QString &path)
+{
+    return identityOf(QFileInfo(path));
+}
+
+OpenedFile OpenedFile::open(const QString &path, QString *error)
+{
+    OpenedFile file;
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        *error = QStringLiteral("ファイルが見つかりません");
+        return file;
+    }
+    if (!info.isFile()) {
+        *error = QStringLiteral("通常のファイルではありません");
+        return file;
+    }
+    if (!info.isReadable()) {
+        *error = QStringLiteral("ファイルを読み込めません（アクセスが拒否されました）");
+        return file;
+    }
+    file.m_fd = 0;
+    file.m_realPath = info.canonicalFilePath();
+    file.m_identity = identityOf(QFileInfo(file.m_realPath));
+    return file;
+}
+
+OpenedFile::OpenedFile(OpenedFile &&other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1))
+    , m_identity(other.m_identity)
+    , m_realPath(std::move(other.m_realPath))
+{}
+
+OpenedFile::~OpenedFile() = default;
+
+bool OpenedFile::copyTo(const QString &target, QString *error) const
+{
+    QFile from(m_realPath);
+    if (!from.open(QIODevice::ReadOnly)) {
+        *error = from.errorString();
+        return false;
+    }
+    return copyNew(from, target, m_identity.size, error);
+}
+
+bool OpenedFile::unchangedOnDisk() const
+{
+    const FileIdentity now = identityOf(QFileInfo(m_realPath));
+    return now.regular && now.size == m_identity.size && now.modifiedNs == m_identity.modifiedNs;
+}
+
+bool copyPrivateFile(const QString &from, const QString &to, QString *error)
+{
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly)) {
+        *error = source.errorString();
+        return false;
+    }
+    return copyNew(source, to, -1, error);
+}
+
+QString temporaryFolder()
+{
+    for (const char *name : {"TEMP", "TMPDIR"}) {
+        const QString value = qEnvironmentVariable(name);
+        if (!value.isEmpty())
+            return value;
+    }
+    return QDir::tempPath();
+}
+
+std::unique_ptr<RunFolder> RunFolder::create(QString *error)
+{
+    QTemporaryDir dir(temporaryFolder() + QStringLiteral("/pelmora-tinsoke-XXXXXX"));
+    if (!dir.isValid()) {
+        *error = QStringLiteral("一時フォルダを作成できません（%1）").arg(temporaryFolder());
+        return nullptr;
+    }
+    dir.setAutoRemove(false);
+    return std::unique_ptr<RunFolder>(new RunFolder(dir.path()));
+}
+
+RunFolder::~RunFolder()
+{
+    QDir(m_path).removeRecursively();
+}
+
+QString RunFolder::makeRowFolder(int row, QString *error) const
+{
+    const QString path = m_path + u'/' + QString::number(row);
+    if (!QDir().mkdir(path)) {
+        *error = QStringLiteral("一時フォルダを作成できません（%1）").arg(path);
+        return QString();
+    }
+    return path;
+}
+
+} // namespace tinsoke

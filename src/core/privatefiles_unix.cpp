@@ -1,0 +1,228 @@
+#include "privatefiles.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tinsoke {
+
+namespace {
+
+FileIdentity identityOf(const struct stat &st)
+{
+    FileIdentity id;
+    id.exists = true;
+    id.regular = S_ISREG(st.st_mode);
+    id.device = static_cast<quint64>(st.st_dev);
+    id.inode = static_cast<quint64>(st.st_ino);
+    id.size = static_cast<qint64>(st.st_size);
+    id.modifiedNs = static_cast<qint64>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    return id;
+}
+
+QString reasonFor(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return QStringLiteral("ファイルが見つかりません");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("ファイルを読み込めません（アクセスが拒否されました）");
+    default:
+        return QStringLiteral("ファイルを読み込めません（%1）").arg(qt_error_string(error));
+    }
+}
+
+QString notRegular()
+{
+    return QStringLiteral("通常のファイルではありません");
+}
+
+// Copies everything from one open descriptor to another, every step checked.
+bool copyDescriptor(int from, int to, qint64 expected, QString *error)
+{
+    char buffer[1 << 16];
+    qint64 total = 0;
+    for (;;) {
+        const ssize_t n = ::pread(from, buffer, sizeof buffer, total);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *error = qt_error_string(errno);
+            return false;
+        }
+        if (n == 0)
+            break;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(to, buffer + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                *error = qt_error_string(w < 0 ? errno : ENOSPC);
+                return false;
+            }
+            done += w;
+        }
+        total += n;
+    }
+    struct stat st {};
+    if (::fstat(to, &st) != 0 || st.st_size != total || (expected >= 0 && total != expected)) {
+        *error = QStringLiteral("コピーの大きさが合いません");
+        return false;
+    }
+    return true;
+}
+
+bool copyToNew(int from, const QString &target, qint64 expected, QString *error)
+{
+    const QByteArray name = QFile::encodeName(target);
+    const int to =
+        ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (to < 0) {
+        *error = qt_error_string(errno);
+        return false;
+    }
+    const bool copied = copyDescriptor(from, to, expected, error);
+    const bool closed = ::close(to) == 0;
+    if (copied && !closed)
+        *error = qt_error_string(errno);
+    if (!copied || !closed) {
+        ::unlink(name.constData());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+FileIdentity FileIdentity::of(const QString &path)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return identityOf(st);
+}
+
+OpenedFile OpenedFile::open(const QString &path, QString *error)
+{
+    OpenedFile file;
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    // Look before opening: opening a device or a FIFO can wait, or do something.
+    if (::stat(name.constData(), &st) != 0) {
+        *error = reasonFor(errno);
+        return file;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *error = notRegular();
+        return file;
+    }
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = reasonFor(errno);
+        return file;
+    }
+    // The name may have changed hands between the look and the open.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        *error = notRegular();
+        return file;
+    }
+    char real[PATH_MAX];
+    if (!::realpath(name.constData(), real)) {
+        ::close(fd);
+        *error = reasonFor(errno);
+        return file;
+    }
+    file.m_fd = fd;
+    file.m_identity = identityOf(st);
+    file.m_realPath = QFile::decodeName(real);
+    return file;
+}
+
+OpenedFile::OpenedFile(OpenedFile &&other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1))
+    , m_identity(other.m_identity)
+    , m_realPath(std::move(other.m_realPath))
+{}
+
+OpenedFile::~OpenedFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool OpenedFile::copyTo(const QString &target, QString *error) const
+{
+    return copyToNew(m_fd, target, m_identity.size, error);
+}
+
+bool OpenedFile::unchangedOnDisk() const
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(m_realPath).constData(), &st) != 0)
+        return false;
+    const FileIdentity now = identityOf(st);
+    return now.regular && now.key() == m_identity.key() && now.size == m_identity.size &&
+           now.modifiedNs == m_identity.modifiedNs;
+}
+
+bool copyPrivateFile(const QString &from, const QString &to, QString *error)
+{
+    const int fd =
+        ::open(QFile::encodeName(from).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = qt_error_string(errno);
+        return false;
+    }
+    const bool copied = copyToNew(fd, to, -1, error);
+    ::close(fd);
+    return copied;
+}
+
+QString temporaryFolder()
+{
+    for (const char *name : {"TEMP", "TMPDIR"}) {
+        const QString value = qEnvironmentVariable(name);
+        if (!value.isEmpty())
+            return value;
+    }
+    return QDir::tempPath();
+}
+
+std::unique_ptr<RunFolder> RunFolder::create(QString *error)
+{
+    QByteArray name =
+        QFile::encodeName(temporaryFolder() + QStringLiteral("/pelmora-tinsoke-XXXXXX"));
+    if (!::mkdtemp(name.data())) { // a new name, mode 0700
+        *error = QStringLiteral("一時フォルダを作成できません（%1：%2）")
+                     .arg(temporaryFolder(), qt_error_string(errno));
+        return nullptr;
+    }
+    return std::unique_ptr<RunFolder>(new RunFolder(QFile::decodeName(name)));
+}
+
+RunFolder::~RunFolder()
+{
+    QDir(m_path).removeRecursively();
+}
+
+QString RunFolder::makeRowFolder(int row, QString *error) const
+{
+    const QString path = m_path + u'/' + QString::number(row);
+    if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0) {
+        *error = QStringLiteral("一時フォルダを作成できません（%1：%2）")
+                     .arg(path, qt_error_string(errno));
+        return QString();
+    }
+    return path;
+}
+
+} // namespace tinsoke

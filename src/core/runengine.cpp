@@ -1,0 +1,690 @@
+#include "runengine.h"
+
+#include "commandline.h"
+#include "commandsplit.h"
+#include "fileops.h"
+#include "paths.h"
+#include "privatefiles.h"
+#include "safewrite.h"
+
+#include <QDir>
+#include <QMutex>
+#include <QScopeGuard>
+#include <QThread>
+#include <QWaitCondition>
+
+#include <map>
+#include <set>
+#include <utility>
+
+namespace tinsoke {
+
+ToolPlan toolPlan(Tool tool, bool use, const QString &program, const QString &options)
+{
+    ToolPlan plan;
+    plan.use = use && !program.isEmpty();
+    plan.program = program;
+    plan.options = options;
+    plan.words = splitArguments(options);
+    plan.allow = toolInfo(tool).allowances(plan.words);
+    return plan;
+}
+
+RunPlan runPlanFromSettings(const SettingValues &values)
+{
+    RunPlan plan;
+    for (const Tool tool : AllTools) {
+        const ToolInfo &info = toolInfo(tool);
+        plan.tools.at(static_cast<std::size_t>(tool)) =
+            toolPlan(tool, valueOf(values, info.useSetting).toBool(),
+                     valueOf(values, info.pathSetting).toString(), info.options(values));
+    }
+    plan.saveMethod = valueOf(values, Setting::SaveMode).toInt();
+    plan.jobs = valueOf(values, Setting::Jobs).toInt();
+    return plan;
+}
+
+int effectiveJobs(int jobs)
+{
+    return jobs > 0 ? jobs : qMax(1, QThread::idealThreadCount());
+}
+
+// ---------------------------------------------------------------------------
+// The report
+
+void RunSummary::add(const RowResult &row)
+{
+    problems += row.problems;
+    switch (row.outcome) {
+    case RowResult::Outcome::Done:
+        ++done;
+        before += row.before;
+        after += row.after;
+        break;
+    case RowResult::Outcome::PassedOver:
+        ++passedOver;
+        break;
+    case RowResult::Outcome::Stopped:
+        stopped = true;
+        break;
+    }
+}
+
+QString RunSummary::reportText() const
+{
+    constexpr int PathsPerReason = 5;
+    if (problems.isEmpty())
+        return QString();
+    // Reasons in the order they first came up, each with its files.
+    QStringList order;
+    std::map<QString, QList<const RunProblem *>> byReason;
+    for (const RunProblem &p : problems) {
+        auto &list = byReason[p.reason];
+        if (list.isEmpty())
+            order.append(p.reason);
+        list.append(&p);
+    }
+    QString text = QStringLiteral("処理できなかったファイルがあります。");
+    for (const QString &reason : order) {
+        const auto &list = byReason[reason];
+        text += QStringLiteral("\n\n%1（%2 件）").arg(reason).arg(list.size());
+        for (int i = 0; i < list.size() && i < PathsPerReason; ++i)
+            text += QStringLiteral("\n　") + list.at(i)->path;
+        if (list.size() > PathsPerReason)
+            text += QStringLiteral("\n　ほか %1 件").arg(list.size() - PathsPerReason);
+        for (const RunProblem *p : list) {
+            if (p->output.isEmpty())
+                continue;
+            // One sample of what the tool said is enough to see why.
+            QStringList lines = p->output.trimmed().split(u'\n');
+            if (lines.size() > 6)
+                lines = lines.mid(lines.size() - 6);
+            text += QStringLiteral("\n　出力：") + lines.join(QStringLiteral("\n　　"));
+            break;
+        }
+    }
+    return text;
+}
+
+QString runningStatus(int done, int total)
+{
+    return QStringLiteral("%1 / %2 件").arg(done).arg(total);
+}
+
+QString formatBytes(qint64 bytes)
+{
+    if (bytes < 1000)
+        return QStringLiteral("%1 B").arg(bytes);
+    static const char *const Units[] = {"KB", "MB", "GB", "TB"};
+    double value = static_cast<double>(bytes) / 1000.0;
+    int unit = 0;
+    while (value >= 999.95 && unit < 3) {
+        value /= 1000.0;
+        ++unit;
+    }
+    return QString::number(value, 'f', 1) + u' ' + QLatin1String(Units[unit]);
+}
+
+QString finishedStatus(const RunSummary &summary)
+{
+    QString text = QStringLiteral("%1 件　%2 → %3")
+                       .arg(summary.done)
+                       .arg(formatBytes(summary.before), formatBytes(summary.after));
+    if (summary.before > 0) {
+        const double saved =
+            100.0 * static_cast<double>(summary.before - summary.after) / summary.before;
+        text += QStringLiteral("（%1%2 %）")
+                    .arg(saved > 0 ? QStringLiteral("−") : QString())
+                    .arg(QString::number(qAbs(saved), 'f', 1));
+    }
+    if (summary.passedOver > 0)
+        text += QStringLiteral("　%1 件は処理できませんでした").arg(summary.passedOver);
+    if (summary.stopped)
+        text += QStringLiteral("　中止しました");
+    return text;
+}
+
+// ---------------------------------------------------------------------------
+// What the worker threads share
+
+namespace {
+
+const QString ResultFolderName = QStringLiteral("Result_Tinsoke");
+
+// Rows that name one file (two hard links, a link and its target) never run
+// at the same time: the second waits for the first.
+class FileLocks {
+public:
+    bool acquire(const FileIdentity &id, const RunningTools &running)
+    {
+        QMutexLocker lock(&m_mutex);
+        while (m_busy.count(id.key())) {
+            if (running.stopped())
+                return false;
+            m_freed.wait(&m_mutex, 100);
+        }
+        m_busy.insert(id.key());
+        return true;
+    }
+    void release(const FileIdentity &id)
+    {
+        const QMutexLocker lock(&m_mutex);
+        m_busy.erase(id.key());
+        m_freed.wakeAll();
+    }
+
+private:
+    QMutex m_mutex;
+    QWaitCondition m_freed;
+    std::set<std::pair<quint64, quint64>> m_busy;
+};
+
+// Copies whose names could meet (a.png from two folders into one result
+// folder; a.png and a_.png beside each other) take their names in list
+// order, so a row's result does not depend on which row finished first.
+class SaveOrder {
+public:
+    void plan(const QList<RowTask> &rows, int saveMethod)
+    {
+        if (saveMethod != 1 && saveMethod != 2)
+            return;
+        std::map<QString, int> lastWithKey;
+        for (const RowTask &row : rows) {
+            QString name = fileNameOf(row.path);
+            const QString ext = fileExtension(name);
+            QString stem = name.left(name.size() - ext.size());
+            while (stem.endsWith(u'_'))
+                stem.chop(1);
+            const QString key =
+                (saveMethod == 1 ? folderOf(row.path) : QString()) + u'/' + stem + ext;
+            const auto found = lastWithKey.find(key);
+            if (found != lastWithKey.end())
+                m_before[row.row] = found->second;
+            lastWithKey[key] = row.row;
+        }
+    }
+    // Waits until the earlier row whose name could meet this one's has saved.
+    bool waitTurn(int row, const RunningTools &running)
+    {
+        const auto before = m_before.find(row);
+        if (before == m_before.end())
+            return true;
+        QMutexLocker lock(&m_mutex);
+        while (!m_done.count(before->second)) {
+            if (running.stopped())
+                return false;
+            m_changed.wait(&m_mutex, 100);
+        }
+        return true;
+    }
+    void done(int row)
+    {
+        const QMutexLocker lock(&m_mutex);
+        m_done.insert(row);
+        m_changed.wakeAll();
+    }
+
+private:
+    std::map<int, int> m_before; // fixed before the first row starts
+    QMutex m_mutex;
+    QWaitCondition m_changed;
+    std::set<int> m_done;
+};
+
+// The result folder beside the first listed file, made when first needed.
+class ResultFolder {
+public:
+    explicit ResultFolder(QString path)
+        : m_path(std::move(path))
+    {}
+    // The folder, or the empty text with the reason when it cannot be made.
+    QString get(QString *error)
+    {
+        const QMutexLocker lock(&m_mutex);
+        if (!m_tried) {
+            m_tried = true;
+            for (;;) {
+                if (QDir().mkdir(m_path)) {
+                    m_ready = true;
+                    break;
+                }
+                if (!entryExists(m_path))
+                    break; // not a matter of the name: trying others cannot help
+                m_path += u'_';
+            }
+        }
+        if (!m_ready)
+            *error = QStringLiteral("結果フォルダを作成できません（%1）").arg(m_path);
+        return m_ready ? m_path : QString();
+    }
+
+private:
+    QMutex m_mutex;
+    QString m_path;
+    bool m_tried = false;
+    bool m_ready = false;
+};
+
+} // namespace
+
+struct RunEngine::Shared {
+    RunPlan plan;
+    PictureReader readFacts;
+    RunningTools running;
+    FileLocks locks;
+    std::unique_ptr<RunFolder> folder;
+    QString folderError;
+    std::unique_ptr<ResultFolder> resultFolder;
+    SaveOrder saveOrder;
+};
+
+// ---------------------------------------------------------------------------
+// One row, on a worker thread
+
+namespace {
+
+QString toolName(Tool tool)
+{
+    return QString::fromUtf16(toolInfo(tool).name);
+}
+
+QString outputText(const ToolOutcome &outcome)
+{
+    QString text = QString::fromLocal8Bit(outcome.output);
+    if (outcome.outputCut)
+        text += QStringLiteral("\n…");
+    return text;
+}
+
+// Whether a result may take the working file's place: a regular file, a
+// whole image of its kind, smaller, and the same picture except where the
+// user's options ask for a change. Empty when it may; else why not. An
+// empty reason with notSmaller set is the ordinary "no gain".
+struct Verdict {
+    bool accepted = false;
+    bool notSmaller = false;
+    QString reason;
+};
+
+class Gate {
+public:
+    Gate(const PictureReader &read, ImageKind kind)
+        : m_read(read)
+        , m_kind(kind)
+    {}
+
+    Verdict judge(const QString &working, const QString &candidate, PictureAllowances allow)
+    {
+        Verdict v;
+        const FileIdentity c = FileIdentity::of(candidate);
+        if (!c.exists) {
+            v.reason = QStringLiteral("%1 が結果を出力しませんでした");
+            return v;
+        }
+        if (!c.regular) {
+            v.reason = QStringLiteral("%1 の結果が通常のファイルではありません");
+            return v;
+        }
+        if (c.size >= FileIdentity::of(working).size) {
+            v.notSmaller = true;
+            return v;
+        }
+        if (!looksLikeImage(candidate, m_kind)) {
+            v.reason = QStringLiteral("%1 の結果が壊れた画像でした");
+            return v;
+        }
+        if (!m_reference) {
+            m_reference = m_read(working, m_kind);
+        }
+        if (!m_reference->readable) {
+            v.reason = QStringLiteral("元の画像を読み込めないため、%1 の結果を確かめられません");
+            return v;
+        }
+        const PictureFacts result = m_read(candidate, m_kind);
+        if (!result.readable) {
+            v.reason = QStringLiteral("%1 の結果が壊れた画像でした");
+        } else if (!allow.pixels && result.pixels != m_reference->pixels) {
+            v.reason = QStringLiteral("%1 の結果は画素が元の画像と異なりました");
+        } else if (!allow.colour && result.colour != m_reference->colour) {
+            v.reason =
+                QStringLiteral("%1 の結果では色の情報（カラープロファイルなど）が失われました");
+        } else {
+            v.accepted = true;
+            if (allow.pixels || allow.colour)
+                m_reference = result; // the picture the next tool must keep
+        }
+        return v;
+    }
+
+private:
+    const PictureReader &m_read;
+    ImageKind m_kind;
+    std::optional<PictureFacts> m_reference;
+};
+
+class RowJob {
+public:
+    RowJob(RunEngine::Shared &shared, const RowTask &task)
+        : m_shared(shared)
+        , m_task(task)
+    {
+        m_result.row = task.row;
+        m_result.path = task.path;
+    }
+
+    RowResult run()
+    {
+        const auto saved = qScopeGuard([this] { m_shared.saveOrder.done(m_task.row); });
+        if (!m_shared.folder) {
+            passOver(m_shared.folderError);
+            return m_result;
+        }
+        // The file as it is now: a regular file that can be read, opened
+        // without waiting, whatever now stands at its name.
+        QString error;
+        OpenedFile original = OpenedFile::open(m_task.path, &error);
+        if (!original.isOpen()) {
+            passOver(error);
+            return m_result;
+        }
+        m_result.before = original.identity().size;
+        if (!m_shared.locks.acquire(original.identity(), m_shared.running)) {
+            m_result.outcome = RowResult::Outcome::Stopped;
+            return m_result;
+        }
+        processLocked(original);
+        m_shared.locks.release(original.identity());
+        return m_result;
+    }
+
+private:
+    void passOver(const QString &reason)
+    {
+        m_result.outcome = RowResult::Outcome::PassedOver;
+        m_result.columns = {};
+        m_result.kept.clear();
+        m_result.problems.append({reason, m_task.path, QString(), false});
+    }
+
+    void problem(const QString &reason, const QString &output = QString(),
+                 bool startFailure = false)
+    {
+        m_result.problems.append({reason, m_task.path, output, startFailure});
+    }
+
+    void processLocked(OpenedFile &original)
+    {
+        QString error;
+        const auto rowFolder = m_shared.folder->makeRowFolder(m_task.row, &error);
+        if (rowFolder.isEmpty()) {
+            passOver(error);
+            return;
+        }
+        m_folder = rowFolder;
+        m_working = rowFolder + u'/' + fileNameOf(m_task.path);
+        if (!original.copyTo(m_working, &error)) {
+            passOver(QStringLiteral("コピーを作成できません（%1）").arg(error));
+            removeFolder();
+            return;
+        }
+        const QString ext = fileExtension(m_task.path).toLower();
+        if (ext == u".jpg" || ext == u".jpeg")
+            runChain(ImageKind::Jpeg);
+        else if (fileExtension(m_task.fileName).toLower() == u".png")
+            runChain(ImageKind::Png);
+
+        if (m_shared.running.stopped() ||
+            !m_shared.saveOrder.waitTurn(m_task.row, m_shared.running))
+            m_result.outcome = RowResult::Outcome::Stopped;
+        else
+            save(original);
+        removeFolder();
+    }
+
+    void runChain(ImageKind kind)
+    {
+        Gate gate(m_shared.readFacts, kind);
+        int step = 0;
+        for (const Tool tool : AllTools) {
+            const ToolInfo &info = toolInfo(tool);
+            const ToolPlan &plan = m_shared.plan.tools.at(static_cast<std::size_t>(tool));
+            if (info.kind != kind || !plan.use)
+                continue;
+            if (m_shared.running.stopped())
+                return;
+            runStep(tool, plan, gate, ++step);
+        }
+    }
+
+    void runStep(Tool tool, const ToolPlan &plan, Gate &gate, int step)
+    {
+        const ToolInfo &info = toolInfo(tool);
+        const qint64 sizeBefore = FileIdentity::of(m_working).size;
+        QString input = m_working;
+        QString output;
+        QString error;
+        switch (info.output) {
+        case Output::InPlace: {
+            // The tool rewrites a copy of its own, under the same name.
+            const QString stepFolder = m_folder + QStringLiteral("/step%1").arg(step);
+            if (!QDir().mkdir(stepFolder) ||
+                !copyPrivateFile(m_working, stepFolder + u'/' + fileNameOf(m_working), &error)) {
+                problem(QStringLiteral("%1 用のコピーを作成できません（%2）")
+                            .arg(toolName(tool), error.isEmpty() ? stepFolder : error));
+                return;
+            }
+            input = output = stepFolder + u'/' + fileNameOf(m_working);
+            break;
+        }
+        case Output::BesideWithJpg:
+            output = m_working + QStringLiteral(".jpg");
+            break;
+        case Output::TemporaryFile:
+            output = m_folder + QStringLiteral("/step%1.out").arg(step);
+            break;
+        }
+
+        const ToolOutcome outcome = runToolProcess(
+            plan.program, info.arguments(plan.words, input, output), m_folder, m_shared.running);
+        if (outcome.stopped)
+            return;
+        if (!outcome.started()) {
+            problem(QStringLiteral("%1 を実行できません：%2（%3）")
+                        .arg(toolName(tool), startFailureMessage(outcome.startError),
+                             qt_error_string(outcome.startError)),
+                    QString(), true);
+            return; // its column stays empty: it did not run
+        }
+        m_result.columns.at(static_cast<std::size_t>(tool)) = sizeBefore;
+        if (!outcome.exited) {
+            problem(QStringLiteral("%1 が異常終了しました（シグナル %2）")
+                        .arg(toolName(tool))
+                        .arg(outcome.signal),
+                    outputText(outcome));
+            return;
+        }
+        if (outcome.exitCode != 0 && !(tool == Tool::PNGOUT && outcome.exitCode == 2)) {
+            problem(QStringLiteral("%1 がエラーで終了しました（終了コード %2）")
+                        .arg(toolName(tool))
+                        .arg(outcome.exitCode),
+                    outputText(outcome));
+            return;
+        }
+        const Verdict verdict = gate.judge(m_working, output, plan.allow);
+        if (!verdict.accepted) {
+            if (!verdict.notSmaller)
+                problem(verdict.reason.arg(toolName(tool)), outputText(outcome));
+            return;
+        }
+        if (!QFile::remove(m_working) || !QFile::rename(output, m_working)) {
+            problem(QStringLiteral("%1 の結果を取り込めません").arg(toolName(tool)));
+            return;
+        }
+        m_result.columns.at(static_cast<std::size_t>(tool)) = FileIdentity::of(m_working).size;
+        m_result.kept.append(toolName(tool));
+    }
+
+    // The row's result goes where the save method says, in one verified write.
+    void save(OpenedFile &original)
+    {
+        QString error;
+        const qint64 size = FileIdentity::of(m_working).size;
+        switch (m_shared.plan.saveMethod) {
+        case 0:
+            if (size >= m_result.before) {
+                m_result.after = m_result.before; // nothing better: the file stays as it is
+                m_result.savedAs = m_task.path;
+                return;
+            }
+            // Someone else may have written the file meanwhile: theirs wins.
+            if (!original.unchangedOnDisk()) {
+                passOver(
+                    QStringLiteral("処理中にファイルが変更されたため、結果を書き込みませんでした"));
+                return;
+            }
+            if (!replaceFileContent(original.realPath(), m_working, &error)) {
+                passOver(QStringLiteral("結果を書き込めません（%1）").arg(error));
+                return;
+            }
+            m_result.savedAs = m_task.path;
+            break;
+        case 1:
+            if (!createBeside(withUnderscoreBeforeExtension(m_task.path), original, &error)) {
+                passOver(QStringLiteral("コピーを作成できません（%1）").arg(error));
+                return;
+            }
+            break;
+        case 2: {
+            const QString folder = m_shared.resultFolder->get(&error);
+            if (folder.isEmpty() ||
+                !createBeside(folder + u'/' + fileNameOf(m_task.path), original, &error)) {
+                passOver(error.startsWith(QStringLiteral("結果フォルダ"))
+                             ? error
+                             : QStringLiteral("コピーを作成できません（%1）").arg(error));
+                return;
+            }
+            break;
+        }
+        default:
+            passOver(QStringLiteral("保存方法が選択されていません"));
+            return;
+        }
+        m_result.after = size;
+    }
+
+    // A new file at target, or with another "_" before the extension while
+    // the name is taken.
+    bool createBeside(QString target, const OpenedFile &original, QString *error)
+    {
+        for (;;) {
+            switch (createFileVerified(target, m_working, original.realPath(), error)) {
+            case CreateResult::Created:
+                m_result.savedAs = target;
+                return true;
+            case CreateResult::Taken:
+                target = withUnderscoreBeforeExtension(target);
+                break;
+            case CreateResult::Failed:
+                return false;
+            }
+        }
+    }
+
+    void removeFolder()
+    {
+        if (!m_folder.isEmpty())
+            QDir(m_folder).removeRecursively();
+    }
+
+    RunEngine::Shared &m_shared;
+    const RowTask m_task;
+    RowResult m_result;
+    QString m_folder;
+    QString m_working;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// The scheduler, on the thread that owns the engine
+
+RunEngine::RunEngine(RunPlan plan, QList<RowTask> rows, PictureReader readFacts, QObject *parent)
+    : QObject(parent)
+    , m_plan(std::move(plan))
+    , m_rows(std::move(rows))
+    , m_shared(std::make_shared<Shared>())
+{
+    m_shared->plan = m_plan;
+    m_shared->readFacts = std::move(readFacts);
+    m_pool.setMaxThreadCount(effectiveJobs(m_plan.jobs));
+    m_pool.setExpiryTimeout(-1);
+}
+
+RunEngine::~RunEngine()
+{
+    m_shared->running.stopAll();
+    m_pool.clear();
+    m_pool.waitForDone();
+}
+
+void RunEngine::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    if (!m_rows.isEmpty()) {
+        m_shared->folder = RunFolder::create(&m_shared->folderError);
+        m_shared->resultFolder =
+            std::make_unique<ResultFolder>(folderOf(m_rows.first().path) + ResultFolderName);
+        m_shared->saveOrder.plan(m_rows, m_plan.saveMethod);
+    }
+    dispatch();
+    // Even an empty run ends through the event loop, after start() has returned.
+    QMetaObject::invokeMethod(this, &RunEngine::finishIfIdle, Qt::QueuedConnection);
+}
+
+void RunEngine::stop()
+{
+    if (!m_started || m_finished || m_stopping)
+        return;
+    m_stopping = true;
+    m_summary.stopped = true;
+    m_shared->running.stopAll();
+    finishIfIdle();
+}
+
+void RunEngine::dispatch()
+{
+    while (!m_stopping && m_next < m_rows.size() && m_inFlight < m_pool.maxThreadCount()) {
+        const RowTask task = m_rows.at(m_next++);
+        ++m_inFlight;
+        std::shared_ptr<Shared> shared = m_shared;
+        RunEngine *engine = this; // outlives the job: its destructor waits for the pool
+        m_pool.start([shared, task, engine] {
+            const RowResult result = RowJob(*shared, task).run();
+            QMetaObject::invokeMethod(
+                engine, [engine, result] { engine->rowDone(result); }, Qt::QueuedConnection);
+        });
+    }
+}
+
+void RunEngine::rowDone(const RowResult &result)
+{
+    --m_inFlight;
+    ++m_finishedRows;
+    m_summary.add(result);
+    Q_EMIT rowFinished(result);
+    dispatch();
+    finishIfIdle();
+}
+
+void RunEngine::finishIfIdle()
+{
+    if (m_finished || m_inFlight > 0 || (m_next < m_rows.size() && !m_stopping))
+        return;
+    m_finished = true;
+    m_shared->folder.reset(); // the run's temporary folder goes with everything in it
+    Q_EMIT finished();
+}
+
+} // namespace tinsoke
