@@ -1,9 +1,11 @@
 #include "appinfo.h"
+#include "commandlinerun.h"
 #include "pathhandoff.h"
 #include "paths.h"
 #include "programicon.h"
 #include "programstyle.h"
 #include "singleinstance.h"
+#include "stopsignals.h"
 #include "tform1.h"
 
 #include <QApplication>
@@ -56,6 +58,12 @@ int runWindow(int argc, char *argv[], const tinsoke::SingleInstanceGuard &guard,
     installProgramStyle();
 
     TForm1 form;
+    // SIGTERM, SIGINT and SIGHUP stop a run as 中止 does, then the window closes.
+    tinsoke::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &tinsoke::StopSignals::received, &form, [&form] {
+        form.stopRun();
+        form.close();
+    });
     PathHandoffServer handoff;
     QObject::connect(&handoff, &PathHandoffServer::pathsReceived, &form,
                      [&form](const QStringList &handed) {
@@ -77,6 +85,10 @@ int runWindow(int argc, char *argv[], const tinsoke::SingleInstanceGuard &guard,
 
 int main(int argc, char *argv[])
 {
+    // For scripts: no window, no display, no single-instance lock.
+    if (wantsCommandLineMode(argc, argv))
+        return runFromCommandLine(argc, argv);
+
     const QStringList paths =
         tinsoke::pathsFromArguments(argumentWords(argc, argv), QDir::currentPath());
 

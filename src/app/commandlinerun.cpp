@@ -1,0 +1,389 @@
+#include "commandlinerun.h"
+
+#include "appinfo.h"
+#include "ini.h"
+#include "intake.h"
+#include "paths.h"
+#include "picturecheck.h"
+#include "runengine.h"
+#include "stopsignals.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <unistd.h>
+
+namespace {
+
+constexpr int ExitDone = 0;
+constexpr int ExitSomeFailed = 1;
+constexpr int ExitUsage = 2;
+
+const char *const OutputFormat =
+    "\n"
+    "出力（標準出力、タブ区切り、ファイルごとに一覧の順で1行）:\n"
+    "  パス  前のバイト数  後のバイト数  変化(%)  結果を採用したツール(,区切り。なしは -)  保存先\n"
+    "最後に1行:\n"
+    "  TOTAL  処理したファイル数  前のバイト数  後のバイト数  変化(%)  処理できなかったファイル数\n"
+    "パスは絶対パスで、\\ はバックスラッシュ2つ、タブは \\t、改行は \\n と書きます。\n"
+    "--dry-run では「パス  使うツール」の行だけを出力します。\n"
+    "問題は標準エラーに「パス: 理由」の形で出力します。\n"
+    "\n"
+    "終了コード: 0 すべて処理した（小さくならなかったファイルも含む）、1 処理できなかった\n"
+    "ファイルか起動できないツールがあった、2 使い方の誤りか設定ファイルを使えない、\n"
+    "130 Ctrl+C で中止した（ファイルはすべて元のままか、処理を終えた状態です）。\n";
+
+void print(FILE *stream, const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+}
+
+// A path as one field of a line: tabs, line ends and backslashes escaped.
+QString field(const QString &path)
+{
+    QString out;
+    out.reserve(path.size());
+    for (const QChar c : path) {
+        if (c == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (c == u'\t')
+            out += QStringLiteral("\\t");
+        else if (c == u'\n')
+            out += QStringLiteral("\\n");
+        else if (c == u'\r')
+            out += QStringLiteral("\\r");
+        else
+            out += c;
+    }
+    return out;
+}
+
+QString change(qint64 before, qint64 after)
+{
+    if (before <= 0)
+        return QStringLiteral("0.0%");
+    return QString::number(100.0 * static_cast<double>(after - before) / before, 'f', 1) + u'%';
+}
+
+int usageError(const QString &message)
+{
+    print(stderr,
+          QStringLiteral("pelmora-tinsoke: %1\n'pelmora-tinsoke --help' で使い方を表示します。\n")
+              .arg(message));
+    return ExitUsage;
+}
+
+// The settings the window would use; a file that is not there yet reads as
+// the window's first start: the defaults, with the tools found on PATH ticked.
+bool loadSettings(const QString &explicitPath, tinsoke::SettingValues *values, QString *error)
+{
+    const QString path = explicitPath.isEmpty()
+                             ? tinsoke::settingsFilePath(QCoreApplication::applicationFilePath())
+                             : explicitPath;
+    if (!QFileInfo::exists(path)) {
+        if (!explicitPath.isEmpty()) {
+            *error = QStringLiteral("設定ファイルがありません：%1").arg(path);
+            return false;
+        }
+        *values =
+            tinsoke::readSettings(tinsoke::IniDocument::fromBytes(tinsoke::defaultSettingsText()));
+        for (const tinsoke::Tool tool : tinsoke::AllTools) {
+            const tinsoke::ToolInfo &info = tinsoke::toolInfo(tool);
+            const QString found = tinsoke::findProgramOnPath(QString::fromUtf16(info.program));
+            tinsoke::valueOf(*values, info.pathSetting) = found;
+            tinsoke::valueOf(*values, info.useSetting) = !found.isEmpty();
+        }
+        return true;
+    }
+    bool ok = false;
+    const tinsoke::IniDocument document = tinsoke::loadIniFile(path, &ok);
+    if (!ok || !QFileInfo(path).isFile()) {
+        *error = QStringLiteral("設定ファイルを読み込めません：%1").arg(path);
+        return false;
+    }
+    *values = tinsoke::readSettings(document);
+    return true;
+}
+
+// The files to process, in order, as a drop of the same paths would list them.
+QStringList collectFiles(const QStringList &arguments, int *problems)
+{
+    QStringList files;
+    QSet<QString> seen;
+    const auto add = [&](const QString &path) {
+        if (!seen.contains(path)) {
+            seen.insert(path);
+            files.append(path);
+        }
+    };
+    for (const QString &argument : arguments) {
+        const QFileInfo info(argument);
+        const QString path = info.absoluteFilePath();
+        if (info.isDir()) {
+            QStringList found;
+            tinsoke::FindFiles(path, found);
+            for (const QString &f : found)
+                if (tinsoke::isListableImage(f))
+                    add(f);
+        } else if (!info.exists()) {
+            print(stderr, QStringLiteral("%1: ファイルが見つかりません\n").arg(field(path)));
+            ++*problems;
+        } else if (!tinsoke::isListableImage(path)) {
+            print(stderr,
+                  QStringLiteral("%1: JPEG・PNG ファイル（.jpg .jpeg .png）ではありません\n")
+                      .arg(field(path)));
+            ++*problems;
+        } else {
+            add(path);
+        }
+    }
+    return files;
+}
+
+QString toolsFor(const tinsoke::RunPlan &plan, const QString &path)
+{
+    const QString ext = tinsoke::fileExtension(path).toLower();
+    const bool jpeg = ext == u".jpg" || ext == u".jpeg";
+    QStringList names;
+    for (const tinsoke::Tool tool : tinsoke::AllTools) {
+        const tinsoke::ToolInfo &info = tinsoke::toolInfo(tool);
+        if (plan.tools.at(static_cast<std::size_t>(tool)).use &&
+            (info.kind == tinsoke::ImageKind::Jpeg) == jpeg)
+            names << QString::fromUtf16(info.name);
+    }
+    return names.isEmpty() ? QStringLiteral("-") : names.join(u',');
+}
+
+// Prints rows as they finish, in list order; keeps the progress line.
+class Printer {
+public:
+    Printer(const QStringList &files, bool quiet)
+        : m_files(files)
+        , m_quiet(quiet)
+        , m_progress(!quiet && ::isatty(STDERR_FILENO))
+    {}
+
+    void row(const tinsoke::RowResult &r)
+    {
+        m_done[r.row] = r;
+        ++m_finished;
+        for (const tinsoke::RunProblem &p : r.problems)
+            problem(p);
+        flush(false);
+        progress();
+    }
+
+    void end(const tinsoke::RunSummary &summary)
+    {
+        flush(true);
+        clearProgress();
+        if (m_quiet)
+            return;
+        print(stdout, QStringLiteral("TOTAL\t%1\t%2\t%3\t%4\t%5\n")
+                          .arg(summary.done)
+                          .arg(summary.before)
+                          .arg(summary.after)
+                          .arg(change(summary.before, summary.after))
+                          .arg(summary.passedOver));
+        std::fflush(stdout);
+    }
+
+private:
+    void problem(const tinsoke::RunProblem &p)
+    {
+        clearProgress();
+        QString text = QStringLiteral("%1: %2\n").arg(field(p.path), p.reason);
+        const QString output = p.output.trimmed();
+        if (!output.isEmpty())
+            text += QStringLiteral("  ") + output.split(u'\n').join(QStringLiteral("\n  ")) + u'\n';
+        print(stderr, text);
+    }
+
+    // Rows go out in list order; at the end, what is left, skipping rows
+    // that never finished.
+    void flush(bool all)
+    {
+        while (m_next < m_files.size()) {
+            const auto found = m_done.find(m_next);
+            if (found == m_done.end()) {
+                if (!all)
+                    break;
+                ++m_next;
+                continue;
+            }
+            const tinsoke::RowResult &r = found->second;
+            if (r.outcome == tinsoke::RowResult::Outcome::Done && !m_quiet) {
+                clearProgress();
+                print(stdout, QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\n")
+                                  .arg(field(m_files.at(r.row)))
+                                  .arg(r.before)
+                                  .arg(r.after)
+                                  .arg(change(r.before, r.after),
+                                       r.kept.isEmpty() ? QStringLiteral("-") : r.kept.join(u','),
+                                       field(r.savedAs)));
+            }
+            m_done.erase(found);
+            ++m_next;
+        }
+        std::fflush(stdout);
+    }
+
+    void progress()
+    {
+        if (!m_progress)
+            return;
+        print(stderr, QStringLiteral("\r%1 / %2 件").arg(m_finished).arg(m_files.size()));
+        m_progressShown = true;
+    }
+
+    void clearProgress()
+    {
+        if (m_progressShown)
+            std::fputs("\r\033[K", stderr);
+        m_progressShown = false;
+    }
+
+    const QStringList &m_files;
+    const bool m_quiet;
+    const bool m_progress;
+    bool m_progressShown = false;
+    std::map<int, tinsoke::RowResult> m_done;
+    int m_next = 0;
+    int m_finished = 0;
+};
+
+} // namespace
+
+bool wantsCommandLineMode(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a(argv[i]);
+        if (a == "--")
+            break;
+        if (a == "--run" || a == "--help" || a == "-h" || a == "--version" || a == "-v")
+            return true;
+    }
+    return false;
+}
+
+int runFromCommandLine(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("pelmora-tinsoke"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TINSOKE_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("%1 — JPEG・PNG ファイルを外部の最適化ツールで小さくします。\n"
+                       "--run を付けるとウィンドウを開かずに処理します。ツールとその設定、"
+                       "保存方法はウィンドウと同じ設定ファイルから読みます。")
+            .arg(tinsoke::applicationTitle()));
+    const QCommandLineOption run(
+        QStringLiteral("run"),
+        QStringLiteral("ウィンドウを開かずに PATH のファイルとフォルダを処理します。"));
+    const QCommandLineOption jobs(
+        QStringLiteral("jobs"),
+        QStringLiteral("同時に処理するファイル数（0 は CPU コア数。既定は設定ファイルの Jobs）。"),
+        QStringLiteral("N"));
+    const QCommandLineOption save(
+        QStringLiteral("save"),
+        QStringLiteral("保存方法：overwrite（上書き保存）、copy（別名で保存）、"
+                       "folder（結果フォルダ）。既定は設定ファイルのもの。"),
+        QStringLiteral("METHOD"));
+    const QCommandLineOption settings(QStringLiteral("settings"),
+                                      QStringLiteral("ほかの設定ファイルを使います。"),
+                                      QStringLiteral("FILE"));
+    const QCommandLineOption dryRun(
+        QStringLiteral("dry-run"),
+        QStringLiteral("処理するファイルと使うツールを表示するだけにします。"));
+    const QCommandLineOption quiet(
+        QStringLiteral("quiet"),
+        QStringLiteral("ファイルごとの行と合計、進み具合を出力しません。"));
+    parser.addOptions({run, jobs, save, settings, dryRun, quiet});
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.addPositionalArgument(
+        QStringLiteral("PATH"),
+        QStringLiteral("処理するファイルまたはフォルダ（フォルダは中まですべて）。"),
+        QStringLiteral("PATH..."));
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        print(stdout, parser.helpText() + QString::fromUtf8(OutputFormat));
+        return ExitDone;
+    }
+    if (parser.isSet(version)) {
+        print(stdout, QStringLiteral("%1 %2\n").arg(tinsoke::applicationTitle(),
+                                                    QCoreApplication::applicationVersion()));
+        return ExitDone;
+    }
+    if (!parser.isSet(run))
+        return usageError(QStringLiteral("--run がありません。"));
+    if (parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("処理するファイルかフォルダを指定してください。"));
+
+    tinsoke::SettingValues values;
+    QString error;
+    if (!loadSettings(parser.value(settings), &values, &error)) {
+        print(stderr, QStringLiteral("pelmora-tinsoke: %1\n").arg(error));
+        return ExitUsage;
+    }
+    tinsoke::RunPlan plan = tinsoke::runPlanFromSettings(values);
+    if (parser.isSet(jobs)) {
+        bool ok = false;
+        plan.jobs = parser.value(jobs).toInt(&ok);
+        if (!ok || plan.jobs < 0)
+            return usageError(QStringLiteral("--jobs には 0 以上の整数を指定してください。"));
+    }
+    if (parser.isSet(save)) {
+        static const QStringList Methods{QStringLiteral("overwrite"), QStringLiteral("copy"),
+                                         QStringLiteral("folder")};
+        plan.saveMethod = static_cast<int>(Methods.indexOf(parser.value(save)));
+        if (plan.saveMethod < 0)
+            return usageError(
+                QStringLiteral("--save には overwrite、copy、folder のどれかを指定してください。"));
+    }
+
+    int problems = 0;
+    const QStringList files = collectFiles(parser.positionalArguments(), &problems);
+    if (parser.isSet(dryRun)) {
+        for (const QString &f : files)
+            print(stdout, field(f) + u'\t' + toolsFor(plan, f) + u'\n');
+        return problems > 0 ? ExitSomeFailed : ExitDone;
+    }
+
+    QList<tinsoke::RowTask> rows;
+    for (int i = 0; i < files.size(); ++i)
+        rows.append({i, files.at(i), tinsoke::fileNameOf(files.at(i))});
+    tinsoke::RunEngine engine(plan, rows, tinsoke::readPictureFacts);
+    Printer printer(files, parser.isSet(quiet));
+    int stoppedBy = 0;
+    tinsoke::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &tinsoke::StopSignals::received, &engine, [&](int number) {
+        if (stoppedBy == 0)
+            stoppedBy = number;
+        engine.stop();
+    });
+    QObject::connect(&engine, &tinsoke::RunEngine::rowFinished, &engine,
+                     [&](const tinsoke::RowResult &r) { printer.row(r); });
+    QObject::connect(&engine, &tinsoke::RunEngine::finished, &app, &QCoreApplication::quit);
+    engine.start();
+    QCoreApplication::exec();
+
+    const tinsoke::RunSummary &summary = engine.summary();
+    printer.end(summary);
+    if (stoppedBy != 0)
+        return 128 + stoppedBy;
+    const bool startFailed =
+        std::any_of(summary.problems.begin(), summary.problems.end(),
+                    [](const tinsoke::RunProblem &p) { return p.startFailure; });
+    return problems > 0 || summary.passedOver > 0 || startFailed ? ExitSomeFailed : ExitDone;
+}

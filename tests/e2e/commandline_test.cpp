@@ -1,0 +1,194 @@
+// The program from a script: pelmora-tinsoke --run, as the real binary, with
+// no display, next to an open window, in parallel, and stopped by Ctrl+C.
+#include "picturecheck.h"
+#include "pictures.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+using namespace tinsoke;
+
+namespace {
+
+struct Result {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+QProcessEnvironment withoutDisplay()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    return env;
+}
+
+Result runProgram(const QStringList &arguments)
+{
+    QProcess p;
+    p.setProcessEnvironment(withoutDisplay());
+    p.start(QStringLiteral(TINSOKE_PROGRAM), arguments);
+    p.waitForFinished(120000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+} // namespace
+
+class CommandLineTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString at(const QString &relative) const { return dir.filePath(relative); }
+    QString settings(const QByteArray &text) const
+    {
+        const QString path = at(QStringLiteral("settings.ini"));
+        writeBytes(path, "[Option]\r\nSaveMode=0\r\nJobs=0\r\n" + text);
+        return path;
+    }
+
+private Q_SLOTS:
+    void initTestCase() { qputenv("TEMP", QFile::encodeName(at(QStringLiteral("temp")))); }
+
+    // Real optipng and jpegoptim over a folder: smaller, the same pictures, a
+    // line per file and a total; a file that cannot be read gives 1; bad
+    // usage gives 2.
+    void optimizesAFolderWithoutADisplay()
+    {
+        if (realTool("optipng").isEmpty() || realTool("jpegoptim").isEmpty())
+            QSKIP("optipng and jpegoptim are not installed");
+        QDir().mkpath(at(QStringLiteral("temp")));
+        const QString ini = settings(
+            "[OptiPNG]\r\nUse=Yes\r\nPath=/usr/bin/optipng\r\n"
+            "OptimizeLevel=1\r\n[Jpegoptim]\r\nUse=Yes\r\nPath=/usr/bin/jpegoptim\r\nStrip=No\r\n");
+        const QStringList files{at(QStringLiteral("pics/a.png")),
+                                at(QStringLiteral("pics/sub/b.jpg")),
+                                at(QStringLiteral("pics/sub/c.JPEG"))};
+        QList<PictureFacts> facts;
+        QList<qint64> sizes;
+        for (const QString &f : files) {
+            QImage picture = makePicture(300, 220, static_cast<quint32>(facts.size()));
+            QVERIFY(savePicture(picture, f));
+            facts << readPictureFacts(f, f.endsWith(u"png") ? ImageKind::Png : ImageKind::Jpeg);
+            sizes << QFileInfo(f).size();
+        }
+        const Result r = runProgram({QStringLiteral("--run"), QStringLiteral("--settings"), ini,
+                                     at(QStringLiteral("pics"))});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 4);
+        QVERIFY(lines.last().startsWith(QStringLiteral("TOTAL\t3\t")));
+        for (int i = 0; i < files.size(); ++i) {
+            const QString &f = files.at(i);
+            QVERIFY(QFileInfo(f).size() <= sizes.at(i));
+            QVERIFY2(samePicture(
+                         readPictureFacts(f, f.endsWith(u"png") ? ImageKind::Png : ImageKind::Jpeg),
+                         facts.at(i)),
+                     qPrintable(f + u' ' + facts.at(i).why));
+        }
+        QVERIFY(QFileInfo(files.first()).size() < sizes.first());
+        const QStringList first = lines.filter(files.first()).value(0).split(u'\t');
+        QCOMPARE(first.size(), 6);
+        QCOMPARE(first.at(1).toLongLong(), sizes.first());
+        QCOMPARE(first.at(2).toLongLong(), QFileInfo(files.first()).size());
+        QCOMPARE(first.at(4), QStringLiteral("OptiPNG"));
+
+        // A file no tool can read, and one that is not there.
+        writeBytes(at(QStringLiteral("locked/y.png")), "not a picture at all");
+        const Result bad = runProgram(
+            {QStringLiteral("--run"), QStringLiteral("--settings"), ini, QStringLiteral("--save"),
+             QStringLiteral("copy"), at(QStringLiteral("locked")), at(QStringLiteral("none.png"))});
+        QCOMPARE(bad.code, 1);
+        QVERIFY2(bad.err.contains(at(QStringLiteral("none.png")) + QStringLiteral(": ")),
+                 qPrintable(bad.err));
+        QCOMPARE(runProgram({QStringLiteral("--run"), QStringLiteral("--jobs"), QStringLiteral("x"),
+                             at(QStringLiteral("pics"))})
+                     .code,
+                 2);
+        QCOMPARE(runProgram({QStringLiteral("--run"), QStringLiteral("--nonsense")}).code, 2);
+        QCOMPARE(runProgram({QStringLiteral("--run"), QStringLiteral("--settings"),
+                             at(QStringLiteral("missing.ini")), at(QStringLiteral("pics"))})
+                     .code,
+                 2);
+        const Result help = runProgram({QStringLiteral("--help")});
+        QCOMPARE(help.code, 0);
+        QVERIFY(help.out.contains(QStringLiteral("--run")) &&
+                help.out.contains(QStringLiteral("TOTAL")));
+        QCOMPARE(runProgram({QStringLiteral("--version")}).code, 0);
+    }
+
+    // With --jobs 2 two tools overlap; beside an open window it runs all
+    // the same; Ctrl+C stops it at once, every file whole, exit 130.
+    void runsInParallelBesideAWindowAndStopsOnCtrlC()
+    {
+        QDir().mkpath(at(QStringLiteral("temp")));
+        const QString record = at(QStringLiteral("record"));
+        const QString marker =
+            QStringLiteral("tinsoke-cli-tool-%1").arg(QCoreApplication::applicationPid());
+        const QString tool = fakeTool(at(QStringLiteral("tools")), marker,
+                                      "echo start >> '" + QFile::encodeName(record) +
+                                          "'; sleep \"${SLOW:-0.5}\"; echo end >> '" +
+                                          QFile::encodeName(record) + "'");
+        const QString ini = settings("[OptiPNG]\r\nUse=Yes\r\nPath=" + tool.toUtf8() + "\r\n");
+        QStringList files;
+        QList<QByteArray> before;
+        for (int i = 0; i < 4; ++i) {
+            files << at(QStringLiteral("par/%1.png").arg(i));
+            QVERIFY(savePicture(makePicture(50, 40, i), files.last()));
+            before << bytesOf(files.last());
+        }
+
+        // A window copy, as a user has it open.
+        QProcess window;
+        QProcessEnvironment windowEnv = QProcessEnvironment::systemEnvironment();
+        windowEnv.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        window.setProcessEnvironment(windowEnv);
+        window.start(QStringLiteral(TINSOKE_PROGRAM), {});
+        QVERIFY(window.waitForStarted());
+        QTest::qWait(500);
+
+        const Result r =
+            runProgram({QStringLiteral("--run"), QStringLiteral("--jobs"), QStringLiteral("2"),
+                        QStringLiteral("--settings"), ini, at(QStringLiteral("par"))});
+        window.kill();
+        window.waitForFinished();
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QCOMPARE(r.out.split(u'\n', Qt::SkipEmptyParts).size(), 5);
+        // Two starts before the first end: two tools ran at the same time.
+        QVERIFY2(QString::fromUtf8(bytesOf(record)).startsWith(QStringLiteral("start\nstart\n")),
+                 bytesOf(record).constData());
+
+        // Ctrl+C a second into slow tools.
+        QProcess p;
+        QProcessEnvironment env = withoutDisplay();
+        env.insert(QStringLiteral("SLOW"), QStringLiteral("30"));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(TINSOKE_PROGRAM),
+                {QStringLiteral("--run"), QStringLiteral("--settings"), ini,
+                 at(QStringLiteral("par"))});
+        QVERIFY(p.waitForStarted());
+        QTest::qWait(1000);
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(5000));
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(p.exitCode(), 130);
+        QProcess pgrep;
+        pgrep.start(QStringLiteral("pgrep"), {QStringLiteral("-f"), marker});
+        pgrep.waitForFinished();
+        QVERIFY(pgrep.readAllStandardOutput().trimmed().isEmpty());
+        for (int i = 0; i < files.size(); ++i)
+            QCOMPARE(bytesOf(files.at(i)), before.at(i));
+        QVERIFY(QDir(at(QStringLiteral("temp"))).isEmpty());
+    }
+};
+
+QTEST_MAIN(CommandLineTest)
+#include "commandline_test.moc"
