@@ -375,7 +375,18 @@ void TForm1::SaveSettings()
     if (!readable)
         return; // what could not be read is not overwritten
     tinsoke::writeSettings(document, values);
-    tinsoke::saveIniFile(IniFilePath, document); // a failed save is not reported
+    if (!tinsoke::saveIniFile(IniFilePath, document)) // the old file stays as it was
+        reportSettingsFileError();
+}
+
+// The settings file could not be written: told once, however often it fails.
+void TForm1::reportSettingsFileError()
+{
+    if (std::exchange(m_settingsErrorShown, true))
+        return;
+    messages::show(nullptr, QStringLiteral("エラー"),
+                   QStringLiteral("Error\n\r") + IniFilePath + QStringLiteral("が生成できません。"),
+                   QMessageBox::Critical);
 }
 
 // Creates the settings file from the default text, whole or not at all, and
@@ -386,9 +397,7 @@ bool TForm1::WriteDefaultSettings()
     if (QDir().mkpath(QFileInfo(IniFilePath).absolutePath()) &&
         tinsoke::saveIniFile(IniFilePath, text))
         return true;
-    messages::show(nullptr, QStringLiteral("エラー"),
-                   QStringLiteral("Error\n\r") + IniFilePath + QStringLiteral("が生成できません。"),
-                   QMessageBox::Critical);
+    reportSettingsFileError();
     return false;
 }
 

@@ -103,6 +103,7 @@ private:
     void LoadSettings();
     void SaveSettings();
     bool WriteDefaultSettings();
+    void reportSettingsFileError();
     QWidget *settingControl(tinsoke::Setting setting) const;
 
     // The run.
@@ -156,4 +157,5 @@ private:
     OpenFileDialog m_openFileDialog;
     bool m_runInProgress = false;
     bool m_closePending = false;
+    bool m_settingsErrorShown = false;
 };

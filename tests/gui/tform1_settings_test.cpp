@@ -11,10 +11,14 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QtTest>
+
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace {
 
@@ -245,6 +249,41 @@ private Q_SLOTS:
         QCOMPARE(texts.size(), 1);
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                  QStringList{QStringLiteral("blocker")});
+    }
+
+    // A full disk at exit: the settings file stays byte-identical, nothing is
+    // left beside it, and the user is told once.
+    void aFullDiskAtExitKeepsTheFileAndTellsOnce()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to mount a small file system");
+        QTemporaryDir dir;
+        const QByteArray disk = QFile::encodeName(dir.path());
+        if (::mount("tmpfs", disk.constData(), "tmpfs", 0, "size=8k") != 0)
+            QSKIP("mounting a small file system was refused");
+        const auto unmount = qScopeGuard([&] { ::umount2(disk.constData(), MNT_DETACH); });
+        const QString ini = dir.filePath(QStringLiteral("pelmora-tinsoke.ini"));
+        QFile f(ini);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[Form]\r\nTop=0\r\n");
+        f.close();
+        QStringList texts;
+        messages::setHook([&](QWidget *, const QString &, const QString &text, QMessageBox::Icon) {
+            texts.append(text);
+        });
+        {
+            TForm1 form(ini);
+            QFile filler(dir.filePath(QStringLiteral("filler")));
+            QVERIFY(filler.open(QIODevice::WriteOnly));
+            while (filler.write(QByteArray(1024, 'x')) > 0 && filler.flush()) {
+            }
+        } // exit saves every key: more than the disk holds
+        QCOMPARE(texts, QStringList{QStringLiteral("Error\n\r") + ini +
+                                    QStringLiteral("が生成できません。")});
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("[Form]\r\nTop=0\r\n"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 (QStringList{QStringLiteral("filler"), QStringLiteral("pelmora-tinsoke.ini")}));
     }
 };
 
