@@ -41,20 +41,22 @@ void makeSample(const QString &path, int seed)
     image.save(path, png ? "PNG" : "JPEG", png ? 100 : 95);
 }
 
-// Settings that tick the Debian optimizers that are installed; the others,
-// and jpegtran (whose Debian build takes its output file differently), stay off.
+// Settings that tick the Debian optimizers that are installed; the others stay off.
 QByteArray settingsWithDebianTools()
 {
     const char *const sections[] = {"Jpegtran", "Jpegoptim", "AdvPNG",     "OptiPNG",
                                     "PNGCrush", "PNGOut",    "PNGRewrite", "cPNGC"};
-    const char *const programs[] = {nullptr,    "jpegoptim", "advpng", "optipng",
+    const char *const programs[] = {"jpegtran", "jpegoptim", "advpng", "optipng",
                                     "pngcrush", nullptr,     nullptr,  nullptr};
+    // Jpegtran optimizes and keeps every marker; Jpegoptim strips nothing.
+    const char *const extras[] = {
+        "Optimize=Yes\r\nCopyMode=2\r\n", "Strip=No\r\n", "", "", "", "", "", ""};
     QByteArray text = "[Option]\r\nSaveMode=1\r\n";
     for (int i = 0; i < 8; ++i) {
         const QByteArray path = programs[i] ? QByteArray("/usr/bin/") + programs[i] : QByteArray();
         const bool use = !path.isEmpty() && QFileInfo::exists(QString::fromLatin1(path));
         text += QByteArray("[") + sections[i] + "]\r\nUse=" + (use ? "Yes" : "No") +
-                "\r\nPath=" + (use ? path : QByteArray()) + "\r\nUseParam=No\r\n";
+                "\r\nPath=" + (use ? path : QByteArray()) + "\r\nUseParam=No\r\n" + extras[i];
     }
     return text;
 }
