@@ -1,6 +1,7 @@
 #include "executeprocess.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -60,8 +61,8 @@ QByteArray resolveProgram(const QString &program)
 {
     if (program.isEmpty())
         return {};
-    if (program.contains(u'/'))
-        return QFile::encodeName(program);
+    if (program.contains(u'/')) // as named from our folder; the tool runs in another
+        return QFile::encodeName(QFileInfo(program).absoluteFilePath());
     const QString found = QStandardPaths::findExecutable(program);
     return found.isEmpty() ? QByteArray() : QFile::encodeName(found);
 }

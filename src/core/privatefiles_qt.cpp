@@ -115,7 +115,7 @@ QString temporaryFolder()
     for (const char *name : {"TEMP", "TMPDIR"}) {
         const QString value = qEnvironmentVariable(name);
         if (!value.isEmpty())
-            return value;
+            return QFileInfo(value).absoluteFilePath(); // tools run in a folder of their own
     }
     return QDir::tempPath();
 }

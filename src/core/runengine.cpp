@@ -375,26 +375,40 @@ public:
     RowResult run()
     {
         const auto saved = qScopeGuard([this] { m_shared.saveOrder.done(m_task.row); });
+        // Waited for before any file is locked: a row holding a lock never
+        // waits for another row, so no two rows can wait for each other.
+        if (!m_shared.saveOrder.waitTurn(m_task.row, m_shared.running)) {
+            m_result.outcome = RowResult::Outcome::Stopped;
+            return m_result;
+        }
         if (!m_shared.folder) {
             passOver(m_shared.folderError);
             return m_result;
         }
-        // The file as it is now: a regular file that can be read, opened
-        // without waiting, whatever now stands at its name.
-        QString error;
-        OpenedFile original = OpenedFile::open(m_task.path, &error);
-        if (!original.isOpen()) {
-            passOver(error);
+        for (int attempt = 0;; ++attempt) {
+            // The file as it is now: a regular file that can be read, opened
+            // without waiting, whatever now stands at its name.
+            QString error;
+            OpenedFile original = OpenedFile::open(m_task.path, &error);
+            if (!original.isOpen()) {
+                passOver(error);
+                return m_result;
+            }
+            if (!m_shared.locks.acquire(original.identity(), m_shared.running)) {
+                m_result.outcome = RowResult::Outcome::Stopped;
+                return m_result;
+            }
+            // Another name of the same file may have been processed while this
+            // row waited for it: look again at what it is now.
+            if (!original.unchangedOnDisk() && attempt < 3) {
+                m_shared.locks.release(original.identity());
+                continue;
+            }
+            m_result.before = original.identity().size;
+            processLocked(original);
+            m_shared.locks.release(original.identity());
             return m_result;
         }
-        m_result.before = original.identity().size;
-        if (!m_shared.locks.acquire(original.identity(), m_shared.running)) {
-            m_result.outcome = RowResult::Outcome::Stopped;
-            return m_result;
-        }
-        processLocked(original);
-        m_shared.locks.release(original.identity());
-        return m_result;
     }
 
 private:
@@ -433,8 +447,7 @@ private:
         else if (fileExtension(m_task.fileName).toLower() == u".png")
             runChain(ImageKind::Png);
 
-        if (m_shared.running.stopped() ||
-            !m_shared.saveOrder.waitTurn(m_task.row, m_shared.running))
+        if (m_shared.running.stopped())
             m_result.outcome = RowResult::Outcome::Stopped;
         else
             save(original);
@@ -530,7 +543,7 @@ private:
         QString error;
         const qint64 size = FileIdentity::of(m_working).size;
         switch (m_shared.plan.saveMethod) {
-        case 0:
+        case 0: {
             if (size >= m_result.before) {
                 m_result.after = m_result.before; // nothing better: the file stays as it is
                 m_result.savedAs = m_task.path;
@@ -542,12 +555,15 @@ private:
                     QStringLiteral("処理中にファイルが変更されたため、結果を書き込みませんでした"));
                 return;
             }
-            if (!replaceFileContent(original.realPath(), m_working, &error)) {
+            const FileIdentity &was = original.identity();
+            const ExpectedFile expected{was.device, was.inode, was.size, was.modifiedNs};
+            if (!replaceFileContent(original.realPath(), m_working, &error, &expected)) {
                 passOver(QStringLiteral("結果を書き込めません（%1）").arg(error));
                 return;
             }
             m_result.savedAs = m_task.path;
             break;
+        }
         case 1:
             if (!createBeside(withUnderscoreBeforeExtension(m_task.path), original, &error)) {
                 passOver(QStringLiteral("コピーを作成できません（%1）").arg(error));

@@ -26,7 +26,18 @@ bool writeFileVerified(const QString &path, const QByteArray &bytes, QString *er
 // name gets a new file renamed over it; a target with several hard links is
 // rewritten in its own inode so that every name sees the new content, and
 // its old bytes are written back if that fails half-way.
-bool replaceFileContent(const QString &target, const QString &source, QString *error = nullptr);
+//
+// With expected given, the target must still be that very file, as it was
+// (device, inode, size, modification time) when it is opened, and unchanged
+// until the rename: another program's edit made meanwhile wins.
+struct ExpectedFile {
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = 0;
+    qint64 modifiedNs = 0;
+};
+bool replaceFileContent(const QString &target, const QString &source, QString *error = nullptr,
+                        const ExpectedFile *expected = nullptr);
 
 enum class CreateResult { Created, Taken, Failed };
 

@@ -70,7 +70,8 @@ bool writeFileVerified(const QString &path, const QByteArray &bytes, QString *er
     return saveThrough(path, bytes, error);
 }
 
-bool replaceFileContent(const QString &target, const QString &source, QString *error)
+bool replaceFileContent(const QString &target, const QString &source, QString *error,
+                        const ExpectedFile *)
 {
     QByteArray bytes;
     if (!readSource(source, &bytes, error))

@@ -319,6 +319,13 @@ bool replaceByNewFile(const QByteArray &target, const QByteArray &bytes, int fro
         if (::lstat(target.constData(), &still) != 0 || still.st_dev != from->st_dev ||
             still.st_ino != from->st_ino)
             ok = fail(error, u"書き込み中にファイルが入れ替わりました");
+        // Rewritten in place by someone else meanwhile: their edit wins.
+        struct stat now {};
+        if (ok && fromFd >= 0 &&
+            (::fstat(fromFd, &now) != 0 || now.st_size != from->st_size ||
+             now.st_mtim.tv_sec != from->st_mtim.tv_sec ||
+             now.st_mtim.tv_nsec != from->st_mtim.tv_nsec))
+            ok = fail(error, u"書き込み中にファイルが変更されました");
     }
     if (ok && ::rename(tempPath.constData(), target.constData()) != 0)
         ok = fail(error, u"置き換えられません", errno);
@@ -413,7 +420,8 @@ bool writeFileVerified(const QString &path, const QByteArray &bytes, QString *er
     return replaceByNewFile(target, bytes, -1, &st, false, error);
 }
 
-bool replaceFileContent(const QString &target, const QString &source, QString *error)
+bool replaceFileContent(const QString &target, const QString &source, QString *error,
+                        const ExpectedFile *expected)
 {
     struct stat sourceStat {};
     QByteArray bytes;
@@ -429,6 +437,11 @@ bool replaceFileContent(const QString &target, const QString &source, QString *e
     Fd fd(openRegular(to, O_RDWR | O_NOFOLLOW, &st, error));
     if (fd.get() < 0)
         return false;
+    if (expected &&
+        (quint64(st.st_dev) != expected->device || quint64(st.st_ino) != expected->inode ||
+         qint64(st.st_size) != expected->size ||
+         qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec != expected->modifiedNs))
+        return fail(error, u"処理中にファイルが変更されました");
     if (st.st_nlink > 1)
         return rewriteInPlace(fd.get(), st, bytes, error);
     return replaceByNewFile(to, bytes, fd.get(), &st, true, error);

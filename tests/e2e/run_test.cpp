@@ -204,6 +204,36 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(target).size() < before);
     }
 
+    // One file under two names (a hard link in another folder, a link
+    // beside it), several rows at once: no two rows wait for each other, and
+    // neither name is passed over.
+    void twoNamesOfOneFile()
+    {
+        if (realTool("optipng").isEmpty())
+            QSKIP("optipng is not installed");
+        const QString a = at(QStringLiteral("files/a/x.png"));
+        const QString b = at(QStringLiteral("files/b/x.png"));
+        const QString c = at(QStringLiteral("files/b/x_.png"));
+        for (int round = 0; round < 8; ++round) {
+            QDir(at(QStringLiteral("files"))).removeRecursively();
+            QVERIFY(savePicture(makePicture(120, 90, round), a));
+            QDir().mkpath(at(QStringLiteral("files/b")));
+            QCOMPARE(::link(QFile::encodeName(a).constData(), QFile::encodeName(b).constData()), 0);
+            QVERIFY(QFile::link(a, c));
+            RunPlan plan = planWith(
+                {{Tool::OptiPNG, use(Tool::OptiPNG, realTool("optipng"), QStringLiteral("-o0"))}},
+                round % 3 == 0   ? 0
+                : round % 3 == 1 ? 1
+                                 : 2);
+            plan.jobs = 3;
+            const Finished f = runOver(plan, {a, b, c}, [](RunEngine &engine) {
+                QTimer::singleShot(20000, &engine, [&engine] { engine.stop(); });
+            });
+            QVERIFY2(!f.summary.stopped, "rows waited for each other");
+            QVERIFY2(f.summary.problems.isEmpty(), qPrintable(f.summary.reportText()));
+        }
+    }
+
     // Tools that break, empty, enlarge or change the picture, in place or
     // into a second file, and tools that fail: the file stays byte-identical
     // and the report counts each reason.
