@@ -27,6 +27,9 @@ private:
     bool m_stopped = false;
 };
 
+// Ends a running tool and whatever it started, at once (one file per platform).
+void endToolGroup(qint64 group);
+
 // How one tool run went.
 struct ToolOutcome {
     int startError = 0;   // the system's error number when the tool could not be started

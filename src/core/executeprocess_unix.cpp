@@ -23,35 +23,9 @@ extern char **environ;
 
 namespace tinsoke {
 
-bool RunningTools::add(qint64 group)
+void endToolGroup(qint64 group)
 {
-    const QMutexLocker lock(&m_mutex);
-    if (m_stopped)
-        return false;
-    m_groups.insert(group);
-    return true;
-}
-
-void RunningTools::remove(qint64 group)
-{
-    const QMutexLocker lock(&m_mutex);
-    m_groups.erase(group);
-}
-
-void RunningTools::stopAll()
-{
-    const QMutexLocker lock(&m_mutex);
-    m_stopped = true;
-    // Under the lock: a group is removed before its leader is reaped, so the
-    // number killed here still names that tool's group.
-    for (const qint64 group : m_groups)
-        ::kill(-static_cast<pid_t>(group), SIGKILL);
-}
-
-bool RunningTools::stopped() const
-{
-    const QMutexLocker lock(&m_mutex);
-    return m_stopped;
+    ::kill(-static_cast<pid_t>(group), SIGKILL);
 }
 
 namespace {

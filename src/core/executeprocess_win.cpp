@@ -6,37 +6,12 @@
 
 namespace tinsoke {
 
-bool RunningTools::add(qint64 group)
+void endToolGroup(qint64 id)
 {
-    const QMutexLocker lock(&m_mutex);
-    if (m_stopped)
-        return false;
-    m_groups.insert(group);
-    return true;
-}
-
-void RunningTools::remove(qint64 group)
-{
-    const QMutexLocker lock(&m_mutex);
-    m_groups.erase(group);
-}
-
-void RunningTools::stopAll()
-{
-    const QMutexLocker lock(&m_mutex);
-    m_stopped = true;
-    for (const qint64 id : m_groups) {
-        if (HANDLE process = ::OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(id))) {
-            ::TerminateProcess(process, 1);
-            ::CloseHandle(process);
-        }
+    if (HANDLE process = ::OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(id))) {
+        ::TerminateProcess(process, 1);
+        ::CloseHandle(process);
     }
-}
-
-bool RunningTools::stopped() const
-{
-    const QMutexLocker lock(&m_mutex);
-    return m_stopped;
 }
 
 ToolOutcome runToolProcess(const QString &program, const QStringList &arguments,

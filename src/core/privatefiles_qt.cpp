@@ -76,12 +76,6 @@ OpenedFile OpenedFile::open(const QString &path, QString *error)
     return file;
 }
 
-OpenedFile::OpenedFile(OpenedFile &&other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1))
-    , m_identity(other.m_identity)
-    , m_realPath(std::move(other.m_realPath))
-{}
-
 OpenedFile::~OpenedFile() = default;
 
 bool OpenedFile::copyTo(const QString &target, QString *error) const
@@ -110,16 +104,6 @@ bool copyPrivateFile(const QString &from, const QString &to, QString *error)
     return copyNew(source, to, -1, error);
 }
 
-QString temporaryFolder()
-{
-    for (const char *name : {"TEMP", "TMPDIR"}) {
-        const QString value = qEnvironmentVariable(name);
-        if (!value.isEmpty())
-            return QFileInfo(value).absoluteFilePath(); // tools run in a folder of their own
-    }
-    return QDir::tempPath();
-}
-
 std::unique_ptr<RunFolder> RunFolder::create(QString *error)
 {
     QTemporaryDir dir(temporaryFolder() + QStringLiteral("/pelmora-tinsoke-XXXXXX"));
@@ -129,11 +113,6 @@ std::unique_ptr<RunFolder> RunFolder::create(QString *error)
     }
     dir.setAutoRemove(false);
     return std::unique_ptr<RunFolder>(new RunFolder(dir.path()));
-}
-
-RunFolder::~RunFolder()
-{
-    QDir(m_path).removeRecursively();
 }
 
 QString RunFolder::makeRowFolder(int row, QString *error) const

@@ -148,12 +148,6 @@ OpenedFile OpenedFile::open(const QString &path, QString *error)
     return file;
 }
 
-OpenedFile::OpenedFile(OpenedFile &&other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1))
-    , m_identity(other.m_identity)
-    , m_realPath(std::move(other.m_realPath))
-{}
-
 OpenedFile::~OpenedFile()
 {
     if (m_fd >= 0)
@@ -188,16 +182,6 @@ bool copyPrivateFile(const QString &from, const QString &to, QString *error)
     return copied;
 }
 
-QString temporaryFolder()
-{
-    for (const char *name : {"TEMP", "TMPDIR"}) {
-        const QString value = qEnvironmentVariable(name);
-        if (!value.isEmpty())
-            return QFileInfo(value).absoluteFilePath(); // tools run in a folder of their own
-    }
-    return QDir::tempPath();
-}
-
 std::unique_ptr<RunFolder> RunFolder::create(QString *error)
 {
     QByteArray name =
@@ -208,11 +192,6 @@ std::unique_ptr<RunFolder> RunFolder::create(QString *error)
         return nullptr;
     }
     return std::unique_ptr<RunFolder>(new RunFolder(QFile::decodeName(name)));
-}
-
-RunFolder::~RunFolder()
-{
-    QDir(m_path).removeRecursively();
 }
 
 QString RunFolder::makeRowFolder(int row, QString *error) const
