@@ -18,7 +18,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define STDERR_FILENO 2
+#else
 #include <unistd.h>
+#endif
 
 namespace {
 

@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QMutex>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QThread>
 #include <QWaitCondition>
@@ -288,9 +289,17 @@ QString toolName(Tool tool)
     return QString::fromUtf16(toolInfo(tool).name);
 }
 
-QString outputText(const ToolOutcome &outcome)
+// What a tool printed, as the user can use it: the private copies it was
+// given, gone by the time anyone reads this, are named by the user's file.
+QString outputText(const ToolOutcome &outcome, const QStringList &privatePaths,
+                   const QString &rowFolder, const QString &userPath)
 {
     QString text = QString::fromLocal8Bit(outcome.output);
+    for (const QString &path : privatePaths)
+        if (!path.isEmpty())
+            text.replace(path, userPath);
+    text.replace(QRegularExpression(QRegularExpression::escape(rowFolder) + QStringLiteral("\\S*")),
+                 userPath);
     if (outcome.outputCut)
         text += QStringLiteral("\n…");
     return text;
@@ -513,20 +522,21 @@ private:
             problem(QStringLiteral("%1 が異常終了しました（シグナル %2）")
                         .arg(toolName(tool))
                         .arg(outcome.signal),
-                    outputText(outcome));
+                    outputText(outcome, {output, input, m_working}, m_folder, m_task.path));
             return;
         }
         if (outcome.exitCode != 0 && !(tool == Tool::PNGOUT && outcome.exitCode == 2)) {
             problem(QStringLiteral("%1 がエラーで終了しました（終了コード %2）")
                         .arg(toolName(tool))
                         .arg(outcome.exitCode),
-                    outputText(outcome));
+                    outputText(outcome, {output, input, m_working}, m_folder, m_task.path));
             return;
         }
         const Verdict verdict = gate.judge(m_working, output, plan.allow);
         if (!verdict.accepted) {
             if (!verdict.notSmaller)
-                problem(verdict.reason.arg(toolName(tool)), outputText(outcome));
+                problem(verdict.reason.arg(toolName(tool)),
+                        outputText(outcome, {output, input, m_working}, m_folder, m_task.path));
             return;
         }
         if (!QFile::remove(m_working) || !QFile::rename(output, m_working)) {

@@ -263,8 +263,9 @@ private Q_SLOTS:
             planWith({{Tool::AdvPNG, use(Tool::AdvPNG, copyTool("pixel-inplace", "pixel.png"))},
                       {Tool::OptiPNG, use(Tool::OptiPNG, copyTool("colour-inplace", "colour.png"))},
                       {Tool::PNGCrush, use(Tool::PNGCrush, copyTool("cut-second", "cut.png"))},
-                      {Tool::PNGOUT, use(Tool::PNGOUT, fakeTool(fakes, QStringLiteral("crash"),
-                                                                "echo broken >&2; kill -SEGV $$"))},
+                      {Tool::PNGOUT,
+                       use(Tool::PNGOUT, fakeTool(fakes, QStringLiteral("crash"),
+                                                  "echo broken \"$1\" >&2; kill -SEGV $$"))},
                       {Tool::PNGRewrite,
                        use(Tool::PNGRewrite, fakeTool(fakes, QStringLiteral("fail"), "exit 3"))},
                       {Tool::cPNGC, use(Tool::cPNGC, work.path())}}), // a folder: cannot start
@@ -282,6 +283,7 @@ private Q_SLOTS:
               QStringLiteral("cPNGC を実行できません：実行できません (13)")})
             QVERIFY2(report.contains(reason), qPrintable(report));
         QVERIFY(report.contains(QStringLiteral("出力：broken")));
+        QVERIFY2(!report.contains(temp.path()), qPrintable(report)); // no file that is gone
         const RowResult &row = f.rows.at(0);
         QCOMPARE(*column(row, Tool::AdvPNG), before.size()); // the size before the tool
         QCOMPARE(*column(row, Tool::PNGRewrite), before.size());
