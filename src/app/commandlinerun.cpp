@@ -312,9 +312,11 @@ int runFromCommandLine(int argc, char *argv[])
     const QCommandLineOption quiet(
         QStringLiteral("quiet"),
         QStringLiteral("ファイルごとの行と合計、進み具合を出力しません。"));
-    parser.addOptions({run, jobs, save, settings, dryRun, quiet});
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("この説明を表示します。"));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("版を表示します。"));
+    parser.addOptions({run, jobs, save, settings, dryRun, quiet, help, version});
     parser.addPositionalArgument(
         QStringLiteral("PATH"),
         QStringLiteral("処理するファイルまたはフォルダ（フォルダは中まですべて）。"),
@@ -358,6 +360,10 @@ int runFromCommandLine(int argc, char *argv[])
                 QStringLiteral("--save には overwrite、copy、folder のどれかを指定してください。"));
     }
 
+    if (std::none_of(plan.tools.begin(), plan.tools.end(),
+                     [](const tinsoke::ToolPlan &t) { return t.use; }))
+        print(stderr, QStringLiteral("pelmora-tinsoke: 使うツールが設定ファイルで選ばれていません"
+                                     "（ファイルはそのまま、またはコピーされるだけです）。\n"));
     int problems = 0;
     const QStringList files = collectFiles(parser.positionalArguments(), &problems);
     if (parser.isSet(dryRun)) {
