@@ -1,6 +1,7 @@
 #include "commandlinerun.h"
 
 #include "appinfo.h"
+#include "filelistmodel.h"
 #include "ini.h"
 #include "intake.h"
 #include "paths.h"
@@ -13,7 +14,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
 
 #include <algorithm>
 #include <cstdio>
@@ -118,50 +118,43 @@ bool loadSettings(const QString &explicitPath, tinsoke::SettingValues *values, Q
     return true;
 }
 
-// The files to process, in order, as a drop of the same paths would list them.
+// The files to process, in order, taken in as a drop of the same paths is;
+// a named file that is missing or no picture is told, as a drop cannot.
 QStringList collectFiles(const QStringList &arguments, int *problems)
 {
-    QStringList files;
-    QSet<QString> seen;
-    const auto add = [&](const QString &path) {
-        if (!seen.contains(path)) {
-            seen.insert(path);
-            files.append(path);
-        }
-    };
+    QStringList paths;
     for (const QString &argument : arguments) {
         const QFileInfo info(argument);
         const QString path = info.absoluteFilePath();
-        if (info.isDir()) {
-            QStringList found;
-            tinsoke::FindFiles(path, found);
-            for (const QString &f : found)
-                if (tinsoke::isListableImage(f))
-                    add(f);
-        } else if (!info.exists()) {
-            print(stderr, QStringLiteral("%1: ファイルが見つかりません\n").arg(field(path)));
-            ++*problems;
-        } else if (!tinsoke::isListableImage(path)) {
-            print(stderr,
-                  QStringLiteral("%1: JPEG・PNG ファイル（.jpg .jpeg .png）ではありません\n")
-                      .arg(field(path)));
-            ++*problems;
+        QString reason;
+        if (!info.exists() && !info.isSymLink())
+            reason = QStringLiteral("ファイルが見つかりません");
+        else if (tinsoke::isSpecialFile(path))
+            reason = QStringLiteral("通常のファイルではありません");
+        else if (!info.isDir() && !tinsoke::isListableImage(path))
+            reason = QStringLiteral("JPEG・PNG ファイル（.jpg .jpeg .png）ではありません");
+        if (reason.isEmpty()) {
+            paths.append(path);
         } else {
-            add(path);
+            print(stderr, QStringLiteral("%1: %2\n").arg(field(path), reason));
+            ++*problems;
         }
     }
+    tinsoke::FileListModel list;
+    tinsoke::DropFiles(list, paths);
+    QStringList files;
+    for (int i = 0; i < list.rowCount(); ++i)
+        files.append(list.ReadRow(i).Path);
     return files;
 }
 
 QString toolsFor(const tinsoke::RunPlan &plan, const QString &path)
 {
-    const QString ext = tinsoke::fileExtension(path).toLower();
-    const bool jpeg = ext == u".jpg" || ext == u".jpeg";
+    const auto kind = tinsoke::chainFor(path, tinsoke::fileNameOf(path));
     QStringList names;
     for (const tinsoke::Tool tool : tinsoke::AllTools) {
         const tinsoke::ToolInfo &info = tinsoke::toolInfo(tool);
-        if (plan.tools.at(static_cast<std::size_t>(tool)).use &&
-            (info.kind == tinsoke::ImageKind::Jpeg) == jpeg)
+        if (plan.tools.at(static_cast<std::size_t>(tool)).use && kind == info.kind)
             names << QString::fromUtf16(info.name);
     }
     return names.isEmpty() ? QStringLiteral("-") : names.join(u',');

@@ -45,6 +45,16 @@ RunPlan runPlanFromSettings(const SettingValues &values)
     return plan;
 }
 
+std::optional<ImageKind> chainFor(const QString &path, const QString &fileName)
+{
+    const QString ext = fileExtension(path).toLower();
+    if (ext == u".jpg" || ext == u".jpeg")
+        return ImageKind::Jpeg;
+    if (fileExtension(fileName).toLower() == u".png")
+        return ImageKind::Png;
+    return std::nullopt;
+}
+
 int effectiveJobs(int jobs)
 {
     return jobs > 0 ? jobs : qMax(1, QThread::idealThreadCount());
@@ -450,11 +460,8 @@ private:
             removeFolder();
             return;
         }
-        const QString ext = fileExtension(m_task.path).toLower();
-        if (ext == u".jpg" || ext == u".jpeg")
-            runChain(ImageKind::Jpeg);
-        else if (fileExtension(m_task.fileName).toLower() == u".png")
-            runChain(ImageKind::Png);
+        if (const auto kind = chainFor(m_task.path, m_task.fileName))
+            runChain(*kind);
 
         if (m_shared.running.stopped())
             m_result.outcome = RowResult::Outcome::Stopped;

@@ -40,6 +40,10 @@ RunPlan runPlanFromSettings(const SettingValues &values);
 // How many rows run at once for a Jobs value: 0 means one per core.
 int effectiveJobs(int jobs);
 
+// The chain a listed file goes through: JPEG by its path's extension (.jpg,
+// .jpeg), PNG by its caption's (.png); none for anything else.
+std::optional<ImageKind> chainFor(const QString &path, const QString &fileName);
+
 // One listed file handed to a run.
 struct RowTask {
     int row = 0;

@@ -65,25 +65,8 @@ int syncFd(int fd)
     return rc == 0 ? 0 : errno;
 }
 
-// Writes all bytes at the descriptor's position; 0 or the error number. A
+// Writes all bytes at offset at; *done counts the bytes that went in. A
 // write that makes no progress counts as a full disk.
-int writeAll(int fd, const char *data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return errno;
-        if (n == 0)
-            return ENOSPC;
-        data += n;
-        size -= size_t(n);
-    }
-    return 0;
-}
-
-// Writes all bytes at offset at; *done counts the bytes that went in.
 int writeAllAt(int fd, const char *data, size_t size, off_t at, size_t *done)
 {
     *done = 0;
@@ -98,6 +81,13 @@ int writeAllAt(int fd, const char *data, size_t size, off_t at, size_t *done)
         *done += size_t(n);
     }
     return 0;
+}
+
+// Writes all bytes into a new, empty file; 0 or the error number.
+int writeAll(int fd, const char *data, size_t size)
+{
+    size_t done = 0;
+    return writeAllAt(fd, data, size, 0, &done);
 }
 
 // Reads the open regular file from its start to its end; a file whose size
