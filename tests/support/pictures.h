@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
+#include <QProcess>
 #include <QRandomGenerator>
 
 inline QByteArray bytesOf(const QString &path)
@@ -74,4 +75,13 @@ inline QString realTool(const char *name)
 {
     const QString path = QStringLiteral("/usr/bin/") + QString::fromLatin1(name);
     return QFileInfo::exists(path) ? path : QString();
+}
+
+// Whether any process whose command line holds marker still runs.
+inline bool toolsRunning(const QString &marker)
+{
+    QProcess ps;
+    ps.start(QStringLiteral("pgrep"), {QStringLiteral("-f"), marker});
+    ps.waitForFinished();
+    return !ps.readAllStandardOutput().trimmed().isEmpty();
 }
