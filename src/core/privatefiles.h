@@ -62,7 +62,6 @@ public:
     static std::unique_ptr<RunFolder> create(QString *error);
     ~RunFolder();
 
-    const QString &path() const { return m_path; }
     // A new folder of one row's private files; empty, with the reason, on failure.
     QString makeRowFolder(int row, QString *error) const;
 

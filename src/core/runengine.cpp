@@ -25,7 +25,6 @@ ToolPlan toolPlan(Tool tool, bool use, const QString &program, const QString &op
     ToolPlan plan;
     plan.use = use && !program.isEmpty();
     plan.program = program;
-    plan.options = options;
     plan.words = splitArguments(options);
     plan.allow = toolInfo(tool).allowances(plan.words);
     return plan;

@@ -20,7 +20,6 @@ namespace tinsoke {
 struct ToolPlan {
     bool use = false;  // ticked, and its program was found
     QString program;   // as the user named it
-    QString options;   // the option string, as shown to the user
     QStringList words; // the same, split once into arguments
     PictureAllowances allow;
 };
@@ -86,7 +85,6 @@ struct RunSummary {
     QList<RunProblem> problems;
 
     void add(const RowResult &row);
-    bool failedSomewhere() const { return passedOver > 0 || !problems.isEmpty(); }
     // The problems grouped by reason, with counts, for one message at the end.
     QString reportText() const;
 };
@@ -115,7 +113,6 @@ public:
     void start();
     // Ends every running tool at once; rows not finished stay as they were.
     void stop();
-    bool isRunning() const { return m_started && !m_finished; }
     int rowCount() const { return static_cast<int>(m_rows.size()); }
     int finishedRows() const { return m_finishedRows; }
     const RunSummary &summary() const { return m_summary; }

@@ -55,9 +55,4 @@ struct ToolInfo {
 
 const ToolInfo &toolInfo(Tool tool);
 
-inline int toolIndex(Tool tool)
-{
-    return static_cast<int>(tool);
-}
-
 } // namespace tinsoke
