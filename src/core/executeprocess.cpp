@@ -33,6 +33,17 @@ bool RunningTools::stopped() const
     return m_stopped;
 }
 
+ToolOutcome runToolProcess(const QString &program, const QStringList &arguments,
+                           const QString &folder, RunningTools &running)
+{
+    if (running.stopped()) { // no tool starts after a stop
+        ToolOutcome outcome;
+        outcome.stopped = true;
+        return outcome;
+    }
+    return startAndWaitForTool(program, arguments, folder, running);
+}
+
 QString startFailureMessage(unsigned long errorNumber)
 {
     return QStringLiteral("実行できません (") + QString::number(errorNumber) + u')';

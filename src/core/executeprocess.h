@@ -27,9 +27,6 @@ private:
     bool m_stopped = false;
 };
 
-// Ends a running tool and whatever it started, at once (one file per platform).
-void endToolGroup(qint64 group);
-
 // How one tool run went.
 struct ToolOutcome {
     int startError = 0;   // the system's error number when the tool could not be started
@@ -56,5 +53,11 @@ ToolOutcome runToolProcess(const QString &program, const QStringList &arguments,
 
 // The text shown when a tool cannot be started: the system's error number.
 QString startFailureMessage(unsigned long errorNumber);
+
+// The platform's part of the above (one file per platform): ends a
+// running tool and whatever it started, at once; starts a tool and waits.
+void endToolGroup(qint64 group);
+ToolOutcome startAndWaitForTool(const QString &program, const QStringList &arguments,
+                                const QString &folder, RunningTools &running);
 
 } // namespace tinsoke

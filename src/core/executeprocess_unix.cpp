@@ -196,14 +196,10 @@ void waitForEnd(pid_t pid, int output, ToolOutcome &outcome)
 
 } // namespace
 
-ToolOutcome runToolProcess(const QString &program, const QStringList &arguments,
-                           const QString &folder, RunningTools &running)
+ToolOutcome startAndWaitForTool(const QString &program, const QStringList &arguments,
+                                const QString &folder, RunningTools &running)
 {
     ToolOutcome outcome;
-    if (running.stopped()) {
-        outcome.stopped = true;
-        return outcome;
-    }
     const QByteArray resolved = resolveProgram(program);
     if (resolved.isEmpty()) {
         outcome.startError = ENOENT;

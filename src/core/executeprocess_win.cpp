@@ -14,14 +14,10 @@ void endToolGroup(qint64 id)
     }
 }
 
-ToolOutcome runToolProcess(const QString &program, const QStringList &arguments,
-                           const QString &folder, RunningTools &running)
+ToolOutcome startAndWaitForTool(const QString &program, const QStringList &arguments,
+                                const QString &folder, RunningTools &running)
 {
     ToolOutcome outcome;
-    if (running.stopped()) {
-        outcome.stopped = true;
-        return outcome;
-    }
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardInputFile(QProcess::nullDevice());
