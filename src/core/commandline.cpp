@@ -100,25 +100,75 @@ PictureAllowances keepsPicture(const QStringList &)
 }
 PictureAllowances jpegtranAllowances(const QStringList &words)
 {
-    static const QStringList Reshaping{QStringLiteral("-grayscale"), QStringLiteral("-trim"),
-                                       QStringLiteral("-flip"),      QStringLiteral("-rotate"),
-                                       QStringLiteral("-transpose"), QStringLiteral("-transverse"),
-                                       QStringLiteral("-crop"),      QStringLiteral("-perfect")};
     PictureAllowances a;
-    for (const QString &w : words)
-        a.pixels = a.pixels || Reshaping.contains(w);
-    // Markers are copied only with "-copy all"; any other choice drops the
-    // colour profile, as the user asked. Grey pixels carry no colour either.
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        const QString &w = words.at(i);
+        const QString next = words.value(i + 1);
+        if (w == u"-flip")
+            a.reshape = next == u"vertical" ? Reshape::FlipV : Reshape::FlipH;
+        else if (w == u"-rotate")
+            a.reshape = next == u"90"    ? Reshape::Rotate90
+                        : next == u"180" ? Reshape::Rotate180
+                                         : Reshape::Rotate270;
+        else if (w == u"-transpose")
+            a.reshape = Reshape::Transpose;
+        else if (w == u"-transverse")
+            a.reshape = Reshape::Transverse;
+        else if (w == u"-grayscale")
+            a.grayscale = a.colour = true; // grey pixels carry no colour profile
+        else if (w == u"-trim")
+            a.trim = true;
+        else if (w == u"-crop" || w == u"-drop" || w == u"-wipe")
+            a.anyPixels = true;
+    }
+    // Markers: this jpegtran copies only comments unless told otherwise.
     const qsizetype copy = words.lastIndexOf(QStringLiteral("-copy"));
-    a.colour =
-        words.contains(QStringLiteral("-grayscale")) || copy < 0 || words.value(copy + 1) != u"all";
+    const QString which = copy < 0 ? QStringLiteral("comments") : words.value(copy + 1);
+    if (which != u"all") {
+        a.allMetadata = true;
+        a.keepComments = which == u"comments";
+    }
     return a;
 }
 PictureAllowances jpegoptimAllowances(const QStringList &words)
 {
     PictureAllowances a;
-    a.colour = words.contains(QStringLiteral("--strip-all")) ||
-               words.contains(QStringLiteral("--strip-icc"));
+    for (const QString &w : words) {
+        a.allMetadata = a.allMetadata || w == u"--strip-all" || w == u"-s";
+        a.comments = a.comments || w == u"--strip-com";
+        a.exif = a.exif || w == u"--strip-exif";
+        a.iptc = a.iptc || w == u"--strip-iptc";
+        a.xmp = a.xmp || w == u"--strip-xmp";
+        a.colour = a.colour || w == u"--strip-icc"; // the one strip that names the profile
+    }
+    return a;
+}
+PictureAllowances optiPngAllowances(const QStringList &words)
+{
+    PictureAllowances a;
+    const qsizetype strip = words.indexOf(QStringLiteral("-strip"));
+    a.allMetadata = strip >= 0 && words.value(strip + 1) == u"all";
+    return a;
+}
+PictureAllowances pngCrushAllowances(const QStringList &words)
+{
+    static const QStringList Colour{QStringLiteral("iCCP"), QStringLiteral("sRGB"),
+                                    QStringLiteral("gAMA"), QStringLiteral("cHRM"),
+                                    QStringLiteral("cICP")};
+    PictureAllowances a;
+    for (qsizetype i = 0; i + 1 < words.size(); ++i) {
+        if (words.at(i) != u"-rem")
+            continue;
+        const QString name = words.at(i + 1);
+        if (name.startsWith(QStringLiteral("all")))
+            a.allMetadata = true; // alla, allb: every ancillary chunk but transparency
+        else if (name.compare(QStringLiteral("text"), Qt::CaseInsensitive) == 0)
+            a.text = true;
+        else if (name.size() == 4) {
+            a.chunks.append(name.toLatin1());
+            a.colour = a.colour || Colour.contains(name);
+        }
+    }
     return a;
 }
 
@@ -136,9 +186,10 @@ const ToolInfo &toolInfo(Tool tool)
         {Tool::AdvPNG, u"AdvPNG", ImageKind::Png, Output::InPlace, u"advpng", 4, S::AdvPNGUse,
          S::AdvPNGPath, advPngFromSettings, optionsThenFile, keepsPicture},
         {Tool::OptiPNG, u"OptiPNG", ImageKind::Png, Output::InPlace, u"optipng", 5, S::OptiPNGUse,
-         S::OptiPNGPath, optiPngFromSettings, optionsThenFile, keepsPicture},
+         S::OptiPNGPath, optiPngFromSettings, optionsThenFile, optiPngAllowances},
         {Tool::PNGCrush, u"PNGCrush", ImageKind::Png, Output::TemporaryFile, u"pngcrush", 6,
-         S::PNGCrushUse, S::PNGCrushPath, pngCrushFromSettings, optionsThenBoth, keepsPicture},
+         S::PNGCrushUse, S::PNGCrushPath, pngCrushFromSettings, optionsThenBoth,
+         pngCrushAllowances},
         {Tool::PNGOUT, u"PNGOUT", ImageKind::Png, Output::InPlace, u"pngout", 7, S::PNGOUTUse,
          S::PNGOUTPath, pngoutFromSettings, fileThenOptions, keepsPicture},
         {Tool::PNGRewrite, u"PNGRewrite", ImageKind::Png, Output::InPlace, u"pngrewrite", 8,
@@ -249,6 +300,30 @@ QString toolCommandLine(Tool tool, const QString &executable, const QString &opt
         return executable + blank + working + blank + quotedPath(secondPath);
     }
     return QString();
+}
+
+} // namespace tinsoke
+
+namespace tinsoke {
+
+PictureAllowances &PictureAllowances::operator|=(const PictureAllowances &o)
+{
+    if (o.reshape != Reshape::None)
+        reshape = o.reshape;
+    grayscale = grayscale || o.grayscale;
+    trim = trim || o.trim;
+    anyPixels = anyPixels || o.anyPixels;
+    colour = colour || o.colour;
+    // Comments survive two strips only when both keep them.
+    keepComments = (allMetadata ? keepComments : true) && (o.allMetadata ? o.keepComments : true);
+    allMetadata = allMetadata || o.allMetadata;
+    exif = exif || o.exif;
+    comments = comments || o.comments;
+    xmp = xmp || o.xmp;
+    iptc = iptc || o.iptc;
+    text = text || o.text;
+    chunks += o.chunks;
+    return *this;
 }
 
 } // namespace tinsoke

@@ -17,6 +17,10 @@ struct PictureFacts {
     QString why;           // when not readable: a short reason for the user
     QByteArray pixels;     // digest of the decoded pixels (size, normalised format, every row)
     QByteArray colour;     // canonical bytes of the colour information (empty when none)
+    // An animation: the frame count, the plays, and every frame's size,
+    // place, timing, dispose, blend and pixels; empty for a still picture.
+    QByteArray frames;
+    int frameCount = 1;
 };
 
 // Reads a picture's facts; called from worker threads. The decoding lives
@@ -25,7 +29,8 @@ using PictureReader = std::function<PictureFacts(const QString &path, ImageKind 
 
 inline bool samePicture(const PictureFacts &a, const PictureFacts &b)
 {
-    return a.readable && b.readable && a.pixels == b.pixels && a.colour == b.colour;
+    return a.readable && b.readable && a.pixels == b.pixels && a.colour == b.colour &&
+           a.frames == b.frames;
 }
 
 } // namespace tinsoke

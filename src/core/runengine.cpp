@@ -4,9 +4,11 @@
 #include "commandsplit.h"
 #include "fileops.h"
 #include "paths.h"
+#include "pictureparts.h"
 #include "privatefiles.h"
 #include "safewrite.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QMutex>
 #include <QRegularExpression>
@@ -326,12 +328,17 @@ struct Verdict {
 
 class Gate {
 public:
-    Gate(const PictureReader &read, ImageKind kind)
+    Gate(const PictureReader &read, ImageKind kind, PictureFacts original, PictureParts parts)
         : m_read(read)
         , m_kind(kind)
+        , m_reference(std::move(original))
+        , m_parts(std::move(parts))
     {}
 
-    Verdict judge(const QString &working, const QString &candidate, PictureAllowances allow)
+    // Judges a tool's result; an accepted one, with the user's metadata and
+    // trailing bytes put back, is left at ready.
+    Verdict judge(const QString &working, const QString &candidate, const QString &ready,
+                  const PictureAllowances &allow)
     {
         Verdict v;
         const FileIdentity c = FileIdentity::of(candidate);
@@ -343,41 +350,80 @@ public:
             v.reason = QStringLiteral("%1 の結果が通常のファイルではありません");
             return v;
         }
-        if (c.size >= FileIdentity::of(working).size) {
+        QByteArray bytes;
+        if (!readRegularFile(candidate, &bytes)) {
+            v.reason = QStringLiteral("%1 の結果が壊れた画像でした");
+            return v;
+        }
+        PictureAllowances together = m_allowed;
+        together |= allow;
+        QByteArray whole = putBack(bytes, m_parts, m_kind, together, &v.reason);
+        bytes.clear();
+        if (whole.isEmpty())
+            return v;
+        if (whole.size() >= FileIdentity::of(working).size) {
             v.notSmaller = true;
             return v;
         }
-        if (!looksLikeImage(candidate, m_kind)) {
-            v.reason = QStringLiteral("%1 の結果が壊れた画像でした");
+        if (!keepsWhatTheUserHad(whole, m_parts, m_kind, together, &v.reason))
+            return v;
+        if (m_kind == ImageKind::Jpeg && !allow.trim && !turnIsWhole(m_parts, allow.reshape)) {
+            v.reason = QStringLiteral(
+                "%1 の結果では端の画素を回転・反転できません（切り取りを選んでください）");
             return v;
         }
-        if (!m_reference) {
-            m_reference = m_read(working, m_kind);
-        }
-        if (!m_reference->readable) {
-            v.reason = QStringLiteral("元の画像を読み込めないため、%1 の結果を確かめられません");
+        QFile out(ready);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
+            out.write(whole) != whole.size() || !out.flush()) {
+            v.reason = QStringLiteral("%1 の結果を取り込めません");
             return v;
         }
-        const PictureFacts result = m_read(candidate, m_kind);
+        out.close();
+        const PictureFacts result = m_read(ready, m_kind);
         if (!result.readable) {
             v.reason = QStringLiteral("%1 の結果が壊れた画像でした");
-        } else if (!allow.pixels && result.pixels != m_reference->pixels) {
+        } else if (!allow.pixels() && result.frames != m_reference.frames) {
+            v.reason = QStringLiteral("%1 の結果ではアニメーションのコマが変わりました（") +
+                       QString::number(m_reference.frameCount) + QStringLiteral(" → ") +
+                       QString::number(result.frames.isEmpty() ? 1 : result.frameCount) +
+                       QStringLiteral(" コマ）");
+        } else if (!allow.pixels() && result.pixels != m_reference.pixels) {
             v.reason = QStringLiteral("%1 の結果は画素が元の画像と異なりました");
-        } else if (!allow.colour && result.colour != m_reference->colour) {
+        } else if (!allow.colour && result.colour != m_reference.colour) {
             v.reason =
                 QStringLiteral("%1 の結果では色の情報（カラープロファイルなど）が失われました");
         } else {
             v.accepted = true;
-            if (allow.pixels || allow.colour)
+            m_allowed = together;
+            m_accepted = QCryptographicHash::hash(whole, QCryptographicHash::Blake2b_256);
+            if (allow.pixels() || allow.colour)
                 m_reference = result; // the picture the next tool must keep
         }
         return v;
     }
 
+    // The last look before the user's file is written: the bytes are those
+    // the check accepted last (or the original's, when nothing was), and they
+    // carry what the user had.
+    bool finalBytesAreChecked(const QString &working, const QByteArray &originalDigest) const
+    {
+        QByteArray bytes;
+        if (!readRegularFile(working, &bytes))
+            return false;
+        const QByteArray digest = QCryptographicHash::hash(bytes, QCryptographicHash::Blake2b_256);
+        if (m_accepted.isEmpty())
+            return digest == originalDigest;
+        QString why;
+        return digest == m_accepted && keepsWhatTheUserHad(bytes, m_parts, m_kind, m_allowed, &why);
+    }
+
 private:
     const PictureReader &m_read;
     ImageKind m_kind;
-    std::optional<PictureFacts> m_reference;
+    PictureFacts m_reference;
+    PictureParts m_parts;
+    PictureAllowances m_allowed; // what the steps kept so far asked for
+    QByteArray m_accepted;       // digest of the bytes last accepted
 };
 
 class RowJob {
@@ -459,19 +505,35 @@ private:
             removeFolder();
             return;
         }
-        if (const auto kind = chainFor(m_task.path, m_task.fileName))
-            runChain(*kind);
+        std::optional<Gate> gate;
+        if (const auto kind = chainFor(m_task.path, m_task.fileName)) {
+            // Before any tool: the original must be a whole picture that decodes.
+            QByteArray bytes;
+            readRegularFile(m_working, &bytes);
+            m_originalDigest = QCryptographicHash::hash(bytes, QCryptographicHash::Blake2b_256);
+            const PictureFacts facts = m_shared.readFacts(m_working, *kind);
+            if (!facts.readable) {
+                passOver(facts.why + QStringLiteral("（処理しませんでした）"));
+                removeFolder();
+                return;
+            }
+            gate.emplace(m_shared.readFacts, *kind, facts, pictureParts(bytes, *kind));
+            bytes.clear();
+            runChain(*kind, *gate);
+        }
 
         if (m_shared.running.stopped())
             m_result.outcome = RowResult::Outcome::Stopped;
+        else if (gate && !gate->finalBytesAreChecked(m_working, m_originalDigest))
+            passOver(
+                QStringLiteral("最後の確認で結果が元の画像と合わないため、書き込みませんでした"));
         else
             save(original);
         removeFolder();
     }
 
-    void runChain(ImageKind kind)
+    void runChain(ImageKind kind, Gate &gate)
     {
-        Gate gate(m_shared.readFacts, kind);
         int step = 0;
         for (const Tool tool : AllTools) {
             const ToolInfo &info = toolInfo(tool);
@@ -488,24 +550,23 @@ private:
     {
         const ToolInfo &info = toolInfo(tool);
         const qint64 sizeBefore = FileIdentity::of(m_working).size;
-        QString input = m_working;
-        QString output;
+        // Every tool reads a private copy of its own: one that damages the file
+        // it reads costs only its own step.
+        const QString stepFolder = m_folder + QStringLiteral("/step%1").arg(step);
+        const QString input = stepFolder + u'/' + fileNameOf(m_working);
         QString error;
-        switch (info.output) {
-        case Output::InPlace: {
-            // The tool rewrites a copy of its own, under the same name.
-            const QString stepFolder = m_folder + QStringLiteral("/step%1").arg(step);
-            if (!QDir().mkdir(stepFolder) ||
-                !copyPrivateFile(m_working, stepFolder + u'/' + fileNameOf(m_working), &error)) {
-                problem(QStringLiteral("%1 用のコピーを作成できません（%2）")
-                            .arg(toolName(tool), error.isEmpty() ? stepFolder : error));
-                return;
-            }
-            input = output = stepFolder + u'/' + fileNameOf(m_working);
-            break;
+        if (!QDir().mkdir(stepFolder) || !copyPrivateFile(m_working, input, &error)) {
+            problem(QStringLiteral("%1 用のコピーを作成できません（%2）")
+                        .arg(toolName(tool), error.isEmpty() ? stepFolder : error));
+            return;
         }
+        QString output;
+        switch (info.output) {
+        case Output::InPlace:
+            output = input;
+            break;
         case Output::BesideWithJpg:
-            output = m_working + QStringLiteral(".jpg");
+            output = input + QStringLiteral(".jpg");
             break;
         case Output::TemporaryFile:
             output = m_folder + QStringLiteral("/step%1.out").arg(step);
@@ -538,14 +599,15 @@ private:
                     outputText(outcome, {output, input, m_working}, m_folder, m_task.path));
             return;
         }
-        const Verdict verdict = gate.judge(m_working, output, plan.allow);
+        const QString ready = m_folder + QStringLiteral("/step%1.kept").arg(step);
+        const Verdict verdict = gate.judge(m_working, output, ready, plan.allow);
         if (!verdict.accepted) {
             if (!verdict.notSmaller)
                 problem(verdict.reason.arg(toolName(tool)),
                         outputText(outcome, {output, input, m_working}, m_folder, m_task.path));
             return;
         }
-        if (!QFile::remove(m_working) || !QFile::rename(output, m_working)) {
+        if (!QFile::remove(m_working) || !QFile::rename(ready, m_working)) {
             problem(QStringLiteral("%1 の結果を取り込めません").arg(toolName(tool)));
             return;
         }
@@ -633,6 +695,7 @@ private:
     RowResult m_result;
     QString m_folder;
     QString m_working;
+    QByteArray m_originalDigest;
 };
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include "settings.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -26,11 +28,30 @@ enum class Output {
     TemporaryFile, // writes a second file named on its command line
 };
 
-// Which parts of a picture a tool's options ask to change; the result check
-// lets exactly those differ.
+// How a tool's options ask to turn or flip the picture.
+enum class Reshape { None, FlipH, FlipV, Rotate90, Rotate180, Rotate270, Transpose, Transverse };
+
+// Which parts of a picture a tool's options ask to change or remove; the
+// result check lets exactly those differ. The orientation and the colour
+// profile stay through every strip unless an option names them.
 struct PictureAllowances {
-    bool pixels = false; // grayscale, trim, flips and rotations
-    bool colour = false; // the colour profile and the other colour markers
+    Reshape reshape = Reshape::None;
+    bool grayscale = false;
+    bool trim = false;         // edge blocks a turn cannot move may be cut off
+    bool anyPixels = false;    // a crop or a drop: another picture altogether
+    bool colour = false;       // the colour profile and the other colour markers may go
+    bool allMetadata = false;  // every other metadata chunk or marker may go ...
+    bool keepComments = false; // ... but the comments
+    bool exif = false;         // EXIF (its orientation is kept)
+    bool comments = false;     // JPEG COM
+    bool xmp = false;          // XMP
+    bool iptc = false;         // IPTC / Photoshop
+    bool text = false;         // PNG text chunks
+    QList<QByteArray> chunks;  // PNG chunks removed by name
+
+    bool pixels() const { return reshape != Reshape::None || grayscale || trim || anyPixels; }
+    // What two steps together allow.
+    PictureAllowances &operator|=(const PictureAllowances &o);
 };
 
 struct ToolInfo {

@@ -8,8 +8,12 @@
 #include <QImageReader>
 #include <QRgba64>
 
+#include <QScopeGuard>
+
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -264,6 +268,148 @@ QByteArray pixelDigest(QImage image)
     return hash.result();
 }
 
+// Decoding holds a picture's pixels twice at most (decoded and converted);
+// the jobs share one budget so that several large pictures at once stay
+// within memory, and one larger than the budget waits to be alone.
+class MemoryBudget {
+public:
+    static constexpr qint64 Total = qint64(3) << 30;
+    static constexpr qint64 Largest = qint64(16) << 30;
+
+    void take(qint64 bytes)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_freed.wait(lock, [&] { return m_used == 0 || m_used + bytes <= Total; });
+        m_used += bytes;
+    }
+    void give(qint64 bytes)
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_used -= bytes;
+        m_freed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_freed;
+    qint64 m_used = 0;
+};
+
+MemoryBudget &budget()
+{
+    static MemoryBudget b;
+    return b;
+}
+
+enum class Decoded { Fine, Broken, TooLarge };
+
+// Decodes one picture from bytes and gives its digest, within the budget.
+Decoded decodeDigest(QByteArray bytes, const char *format, QByteArray *digest)
+{
+    // The budget below bounds memory; the reader's own fixed limit would
+    // refuse a panorama or a scan.
+    static const bool unlimited = [] {
+        QImageReader::setAllocationLimit(0);
+        return true;
+    }();
+    Q_UNUSED(unlimited);
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, format);
+    reader.setAutoTransform(false);
+    const QSize size = reader.size();
+    if (!size.isValid())
+        return Decoded::Broken;
+    const qint64 need = qint64(size.width()) * size.height() * 8 * 2;
+    if (need > MemoryBudget::Largest)
+        return Decoded::TooLarge;
+    budget().take(need);
+    const auto given = qScopeGuard([&] { budget().give(need); });
+    QImage image;
+    if (!reader.read(&image) || image.isNull())
+        return Decoded::Broken;
+    buffer.close();
+    bytes.clear();
+    *digest = pixelDigest(std::move(image));
+    return Decoded::Fine;
+}
+
+QByteArray chunk(const char *type, QByteArrayView data)
+{
+    QByteArray c;
+    const quint32 n = quint32(data.size());
+    const char length[4] = {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
+    c.append(length, 4).append(type, 4).append(data);
+    const quint32 crc =
+        quint32(crc32(0, reinterpret_cast<const Bytef *>(c.constData() + 4), uInt(c.size() - 4)));
+    const char check[4] = {char(crc >> 24), char(crc >> 16), char(crc >> 8), char(crc)};
+    return c.append(check, 4);
+}
+
+// An animated PNG's frames: each frame's data is made a picture of its own
+// (the header with the frame's size, the palette and transparency) and
+// decoded, so every frame is compared as the first one is.
+Decoded animation(const QByteArray &file, PictureFacts *facts)
+{
+    struct Frame {
+        QByteArray control; // the frame control less its sequence number
+        QByteArray data;
+    };
+    QByteArray header, palette, transparency, actl;
+    QList<Frame> frames;
+    const auto *b = reinterpret_cast<const uchar *>(file.constData());
+    for (qsizetype at = 8; at + 12 <= file.size();) {
+        const qsizetype length = qsizetype(bigEndian32(b + at));
+        const QByteArrayView type(file.constData() + at + 4, 4);
+        const QByteArrayView data(file.constData() + at + 8, length);
+        at += 12 + length;
+        if (type == "IHDR")
+            header = data.toByteArray();
+        else if (type == "PLTE")
+            palette = data.toByteArray();
+        else if (type == "tRNS")
+            transparency = data.toByteArray();
+        else if (type == "acTL")
+            actl = data.toByteArray();
+        else if (type == "fcTL" && data.size() >= 26)
+            frames.append({data.sliced(4).toByteArray(), QByteArray()});
+        else if (type == "IDAT" && !frames.isEmpty() && frames.size() == 1)
+            frames.last().data += data;
+        else if (type == "fdAT" && !frames.isEmpty() && data.size() >= 4)
+            frames.last().data += data.sliced(4);
+        else if (type == "IEND")
+            break;
+    }
+    if (actl.isEmpty())
+        return Decoded::Fine;
+    if (actl.size() != 8 || header.size() != 13 || frames.isEmpty() ||
+        qsizetype(bigEndian32(reinterpret_cast<const uchar *>(actl.constData()))) != frames.size())
+        return Decoded::Broken;
+    QCryptographicHash hash(QCryptographicHash::Blake2b_256);
+    hash.addData(actl);
+    for (const Frame &frame : std::as_const(frames)) {
+        if (frame.data.isEmpty())
+            return Decoded::Broken;
+        QByteArray ihdr = header;
+        ihdr.replace(0, 8, frame.control.first(8)); // the frame's width and height
+        QByteArray picture = QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr);
+        if (!palette.isEmpty())
+            picture += chunk("PLTE", palette);
+        if (!transparency.isEmpty())
+            picture += chunk("tRNS", transparency);
+        picture += chunk("IDAT", frame.data) + chunk("IEND", {});
+        QByteArray digest;
+        const Decoded d = decodeDigest(std::move(picture), "png", &digest);
+        if (d != Decoded::Fine)
+            return d;
+        hash.addData(frame.control);
+        hash.addData(digest);
+    }
+    facts->frames = hash.result();
+    facts->frameCount = int(frames.size());
+    return Decoded::Fine;
+}
+
 PictureFacts unreadable(const QString &why)
 {
     PictureFacts facts;
@@ -289,18 +435,15 @@ PictureFacts readPictureFacts(const QString &path, ImageKind kind)
     if (!(png ? pngColour(file, &facts.colour) : jpegColour(file, &facts.colour)))
         return unreadable(QStringLiteral("画像が途中で切れています"));
 
+    const Decoded frames = png ? animation(file, &facts) : Decoded::Fine;
     // Decoded from the bytes already read; the file is read once.
-    QBuffer buffer(&file);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, png ? "png" : "jpeg");
-    reader.setAutoTransform(false);
-    QImage image;
-    if (!reader.read(&image) || image.isNull())
+    const Decoded still = frames == Decoded::Fine
+                              ? decodeDigest(std::move(file), png ? "png" : "jpeg", &facts.pixels)
+                              : frames;
+    if (still == Decoded::TooLarge)
+        return unreadable(QStringLiteral("画像が大きすぎて確かめられません"));
+    if (still == Decoded::Broken)
         return unreadable(QStringLiteral("画像として読み込めません"));
-    buffer.close();
-    file.clear();
-
-    facts.pixels = pixelDigest(std::move(image));
     facts.readable = true;
     return facts;
 }

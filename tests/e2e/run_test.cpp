@@ -216,9 +216,6 @@ private Q_SLOTS:
         const QString bad = at(QStringLiteral("bad"));
         QDir().mkpath(bad);
         QVERIFY(changed.save(bad + QStringLiteral("/pixel.png"), "PNG", 0));
-        QImage noProfile = picture;
-        noProfile.setColorSpace(QColorSpace());
-        QVERIFY(noProfile.save(bad + QStringLiteral("/colour.png"), "PNG", 0));
         const QString a = at(QStringLiteral("files/a.png"));
         const QString b = at(QStringLiteral("files/b.png"));
         QVERIFY(savePicture(picture, a) && savePicture(picture, b));
@@ -232,7 +229,8 @@ private Q_SLOTS:
         };
         const Finished f = runOver(
             planWith({{Tool::AdvPNG, use(Tool::AdvPNG, copyTool("pixel-inplace", "pixel.png"))},
-                      {Tool::OptiPNG, use(Tool::OptiPNG, copyTool("colour-inplace", "colour.png"))},
+                      {Tool::OptiPNG, use(Tool::OptiPNG, fakeTool(fakes, QStringLiteral("empties"),
+                                                                  to + ": > \"$out\""))},
                       {Tool::PNGCrush, use(Tool::PNGCrush, copyTool("cut-second", "cut.png"))},
                       {Tool::PNGOUT,
                        use(Tool::PNGOUT, fakeTool(fakes, QStringLiteral("crash"),
@@ -247,7 +245,7 @@ private Q_SLOTS:
         const QString report = f.summary.reportText();
         for (const QString &reason :
              {QStringLiteral("AdvPNG の結果は画素が元の画像と異なりました（2 件）"),
-              QStringLiteral("OptiPNG の結果では色の情報"),
+              QStringLiteral("OptiPNG の結果が壊れた画像でした（2 件）"),
               QStringLiteral("PNGCrush の結果が壊れた画像でした（2 件）"),
               QStringLiteral("PNGOUT が異常終了しました（シグナル 11）（2 件）"),
               QStringLiteral("PNGRewrite がエラーで終了しました（終了コード 3）（2 件）"),
