@@ -122,12 +122,12 @@ inline QList<Chunk> metadataChunks(const QByteArray &png)
 // The picture as Qt encodes it, with only its critical chunks (and tRNS),
 // then extra chunks right after IHDR. Quality 100 stores it with little
 // compression, so the optimizers have work.
-inline QByteArray pngWith(const QImage &image, const QList<Chunk> &extra = {})
+inline QByteArray pngWith(const QImage &image, const QList<Chunk> &extra = {}, int quality = 100)
 {
     QByteArray encoded;
     QBuffer buffer(&encoded);
     buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG", 100);
+    image.save(&buffer, "PNG", quality);
     QList<Chunk> chunks;
     for (const Chunk &c : pngChunks(encoded)) {
         if (c.type == "IHDR" || c.type == "PLTE" || c.type == "tRNS" || c.type == "IDAT" ||
