@@ -123,6 +123,38 @@ private Q_SLOTS:
         QCOMPARE(runProgram({QStringLiteral("--version")}).code, 0);
     }
 
+    // Random bytes named .png and a PNG cut in half are named on stderr,
+    // left as they were, and give exit 1; the good file beside them is done.
+    void passesOverWhatIsNotAPicture()
+    {
+        if (realTool("optipng").isEmpty())
+            QSKIP("optipng is not installed");
+        QDir().mkpath(at(QStringLiteral("temp")));
+        const QString ini =
+            settings("[OptiPNG]\r\nUse=Yes\r\nPath=/usr/bin/optipng\r\nOptimizeLevel=1\r\n");
+        const QString good = at(QStringLiteral("mixed/good.png"));
+        QVERIFY(savePicture(makePicture(300, 220, 4), good));
+        const qint64 size = QFileInfo(good).size();
+        const QByteArray whole = bytesOf(good);
+        QByteArray garbage(5000, '\0');
+        for (char &c : garbage)
+            c = char(QRandomGenerator::global()->bounded(256));
+        const QList<QPair<QString, QByteArray>> bad{
+            {at(QStringLiteral("mixed/garbage.png")), garbage},
+            {at(QStringLiteral("mixed/cut.png")), whole.left(whole.size() / 2)}};
+        for (const auto &[path, bytes] : bad)
+            writeBytes(path, bytes);
+
+        const Result r = runProgram({QStringLiteral("--run"), QStringLiteral("--settings"), ini,
+                                     at(QStringLiteral("mixed"))});
+        QCOMPARE(r.code, 1);
+        for (const auto &[path, bytes] : bad) {
+            QVERIFY2(r.err.contains(path), qPrintable(r.err));
+            QVERIFY(bytesOf(path) == bytes);
+        }
+        QVERIFY(QFileInfo(good).size() < size);
+    }
+
     // With --jobs 2 two tools overlap; beside an open window it runs all
     // the same; Ctrl+C stops it at once, every file whole, exit 130.
     void runsInParallelBesideAWindowAndStopsOnCtrlC()

@@ -1,0 +1,324 @@
+// The whole picture through whole runs: tools that damage the file they
+// read, animated PNGs, metadata chunks and markers, a turned photo, a
+// colour profile, and bytes after the picture's end. Each case is a file a
+// user has, and what the run must give back.
+#include "commandline.h"
+#include "metadata.h"
+#include "paths.h"
+#include "picturecheck.h"
+#include "pictures.h"
+#include "runengine.h"
+
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace tinsoke;
+
+namespace {
+
+struct Finished {
+    RowResult row;
+    RunSummary summary;
+};
+
+Finished runOne(RunPlan plan, const QString &path)
+{
+    RunEngine engine(std::move(plan), {{0, path, fileNameOf(path)}}, readPictureFacts);
+    Finished f;
+    QObject::connect(&engine, &RunEngine::rowFinished, [&](const RowResult &r) { f.row = r; });
+    QEventLoop loop;
+    QObject::connect(&engine, &RunEngine::finished, &loop, &QEventLoop::quit);
+    engine.start();
+    loop.exec();
+    f.summary = engine.summary();
+    return f;
+}
+
+using Tools = QList<QPair<Tool, QPair<QString, QString>>>; // slot, program, options
+
+RunPlan planWith(const Tools &tools, int method = 0)
+{
+    RunPlan plan;
+    plan.saveMethod = method;
+    for (const auto &[tool, p] : tools)
+        plan.tools.at(static_cast<std::size_t>(tool)) = toolPlan(tool, true, p.first, p.second);
+    return plan;
+}
+
+QString report(const Finished &f)
+{
+    return f.summary.reportText() + u'\n' + f.row.kept.join(u' ');
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Tools)
+Q_DECLARE_METATYPE(QList<Chunk>)
+
+class PictureTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir temp; // the runs' TEMP
+    QTemporaryDir work;
+    QString at(const QString &relative) const { return work.filePath(relative); }
+
+    static bool installed(const Tools &tools)
+    {
+        return std::all_of(tools.begin(), tools.end(),
+                           [](const auto &t) { return QFileInfo(t.second.first).isExecutable(); });
+    }
+
+private Q_SLOTS:
+    void initTestCase() { qputenv("TEMP", QFile::encodeName(temp.path())); }
+    void cleanup() { QDir(at(QStringLiteral("files"))).removeRecursively(); }
+
+    // A tool that empties or cuts the file it reads and leaves its own
+    // result missing: the user's file stays byte-identical, and no broken
+    // copy is left beside it.
+    void toolThatDamagesItsInput_data()
+    {
+        QTest::addColumn<int>("slot");
+        QTest::addColumn<QByteArray>("input"); // how the fake finds the file it reads
+        QTest::addColumn<QByteArray>("damage");
+        QTest::addColumn<int>("method");
+        const struct {
+            Tool slot;
+            const char *name, *input;
+        } slots[] = {{Tool::Jpegtran, "Jpegtran", "eval in=\\${$#}"},
+                     {Tool::PNGCrush, "PNGCrush", "eval in=\\${$(($# - 1))}"},
+                     {Tool::cPNGC, "cPNGC", "in=$1"}};
+        for (const auto &s : slots)
+            for (const char *damage : {"0", "300"})
+                for (const int method : {0, 1})
+                    QTest::addRow("%s %s %s", s.name, *damage == '0' ? "empties" : "cuts",
+                                  method == 0 ? "in place" : "copy beside")
+                        << int(s.slot) << QByteArray(s.input) << QByteArray(damage) << method;
+    }
+    void toolThatDamagesItsInput()
+    {
+        QFETCH(int, slot);
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, damage);
+        QFETCH(int, method);
+        const Tool tool = static_cast<Tool>(slot);
+        const bool jpeg = tool == Tool::Jpegtran;
+        const QString path =
+            at(jpeg ? QStringLiteral("files/a.jpg") : QStringLiteral("files/a.png"));
+        const QImage picture = makePicture(320, 240, 5);
+        writeBytes(path, jpeg ? phonePhoto(picture) : pngWith(picture, pngTextAndExif()));
+        const QByteArray before = bytesOf(path);
+        const ImageKind kind = jpeg ? ImageKind::Jpeg : ImageKind::Png;
+        const PictureFacts facts = readPictureFacts(path, kind);
+        const QString fake = fakeTool(at(QStringLiteral("fakes")), QStringLiteral("damage"),
+                                      input + "; truncate -s " + damage + " \"$in\"");
+
+        const Finished f = runOne(planWith({{tool, {fake, QString()}}}, method), path);
+
+        QVERIFY2(bytesOf(path) == before, qPrintable(report(f)));
+        const QString copy = withUnderscoreBeforeExtension(path);
+        if (method == 1 && QFileInfo::exists(copy))
+            QVERIFY2(samePicture(readPictureFacts(copy, kind), facts), qPrintable(report(f)));
+    }
+
+    // A 3-frame animation keeps its frames: each with its pixels, size,
+    // place, delay, dispose and blend. OptiPNG keeps the animation, so its
+    // saving stays.
+    void animationKeepsEveryFrame_data()
+    {
+        QTest::addColumn<Tools>("tools");
+        QTest::addColumn<QString>("saves"); // a tool whose saving is taken, if any
+        QTest::newRow("AdvPNG") << Tools{{Tool::AdvPNG,
+                                          {realTool("advpng"), QStringLiteral("-z -4")}}}
+                                << QString();
+        QTest::newRow("OptiPNG") << Tools{{Tool::OptiPNG,
+                                           {realTool("optipng"), QStringLiteral("-o2")}}}
+                                 << QStringLiteral("OptiPNG");
+        QTest::newRow("PNGCrush") << Tools{{Tool::PNGCrush,
+                                            {realTool("pngcrush"), pngCrushOptions({})}}}
+                                  << QString();
+        QTest::newRow("all three")
+            << Tools{{Tool::AdvPNG, {realTool("advpng"), QStringLiteral("-z -4")}},
+                     {Tool::OptiPNG, {realTool("optipng"), QStringLiteral("-o2")}},
+                     {Tool::PNGCrush, {realTool("pngcrush"), pngCrushOptions({})}}}
+            << QStringLiteral("OptiPNG");
+    }
+    void animationKeepsEveryFrame()
+    {
+        QFETCH(Tools, tools);
+        QFETCH(QString, saves);
+        if (!installed(tools))
+            QSKIP("the Debian optimizers are not installed");
+        const QString path = at(QStringLiteral("files/moving.png"));
+        writeBytes(path, threeFrameApng());
+        const QByteArray before = bytesOf(path);
+        const QList<Frame> frames = apngFrames(before);
+        QCOMPARE(frames.size(), 3);
+
+        const Finished f = runOne(planWith(tools), path);
+
+        const QByteArray after = bytesOf(path);
+        QCOMPARE(announcedFrames(after), 3);
+        const QList<Frame> now = apngFrames(after);
+        QCOMPARE(now.size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(now.at(i).control.toHex(), frames.at(i).control.toHex());
+            QVERIFY2(!now.at(i).image.isNull() && now.at(i).image == frames.at(i).image,
+                     qPrintable(QStringLiteral("frame %1").arg(i)));
+        }
+        if (!saves.isEmpty()) {
+            QVERIFY2(f.row.kept.contains(saves), qPrintable(report(f)));
+            QVERIFY(after.size() < before.size());
+        }
+    }
+
+    // Metadata chunks stay byte for byte with the pixels, also where the
+    // tool drops them; AdvPNG's saving is still taken.
+    void pngChunksStay_data()
+    {
+        QTest::addColumn<QList<Chunk>>("chunks");
+        QTest::addColumn<Tools>("tools");
+        QTest::addColumn<bool>("saves");
+        const Tools adv{{Tool::AdvPNG, {realTool("advpng"), advPngOptions({false, {}, 4})}}};
+        QTest::newRow("text, XMP, pHYs, eXIf, tIME via AdvPNG") << pngTextAndExif() << adv << true;
+        QTest::newRow("iCCP and text via AdvPNG")
+            << (QList<Chunk>{iccpChunk()} + pngTextAndExif()) << adv << true;
+        QTest::newRow("layers via AdvPNG") << QList<Chunk>{layersChunk()} << adv << true;
+        QTest::newRow("layers via PNGCrush -rem alla")
+            << QList<Chunk>{layersChunk()}
+            << Tools{{Tool::PNGCrush, {realTool("pngcrush"), pngCrushOptions({})}}} << false;
+    }
+    void pngChunksStay()
+    {
+        QFETCH(QList<Chunk>, chunks);
+        QFETCH(Tools, tools);
+        QFETCH(bool, saves);
+        if (!installed(tools))
+            QSKIP("the Debian optimizers are not installed");
+        const QString path = at(QStringLiteral("files/meta.png"));
+        QImage picture = makePicture(400, 300, 3);
+        picture.setColorSpace(QColorSpace());
+        writeBytes(path, pngWith(picture, chunks));
+        const QByteArray before = bytesOf(path);
+        const PictureFacts facts = readPictureFacts(path, ImageKind::Png);
+        QVERIFY(facts.readable);
+
+        const Finished f = runOne(planWith(tools), path);
+
+        const QByteArray after = bytesOf(path);
+        const QList<Chunk> kept = metadataChunks(after);
+        for (const Chunk &c : metadataChunks(before))
+            QVERIFY2(kept.contains(c), c.type.constData());
+        QCOMPARE(kept.size(), metadataChunks(before).size());
+        QVERIFY(samePicture(readPictureFacts(path, ImageKind::Png), facts));
+        if (saves) {
+            QVERIFY2(f.row.kept.contains(QStringLiteral("AdvPNG")), qPrintable(report(f)));
+            QVERIFY(after.size() < before.size());
+        }
+    }
+
+    // A phone photo (Orientation=6, Artist, DateTimeOriginal, an Adobe RGB
+    // profile, a comment): shown the same way whatever markers the options
+    // drop; with すべて every marker stays; the profile survives 削除.
+    void jpegMarkersStay_data()
+    {
+        QTest::addColumn<Tools>("tools");
+        QTest::addColumn<bool>("allMarkers");
+        QTest::addColumn<bool>("profile");
+        const QString jpegtran = realTool("jpegtran");
+        const auto copying = [&](int markerCopy) {
+            return QPair<Tool, QPair<QString, QString>>{
+                Tool::Jpegtran,
+                {jpegtran, jpegtranOptions({true, false, false, false, markerCopy, 0})}};
+        };
+        QTest::newRow("削除 and Jpegoptim strip all")
+            << Tools{copying(0),
+                     {Tool::Jpegoptim, {realTool("jpegoptim"), jpegoptimOptions({true, 0})}}}
+            << false << false;
+        QTest::newRow("削除") << Tools{copying(0)} << false << true;
+        QTest::newRow("すべて") << Tools{copying(2)} << true << true;
+    }
+    void jpegMarkersStay()
+    {
+        QFETCH(Tools, tools);
+        QFETCH(bool, allMarkers);
+        QFETCH(bool, profile);
+        if (!installed(tools))
+            QSKIP("the Debian optimizers are not installed");
+        const QString path = at(QStringLiteral("files/photo.jpg"));
+        writeBytes(path, phonePhoto(makePicture(480, 320, 9)));
+        const QByteArray before = bytesOf(path);
+        const PictureFacts facts = readPictureFacts(path, ImageKind::Jpeg);
+        QCOMPARE(jpegExif(before).orientation, 6);
+
+        const Finished f = runOne(planWith(tools), path);
+
+        const QByteArray after = bytesOf(path);
+        QVERIFY2(after.size() < before.size(), qPrintable(report(f)));
+        const Exif exif = jpegExif(after);
+        QCOMPARE(exif.orientation, 6);
+        if (allMarkers) {
+            QCOMPARE(exif.artist, QByteArray("Kiri Onoda"));
+            QCOMPARE(exif.taken, QByteArray("2026:05:17 09:30:12"));
+            const auto markers = [](const QByteArray &jpeg) {
+                QList<QByteArray> m;
+                for (const Segment &s : jpegSegments(jpeg))
+                    if ((s.marker >= 0xE0 && s.marker <= 0xEF) || s.marker == 0xFE)
+                        m << QByteArray(1, char(s.marker)) + s.data;
+                return m;
+            };
+            QCOMPARE(markers(after), markers(before));
+        }
+        if (profile) {
+            QCOMPARE(jpegIcc(after).toHex(), adobeRgbProfile().toHex());
+            QVERIFY(samePicture(readPictureFacts(path, ImageKind::Jpeg), facts));
+        }
+    }
+
+    // What follows the picture (a motion photo's video, bytes after IEND)
+    // is there, exactly, at the end of the result.
+    void bytesAfterThePictureStay_data()
+    {
+        QTest::addColumn<Tools>("tools");
+        QTest::addColumn<bool>("jpeg");
+        QTest::newRow("JPEG via Jpegtran")
+            << Tools{{Tool::Jpegtran,
+                      {realTool("jpegtran"), jpegtranOptions({true, false, false, false, 0, 0})}}}
+            << true;
+        QTest::newRow("PNG via AdvPNG")
+            << Tools{{Tool::AdvPNG, {realTool("advpng"), advPngOptions({false, {}, 4})}}} << false;
+        QTest::newRow("PNG via PNGCrush")
+            << Tools{{Tool::PNGCrush, {realTool("pngcrush"), pngCrushOptions({})}}} << false;
+    }
+    void bytesAfterThePictureStay()
+    {
+        QFETCH(Tools, tools);
+        QFETCH(bool, jpeg);
+        if (!installed(tools))
+            QSKIP("the Debian optimizers are not installed");
+        const QString path =
+            at(jpeg ? QStringLiteral("files/motion.jpg") : QStringLiteral("files/tail.png"));
+        QImage picture = makePicture(400, 300, 4);
+        picture.setColorSpace(QColorSpace());
+        const QByteArray trailer = jpeg ? QByteArray("\0\0\0\x18"
+                                                     "ftypmp42",
+                                                     12) +
+                                              noise(50000, 1)
+                                        : noise(20000, 2);
+        writeBytes(path, (jpeg ? phonePhoto(picture) : pngWith(picture)) + trailer);
+        const ImageKind kind = jpeg ? ImageKind::Jpeg : ImageKind::Png;
+        const PictureFacts facts = readPictureFacts(path, kind);
+        const auto tail = [&](const QByteArray &b) {
+            return jpeg ? afterJpegEnd(b) : afterPngEnd(b);
+        };
+        QVERIFY(tail(bytesOf(path)) == trailer);
+
+        const Finished f = runOne(planWith(tools), path);
+
+        QVERIFY2(tail(bytesOf(path)) == trailer, qPrintable(report(f)));
+        QVERIFY(samePicture(readPictureFacts(path, kind), facts));
+    }
+};
+
+QTEST_MAIN(PictureTest)
+#include "picture_test.moc"
