@@ -229,7 +229,9 @@ bool removable(const QByteArray &item, ImageKind kind, const PictureAllowances &
             return a.allMetadata || a.exif;
         if (type == "tEXt" || type == "zTXt" || type == "iTXt")
             return a.allMetadata || a.text;
-        return a.allMetadata;
+        // A private chunk (second letter small), where editors keep layers,
+        // goes only when named.
+        return a.allMetadata && !(uchar(type[1]) & 0x20);
     }
     switch (jpegKind(item)) {
     case JpegKind::Jfif:
