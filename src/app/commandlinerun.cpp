@@ -39,16 +39,18 @@ const char *const OutputFormat =
     "最後に1行:\n"
     "  TOTAL  処理したファイル数  前のバイト数  後のバイト数  変化(%)  処理できなかったファイル数\n"
     "パスは絶対パスで、\\ はバックスラッシュ2つ、タブは \\t、改行は \\n と書きます。\n"
-    "--dry-run では「パス  使うツール」の行だけを出力します。\n"
+    "--dry-run では「パス  使うツール  保存方法」の行と、その下にツールごとに\n"
+    "「  ツール名  プログラムと引数」の行を出力します（作業コピーは {コピー} と書きます）。\n"
     "問題は標準エラーに「パス: 理由」の形で出力します。\n"
     "\n"
     "終了コード: 0 すべて処理した（小さくならなかったファイルも含む）、1 処理できなかった\n"
     "ファイルか起動できないツールがあった、2 使い方の誤りか設定ファイルを使えない、\n"
     "130 Ctrl+C で中止した（ファイルはすべて元のままか、処理を終えた状態です）。\n";
 
+// Paths go out as the very bytes the system gave them.
 void print(FILE *stream, const QString &text)
 {
-    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fputs(tinsoke::bytesOfPath(text).constData(), stream);
 }
 
 // A path as one field of a line: tabs, line ends and backslashes escaped.
@@ -88,12 +90,14 @@ int usageError(const QString &message)
 
 // The settings the window would use; a file that is not there yet reads as
 // the window's first start: the defaults, with the tools found on PATH ticked.
-bool loadSettings(const QString &explicitPath, tinsoke::SettingValues *values, QString *error)
+bool loadSettings(const QString &explicitPath, tinsoke::SettingValues *values,
+                  QList<tinsoke::SettingNote> *notes, QString *error)
 {
     const QString path = explicitPath.isEmpty()
                              ? tinsoke::settingsFilePath(QCoreApplication::applicationFilePath())
                              : explicitPath;
-    if (!QFileInfo::exists(path)) {
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink()) {
         if (!explicitPath.isEmpty()) {
             *error = QStringLiteral("設定ファイルがありません：%1").arg(path);
             return false;
@@ -108,30 +112,87 @@ bool loadSettings(const QString &explicitPath, tinsoke::SettingValues *values, Q
         }
         return true;
     }
+    // Looked at before it is opened: a FIFO or a device would wait or never end.
+    if (!info.isFile()) {
+        *error = QStringLiteral("設定ファイルが通常のファイルではありません：%1").arg(path);
+        return false;
+    }
+    if (info.size() > tinsoke::MaxSettingsFileSize) {
+        *error = QStringLiteral("設定ファイルが大きすぎます（1 MB まで）：%1").arg(path);
+        return false;
+    }
     bool ok = false;
     const tinsoke::IniDocument document = tinsoke::loadIniFile(path, &ok);
-    if (!ok || !QFileInfo(path).isFile()) {
+    if (!ok) {
         *error = QStringLiteral("設定ファイルを読み込めません：%1").arg(path);
         return false;
     }
-    *values = tinsoke::readSettings(document);
+    *values = tinsoke::readSettings(document, notes);
     return true;
+}
+
+// Whether a key belongs to a tool the run uses.
+bool belongsToTickedTool(tinsoke::Setting setting, const tinsoke::RunPlan &plan)
+{
+    const QString section = QString::fromUtf16(tinsoke::settingKey(setting).readSection);
+    for (const tinsoke::Tool tool : tinsoke::AllTools) {
+        const tinsoke::ToolInfo &info = tinsoke::toolInfo(tool);
+        if (plan.tools.at(static_cast<std::size_t>(tool)).use &&
+            section.compare(QString::fromUtf16(tinsoke::settingKey(info.useSetting).readSection),
+                            Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+const char16_t *const SaveWords[] = {u"overwrite", u"copy", u"folder"};
+
+QString saveMethodText(int method)
+{
+    static const char16_t *const Captions[] = {u"上書き保存", u"別名で保存", u"結果フォルダ"};
+    if (method < 0 || method > 2)
+        return QStringLiteral("なし（保存しません）");
+    return QStringLiteral("%1（%2）")
+        .arg(QString::fromUtf16(SaveWords[method]), QString::fromUtf16(Captions[method]));
+}
+
+// What a dry run shows of each tool: its program and every argument, the
+// private copies it would get written as {コピー}.
+QString toolLines(const tinsoke::RunPlan &plan, const QString &path)
+{
+    const auto kind = tinsoke::chainFor(path, tinsoke::fileNameOf(path));
+    const QString copy = QStringLiteral("{コピー}");
+    QString lines;
+    for (const tinsoke::Tool tool : tinsoke::AllTools) {
+        const tinsoke::ToolInfo &info = tinsoke::toolInfo(tool);
+        const tinsoke::ToolPlan &t = plan.tools.at(static_cast<std::size_t>(tool));
+        if (!t.use || kind != info.kind)
+            continue;
+        const QString output = info.output == tinsoke::Output::InPlace ? copy
+                               : info.output == tinsoke::Output::BesideWithJpg
+                                   ? copy + QStringLiteral(".jpg")
+                                   : QStringLiteral("{出力}");
+        const QStringList argv = QStringList{t.program} + info.arguments(t.words, copy, output);
+        lines +=
+            QStringLiteral("  %1\t%2\n").arg(QString::fromUtf16(info.name), field(argv.join(u' ')));
+    }
+    return lines;
 }
 
 // The files to process, in order, taken in as a drop of the same paths is;
 // a named file that is missing or no picture is told, as a drop cannot.
-QStringList collectFiles(const QStringList &arguments, int *problems)
+QStringList collectFiles(const QStringList &arguments, int *problems, int *linksPassedOver)
 {
     QStringList paths;
     for (const QString &argument : arguments) {
-        const QFileInfo info(argument);
-        const QString path = info.absoluteFilePath();
+        const QString path = QDir::cleanPath(QDir::current().absoluteFilePath(argument));
+        const tinsoke::EntryType type = tinsoke::entryType(path);
         QString reason;
-        if (!info.exists() && !info.isSymLink())
+        if (type == tinsoke::EntryType::Missing)
             reason = QStringLiteral("ファイルが見つかりません");
-        else if (tinsoke::isSpecialFile(path))
+        else if (type == tinsoke::EntryType::Special)
             reason = QStringLiteral("通常のファイルではありません");
-        else if (!info.isDir() && !tinsoke::isListableImage(path))
+        else if (type != tinsoke::EntryType::Folder && !tinsoke::isListableImage(path))
             reason = QStringLiteral("JPEG・PNG ファイル（.jpg .jpeg .png）ではありません");
         if (reason.isEmpty()) {
             paths.append(path);
@@ -141,7 +202,7 @@ QStringList collectFiles(const QStringList &arguments, int *problems)
         }
     }
     tinsoke::FileListModel list;
-    tinsoke::DropFiles(list, paths);
+    *linksPassedOver = tinsoke::DropFiles(list, paths);
     QStringList files;
     for (int i = 0; i < list.rowCount(); ++i)
         files.append(list.ReadRow(i).Path);
@@ -266,7 +327,9 @@ bool wantsCommandLineMode(int argc, char *argv[])
         const QByteArray a(argv[i]);
         if (a == "--")
             break;
-        if (a == "--run" || a == "--help" || a == "-h" || a == "--version" || a == "-v")
+        // Any option belongs here: the window takes none, and an unknown one
+        // is answered with a usage error before anything needs a display.
+        if (a.size() > 1 && a.startsWith('-'))
             return true;
     }
     return false;
@@ -315,7 +378,11 @@ int runFromCommandLine(int argc, char *argv[])
         QStringLiteral("処理するファイルまたはフォルダ（フォルダは中まですべて）。"),
         QStringLiteral("PATH..."));
 
-    if (!parser.parse(QCoreApplication::arguments()))
+    // The words as the system gave them: a name that is not UTF-8 stays itself.
+    QStringList words;
+    for (int i = 0; i < argc; ++i)
+        words.append(tinsoke::pathFromBytes(QByteArray(argv[i])));
+    if (!parser.parse(words))
         return usageError(parser.errorText());
     if (parser.isSet(help)) {
         print(stdout, parser.helpText() + QString::fromUtf8(OutputFormat));
@@ -331,26 +398,55 @@ int runFromCommandLine(int argc, char *argv[])
     if (parser.positionalArguments().isEmpty())
         return usageError(QStringLiteral("処理するファイルかフォルダを指定してください。"));
 
+    // Every usage error is answered before anything is read.
+    int jobsValue = -1;
+    if (parser.isSet(jobs)) {
+        bool ok = false;
+        jobsValue = parser.value(jobs).toInt(&ok);
+        if (!ok || jobsValue < 0)
+            return usageError(QStringLiteral("--jobs には 0 以上の整数を指定してください。"));
+    }
+    int saveValue = -1;
+    if (parser.isSet(save)) {
+        for (int m = 0; m < 3; ++m) {
+            if (parser.value(save) == QString::fromUtf16(SaveWords[m]))
+                saveValue = m;
+        }
+        if (saveValue < 0)
+            return usageError(
+                QStringLiteral("--save には overwrite、copy、folder のどれかを指定してください。"));
+    }
+
     tinsoke::SettingValues values;
+    QList<tinsoke::SettingNote> notes;
     QString error;
-    if (!loadSettings(parser.value(settings), &values, &error)) {
+    if (!loadSettings(parser.value(settings), &values, &notes, &error)) {
         print(stderr, QStringLiteral("pelmora-tinsoke: %1\n").arg(error));
         return ExitUsage;
     }
     tinsoke::RunPlan plan = tinsoke::runPlanFromSettings(values);
-    if (parser.isSet(jobs)) {
-        bool ok = false;
-        plan.jobs = parser.value(jobs).toInt(&ok);
-        if (!ok || plan.jobs < 0)
-            return usageError(QStringLiteral("--jobs には 0 以上の整数を指定してください。"));
+    if (jobsValue >= 0)
+        plan.jobs = jobsValue;
+    if (saveValue >= 0)
+        plan.saveMethod = saveValue;
+
+    // What the file says that no save of ours writes, and the keys of the
+    // tools in use that it lacks.
+    bool saveModeUnreadable = false;
+    for (const tinsoke::SettingNote &note : std::as_const(notes)) {
+        if (note.kind == tinsoke::SettingNote::Kind::Missing &&
+            !belongsToTickedTool(note.setting, plan))
+            continue;
+        saveModeUnreadable =
+            saveModeUnreadable || (note.setting == tinsoke::Setting::SaveMode &&
+                                   note.kind != tinsoke::SettingNote::Kind::Missing);
+        print(stderr,
+              QStringLiteral("pelmora-tinsoke: %1\n").arg(tinsoke::settingNoteText(note, values)));
     }
-    if (parser.isSet(save)) {
-        static const QStringList Methods{QStringLiteral("overwrite"), QStringLiteral("copy"),
-                                         QStringLiteral("folder")};
-        plan.saveMethod = static_cast<int>(Methods.indexOf(parser.value(save)));
-        if (plan.saveMethod < 0)
-            return usageError(
-                QStringLiteral("--save には overwrite、copy、folder のどれかを指定してください。"));
+    if (saveModeUnreadable && saveValue < 0) {
+        print(stderr, QStringLiteral("pelmora-tinsoke: 保存方法が読めないため処理しません。"
+                                     "--save で指定してください。\n"));
+        return ExitUsage;
     }
 
     if (std::none_of(plan.tools.begin(), plan.tools.end(),
@@ -358,10 +454,15 @@ int runFromCommandLine(int argc, char *argv[])
         print(stderr, QStringLiteral("pelmora-tinsoke: 使うツールが設定ファイルで選ばれていません"
                                      "（ファイルはそのまま、またはコピーされるだけです）。\n"));
     int problems = 0;
-    const QStringList files = collectFiles(parser.positionalArguments(), &problems);
+    int linksPassedOver = 0;
+    const QStringList files =
+        collectFiles(parser.positionalArguments(), &problems, &linksPassedOver);
+    if (linksPassedOver > 0)
+        print(stderr, tinsoke::linksPassedOverText(linksPassedOver) + u'\n');
     if (parser.isSet(dryRun)) {
         for (const QString &f : files)
-            print(stdout, field(f) + u'\t' + toolsFor(plan, f) + u'\n');
+            print(stdout, field(f) + u'\t' + toolsFor(plan, f) + u'\t' +
+                              saveMethodText(plan.saveMethod) + u'\n' + toolLines(plan, f));
         return problems > 0 ? ExitSomeFailed : ExitDone;
     }
 

@@ -5,7 +5,8 @@
 // window-system plugin, and no single-instance lock, so it can run while a
 // window is open.
 
-// Whether the arguments ask for the command-line mode (--run, --help, --version).
+// Whether the arguments ask for the command-line mode: any option before
+// "--" (--run, --help, --version, and every unknown or misplaced one).
 bool wantsCommandLineMode(int argc, char *argv[]);
 
 // Runs it and gives the exit code: 0 every file processed, 1 some file passed

@@ -25,7 +25,7 @@ QStringList argumentWords(int argc, char *argv[])
 {
     QStringList words;
     for (int i = 1; i < argc; ++i)
-        words.append(QFile::decodeName(argv[i]));
+        words.append(tinsoke::pathFromBytes(QByteArray(argv[i])));
     return words;
 }
 

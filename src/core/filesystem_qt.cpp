@@ -9,7 +9,9 @@ namespace tinsoke {
 namespace {
 
 // Folders are told apart by their canonical path where no device and inode are at hand.
-void walk(const QString &folder, QStringList &onTheWay, QStringList &paths)
+// Linked folders and links that lead out of the dropped folder are left out.
+void walk(const QString &folder, const QString &root, QStringList &onTheWay, QStringList &paths,
+          int *passedOver)
 {
     const QString self = QFileInfo(folder).canonicalFilePath();
     if (self.isEmpty() || onTheWay.contains(self))
@@ -21,8 +23,14 @@ void walk(const QString &folder, QStringList &onTheWay, QStringList &paths)
     while (it.hasNext()) {
         it.next();
         const QString path = prefix + it.fileName();
-        if (it.fileInfo().isDir())
-            walk(path, onTheWay, paths);
+        const QFileInfo info = it.fileInfo();
+        if (info.isSymLink() &&
+            (info.isDir() || !info.canonicalFilePath().startsWith(root + u'/'))) {
+            ++*passedOver;
+            continue;
+        }
+        if (info.isDir())
+            walk(path, root, onTheWay, paths, passedOver);
         else
             paths.append(path);
     }
@@ -42,10 +50,20 @@ qint64 GetFileSizeBytes(const QString &path)
     return entry.exists() && !entry.isDir() ? entry.size() : 0;
 }
 
-void FindFiles(const QString &folder, QStringList &paths)
+int FindFiles(const QString &folder, QStringList &paths)
 {
     QStringList onTheWay;
-    walk(folder, onTheWay, paths);
+    int passedOver = 0;
+    walk(folder, QFileInfo(folder).canonicalFilePath(), onTheWay, paths, &passedOver);
+    return passedOver;
+}
+
+EntryType entryType(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return info.isSymLink() ? EntryType::File : EntryType::Missing;
+    return info.isDir() ? EntryType::Folder : EntryType::File;
 }
 
 } // namespace tinsoke

@@ -158,12 +158,15 @@ void IniDocument::setValue(const QString &section, const QString &key, const QSt
 
 IniDocument loadIniFile(const QString &path, bool *ok)
 {
-    QFile file(path);
-    const bool exists = file.exists();
-    const bool opened = exists && file.open(QIODevice::ReadOnly);
+    const QFileInfo info(path);
+    const bool exists = info.exists() || info.isSymLink();
+    // A FIFO or a device is never opened for reading: it could wait or never end.
+    QByteArray bytes;
+    const bool read = exists && info.isFile() && info.size() <= MaxSettingsFileSize &&
+                      readRegularFile(path, &bytes) && bytes.size() <= MaxSettingsFileSize;
     if (ok)
-        *ok = !exists || opened;
-    return opened ? IniDocument::fromBytes(file.readAll()) : IniDocument();
+        *ok = !exists || read;
+    return read ? IniDocument::fromBytes(bytes) : IniDocument();
 }
 
 bool saveIniFile(const QString &path, const IniDocument &document)

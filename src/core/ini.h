@@ -42,8 +42,12 @@ private:
     bool m_byteOrderMark = false;
 };
 
+// A settings file is small; anything larger is not one.
+constexpr qint64 MaxSettingsFileSize = 1024 * 1024;
+
 // The file at path as a document; a missing or unreadable file gives an
-// empty one (ok, when given, tells whether an existing file could be read).
+// empty one (ok, when given, tells whether an existing file could be read:
+// a regular file of at most MaxSettingsFileSize bytes).
 IniDocument loadIniFile(const QString &path, bool *ok = nullptr);
 
 // Writes the document to path the verified way (see writeFileVerified): a

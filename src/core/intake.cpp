@@ -3,8 +3,6 @@
 #include "filelistmodel.h"
 #include "paths.h"
 
-#include <QFileInfo>
-
 namespace tinsoke {
 
 bool isListableImage(const QString &path)
@@ -22,17 +20,27 @@ bool hasListableExtension(QStringView path)
     return endsWith(u".jpg") || endsWith(u".png") || endsWith(u".jpeg");
 }
 
-void DropFiles(FileListModel &list, const QStringList &dropped)
+int DropFiles(FileListModel &list, const QStringList &dropped)
 {
+    int passedOver = 0;
     for (const QString &item : dropped) {
-        if (QFileInfo(item).isDir()) {
+        const EntryType type = entryType(item);
+        if (type == EntryType::Folder) {
             QStringList found;
-            FindFiles(item, found);
+            passedOver += FindFiles(item, found);
             list.addFiles(found);
-        } else if (!isSpecialFile(item)) {
+        } else if (type != EntryType::Special) {
             list.addFiles({item});
         }
     }
+    return passedOver;
+}
+
+QString linksPassedOverText(int count)
+{
+    return QStringLiteral(
+               "フォルダの外を指すリンクとフォルダへのリンク %1 件はたどりませんでした。")
+        .arg(count);
 }
 
 } // namespace tinsoke

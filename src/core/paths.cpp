@@ -32,7 +32,90 @@ qsizetype extensionStart(const QString &path)
     return -1;
 }
 
+// The length of the valid UTF-8 sequence at i, or 0: overlong forms,
+// surrogates and code points past U+10FFFF do not count as valid.
+int utf8SequenceAt(const QByteArray &b, qsizetype i, char32_t *cp)
+{
+    const auto at = [&b](qsizetype k) {
+        return static_cast<unsigned char>(b.at(k));
+    };
+    const unsigned char lead = at(i);
+    int length = 0;
+    char32_t value = 0;
+    char32_t least = 0;
+    if (lead < 0x80) {
+        *cp = lead;
+        return 1;
+    } else if ((lead & 0xE0) == 0xC0) {
+        length = 2, value = lead & 0x1F, least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, value = lead & 0x0F, least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, value = lead & 0x07, least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + length > b.size())
+        return 0;
+    for (int k = 1; k < length; ++k) {
+        if ((at(i + k) & 0xC0) != 0x80)
+            return 0;
+        value = (value << 6) | (at(i + k) & 0x3F);
+    }
+    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
+    *cp = value;
+    return length;
+}
+
+bool isEscapedByte(char16_t c)
+{
+    return c >= 0xDC80 && c <= 0xDCFF;
+}
+
 } // namespace
+
+QString pathFromBytes(const QByteArray &bytes)
+{
+    QString text = QString::fromUtf8(bytes);
+    if (!text.contains(QChar::ReplacementCharacter) || text.toUtf8() == bytes)
+        return text;
+    text.clear();
+    for (qsizetype i = 0; i < bytes.size();) {
+        char32_t cp = 0;
+        const int length = utf8SequenceAt(bytes, i, &cp);
+        if (length == 0) {
+            text += QChar(char16_t(0xDC00 + static_cast<unsigned char>(bytes.at(i))));
+            ++i;
+        } else {
+            text += QString::fromUcs4(&cp, 1);
+            i += length;
+        }
+    }
+    return text;
+}
+
+QByteArray bytesOfPath(const QString &path)
+{
+    const auto lone = [&path](qsizetype i) {
+        return isEscapedByte(path.at(i).unicode()) && (i == 0 || !path.at(i - 1).isHighSurrogate());
+    };
+    qsizetype i = 0;
+    while (i < path.size() && !lone(i))
+        ++i;
+    if (i == path.size())
+        return path.toUtf8();
+    QByteArray bytes = path.left(i).toUtf8();
+    for (qsizetype start = i; i <= path.size(); ++i) {
+        if (i == path.size() || lone(i)) {
+            bytes += QStringView(path).mid(start, i - start).toUtf8();
+            if (i < path.size())
+                bytes += char(path.at(i).unicode() - 0xDC00);
+            start = i + 1;
+        }
+    }
+    return bytes;
+}
 
 QString fileExtension(const QString &path)
 {

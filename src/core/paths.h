@@ -5,6 +5,14 @@
 
 namespace tinsoke {
 
+// File names are bytes. A name that is not valid UTF-8 keeps each byte that
+// does not decode as a code point of its own, U+DC80 + the byte (a lone
+// surrogate, never a character of a real name), so that the text goes back
+// to exactly the bytes the system gave. Every open, look-up and rename of a
+// user's path goes through these two.
+QString pathFromBytes(const QByteArray &bytes);
+QByteArray bytesOfPath(const QString &path);
+
 // The extension of a path: the text from the last "." that follows the last
 // separator, the dot included; empty when there is none. Letter case is kept.
 QString fileExtension(const QString &path);

@@ -1,5 +1,7 @@
 #include "privatefiles.h"
 
+#include "paths.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -83,7 +85,7 @@ bool copyDescriptor(int from, int to, qint64 expected, QString *error)
 
 bool copyToNew(int from, const QString &target, qint64 expected, QString *error)
 {
-    const QByteArray name = QFile::encodeName(target);
+    const QByteArray name = bytesOfPath(target);
     const int to =
         ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (to < 0) {
@@ -106,7 +108,7 @@ bool copyToNew(int from, const QString &target, qint64 expected, QString *error)
 FileIdentity FileIdentity::of(const QString &path)
 {
     struct stat st {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+    if (::lstat(bytesOfPath(path).constData(), &st) != 0)
         return {};
     return identityOf(st);
 }
@@ -114,7 +116,7 @@ FileIdentity FileIdentity::of(const QString &path)
 OpenedFile OpenedFile::open(const QString &path, QString *error)
 {
     OpenedFile file;
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = bytesOfPath(path);
     struct stat st {};
     // Look before opening: opening a device or a FIFO can wait, or do something.
     if (::stat(name.constData(), &st) != 0) {
@@ -144,7 +146,7 @@ OpenedFile OpenedFile::open(const QString &path, QString *error)
     }
     file.m_fd = fd;
     file.m_identity = identityOf(st);
-    file.m_realPath = QFile::decodeName(real);
+    file.m_realPath = pathFromBytes(real);
     return file;
 }
 
@@ -162,7 +164,7 @@ bool OpenedFile::copyTo(const QString &target, QString *error) const
 bool OpenedFile::unchangedOnDisk() const
 {
     struct stat st {};
-    if (::stat(QFile::encodeName(m_realPath).constData(), &st) != 0)
+    if (::stat(bytesOfPath(m_realPath).constData(), &st) != 0)
         return false;
     const FileIdentity now = identityOf(st);
     return now.regular && now.key() == m_identity.key() && now.size == m_identity.size &&
@@ -172,7 +174,7 @@ bool OpenedFile::unchangedOnDisk() const
 bool copyPrivateFile(const QString &from, const QString &to, QString *error)
 {
     const int fd =
-        ::open(QFile::encodeName(from).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        ::open(bytesOfPath(from).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         *error = qt_error_string(errno);
         return false;
@@ -184,20 +186,19 @@ bool copyPrivateFile(const QString &from, const QString &to, QString *error)
 
 std::unique_ptr<RunFolder> RunFolder::create(QString *error)
 {
-    QByteArray name =
-        QFile::encodeName(temporaryFolder() + QStringLiteral("/pelmora-tinsoke-XXXXXX"));
+    QByteArray name = bytesOfPath(temporaryFolder() + QStringLiteral("/pelmora-tinsoke-XXXXXX"));
     if (!::mkdtemp(name.data())) { // a new name, mode 0700
         *error = QStringLiteral("一時フォルダを作成できません（%1：%2）")
                      .arg(temporaryFolder(), qt_error_string(errno));
         return nullptr;
     }
-    return std::unique_ptr<RunFolder>(new RunFolder(QFile::decodeName(name)));
+    return std::unique_ptr<RunFolder>(new RunFolder(pathFromBytes(name)));
 }
 
 QString RunFolder::makeRowFolder(int row, QString *error) const
 {
     const QString path = m_path + u'/' + QString::number(row);
-    if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0) {
+    if (::mkdir(bytesOfPath(path).constData(), 0700) != 0) {
         *error = QStringLiteral("一時フォルダを作成できません（%1：%2）")
                      .arg(path, qt_error_string(errno));
         return QString();

@@ -499,7 +499,8 @@ private:
             return;
         }
         m_folder = rowFolder;
-        m_working = rowFolder + u'/' + fileNameOf(m_task.path);
+        // A name of our own: the user's may be no valid text for a tool.
+        m_working = rowFolder + QStringLiteral("/image") + fileExtension(m_task.path).toLower();
         if (!original.copyTo(m_working, &error)) {
             passOver(QStringLiteral("コピーを作成できません（%1）").arg(error));
             removeFolder();

@@ -16,16 +16,19 @@ namespace tinsoke {
 // is synced after the rename. A file already at path keeps its mode, owner
 // and group (where permitted) and its extended attributes, ACLs included; a
 // link at path is followed. A folder or a read-only file at path is not
-// replaced.
+// replaced, and neither is a file whose owner or group the new file could
+// not carry.
 bool writeFileVerified(const QString &path, const QByteArray &bytes, QString *error = nullptr);
 
 // Replaces the content of the regular file target (links already resolved by
 // the caller; a link here is refused) by the content of the regular file
-// source. The target keeps its mode, owner and group (where permitted),
-// extended attributes and ACLs, and its modification time. A target with one
-// name gets a new file renamed over it; a target with several hard links is
+// source. The target keeps its mode, owner and group, extended attributes
+// and ACLs, and its modification time. A target with one name gets a new
+// file renamed over it when that file can be given the target's owner and
+// group; a target with several hard links, or owned by someone else, is
 // rewritten in its own inode so that every name sees the new content, and
-// its old bytes are written back if that fails half-way.
+// its old bytes are written back if that fails half-way (and, through the
+// journal, by a later start if a kill cuts it short).
 //
 // With expected given, the target must still be that very file, as it was
 // (device, inode, size, modification time) when it is opened, and unchanged

@@ -1,5 +1,7 @@
 #include "safewrite.h"
 
+#include "paths.h"
+
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -382,13 +384,13 @@ bool rewriteInPlace(int fd, const struct stat &st, const QByteArray &bytes, QStr
 bool readRegularFile(const QString &path, QByteArray *bytes, QString *error)
 {
     struct stat st {};
-    Fd fd(openRegular(QFile::encodeName(path), O_RDONLY, &st, error));
+    Fd fd(openRegular(bytesOfPath(path), O_RDONLY, &st, error));
     return fd.get() >= 0 && readWhole(fd.get(), st, bytes, error);
 }
 
 bool writeFileVerified(const QString &path, const QByteArray &bytes, QString *error)
 {
-    QByteArray target = QFile::encodeName(path);
+    QByteArray target = bytesOfPath(path);
     struct stat st {};
     if (::lstat(target.constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
         // The link stays; the file it names gets the new content.
@@ -416,13 +418,13 @@ bool replaceFileContent(const QString &target, const QString &source, QString *e
     struct stat sourceStat {};
     QByteArray bytes;
     {
-        Fd in(openRegular(QFile::encodeName(source), O_RDONLY | O_NOFOLLOW, &sourceStat, error));
+        Fd in(openRegular(bytesOfPath(source), O_RDONLY | O_NOFOLLOW, &sourceStat, error));
         if (in.get() < 0 || !readWhole(in.get(), sourceStat, &bytes, error))
             return false;
     }
     // Opened for writing even when it is replaced by a new file: a file the
     // user made read-only is not replaced.
-    const QByteArray to = QFile::encodeName(target);
+    const QByteArray to = bytesOfPath(target);
     struct stat st {};
     Fd fd(openRegular(to, O_RDWR | O_NOFOLLOW, &st, error));
     if (fd.get() < 0)
@@ -443,15 +445,15 @@ CreateResult createFileVerified(const QString &target, const QString &source,
     struct stat sourceStat {};
     QByteArray bytes;
     {
-        Fd in(openRegular(QFile::encodeName(source), O_RDONLY | O_NOFOLLOW, &sourceStat, error));
+        Fd in(openRegular(bytesOfPath(source), O_RDONLY | O_NOFOLLOW, &sourceStat, error));
         if (in.get() < 0 || !readWhole(in.get(), sourceStat, &bytes, error))
             return CreateResult::Failed;
     }
     struct stat original {};
-    if (::stat(QFile::encodeName(keepFrom).constData(), &original) != 0)
+    if (::stat(bytesOfPath(keepFrom).constData(), &original) != 0)
         return fail(error, u"元のファイルの属性を読めません", errno), CreateResult::Failed;
 
-    const QByteArray to = QFile::encodeName(target);
+    const QByteArray to = bytesOfPath(target);
     // O_EXCL never follows a link: anything at the name, a dead link too, is taken.
     Fd fd(::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (fd.get() < 0) {

@@ -107,26 +107,139 @@ const SettingKey &settingKey(Setting setting)
     return settingKeys().at(static_cast<std::size_t>(setting));
 }
 
-SettingValues readSettings(const IniDocument &document)
+bool isDestructiveSetting(Setting setting)
+{
+    switch (setting) {
+    case S::JpegtranGrayscale:
+    case S::JpegtranTrim:
+    case S::JpegtranCopyMode:
+    case S::JpegtranModifyMode:
+    case S::JpegoptimStrip:
+    case S::JpegoptimStripMode:
+        return true;
+    default:
+        return false;
+    }
+}
+
+namespace {
+
+bool isYesNoWord(const QString &text)
+{
+    static const QStringList Words{
+        QStringLiteral("1"), QStringLiteral("Y"), QStringLiteral("YES"), QStringLiteral("ON"),
+        QStringLiteral("0"), QStringLiteral("N"), QStringLiteral("NO"),  QStringLiteral("OFF")};
+    return Words.contains(text.trimmed(), Qt::CaseInsensitive);
+}
+
+bool isNumber(const QString &text)
+{
+    const QString t = text.trimmed();
+    qsizetype i = t.startsWith(u'-') || t.startsWith(u'+') ? 1 : 0;
+    if (i == t.size())
+        return false;
+    for (; i < t.size(); ++i) {
+        if (t.at(i) < u'0' || t.at(i) > u'9')
+            return false;
+    }
+    return true;
+}
+
+// What an unreadable number becomes: the harmless choice where there is one.
+QVariant unreadableNumber(Setting s)
+{
+    switch (s) {
+    case S::SaveMode:
+        return 1; // the designed choice: a copy beside the file, the original untouched
+    case S::JpegtranCopyMode:
+        return 2; // every marker copied
+    default:
+        return 0; // no transform; for the rest, the design's reading
+    }
+}
+
+} // namespace
+
+SettingValues readSettings(const IniDocument &document, QList<SettingNote> *notes)
 {
     SettingValues values;
+    bool stripUnreadable = false;
     for (const SettingKey &k : settingKeys()) {
-        const QString text =
-            document.value(QString::fromUtf16(k.readSection), QString::fromUtf16(k.key))
-                .value_or(QString());
+        const std::optional<QString> found =
+            document.value(QString::fromUtf16(k.readSection), QString::fromUtf16(k.key));
+        const QString text = found.value_or(QString());
+        std::optional<SettingNote::Kind> note;
+        if (!found)
+            note = SettingNote::Kind::Missing;
         switch (k.kind) {
         case ValueKind::Text:
             valueOf(values, k.setting) = text;
             break;
         case ValueKind::Integer:
             valueOf(values, k.setting) = iniInteger(text);
+            if (found && !isNumber(text)) {
+                note = SettingNote::Kind::NotNumber;
+                valueOf(values, k.setting) = unreadableNumber(k.setting);
+                stripUnreadable = stripUnreadable || k.setting == S::JpegoptimStripMode;
+            }
             break;
         case ValueKind::YesNo:
             valueOf(values, k.setting) = iniBool(text);
+            if (found && !isYesNoWord(text)) {
+                note = SettingNote::Kind::NotYesNo;
+                if (isDestructiveSetting(k.setting))
+                    valueOf(values, k.setting) = false;
+            }
             break;
         }
+        if (note && notes)
+            notes->append({k.setting, *note, text});
     }
+    // Which markers to strip cannot be read: nothing is stripped.
+    if (stripUnreadable)
+        valueOf(values, S::JpegoptimStrip) = false;
     return values;
+}
+
+QString settingName(Setting setting)
+{
+    const SettingKey &k = settingKey(setting);
+    return QStringLiteral("[%1] %2").arg(QString::fromUtf16(k.readSection),
+                                         QString::fromUtf16(k.key));
+}
+
+QString settingValueText(const SettingValues &values, Setting setting)
+{
+    const QVariant &v = valueOf(values, setting);
+    switch (settingKey(setting).kind) {
+    case ValueKind::YesNo:
+        return v.toBool() ? QStringLiteral("はい") : QStringLiteral("いいえ");
+    case ValueKind::Integer:
+        return QString::number(v.toInt());
+    case ValueKind::Text:
+        break;
+    }
+    return v.toString().isEmpty() ? QStringLiteral("空") : v.toString();
+}
+
+QString settingNoteText(const SettingNote &note, const SettingValues &values)
+{
+    const QString name = settingName(note.setting);
+    const QString became = settingValueText(values, note.setting);
+    switch (note.kind) {
+    case SettingNote::Kind::Missing:
+        return QStringLiteral("設定ファイルに %1 がありません。「%2」として扱います。")
+            .arg(name, became);
+    case SettingNote::Kind::NotYesNo:
+        return QStringLiteral("設定ファイルの %1 の値「%2」は Yes／No として読めません。"
+                              "「%3」として扱います。")
+            .arg(name, note.text, became);
+    case SettingNote::Kind::NotNumber:
+        break;
+    }
+    return QStringLiteral(
+               "設定ファイルの %1 の値「%2」は数値として読めません。「%3」として扱います。")
+        .arg(name, note.text, became);
 }
 
 void writeSettings(IniDocument &document, const SettingValues &values)

@@ -3,6 +3,7 @@
 #include "ini.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
@@ -84,8 +85,36 @@ inline const QVariant &valueOf(const SettingValues &values, Setting s)
     return values[static_cast<std::size_t>(s)];
 }
 
-// Reads every key; a missing one reads as empty text, 0 or yes.
-SettingValues readSettings(const IniDocument &document);
+// What reading found that a save of ours never writes, to be told.
+struct SettingNote {
+    enum class Kind {
+        Missing,  // the key is not there: it keeps its designed default
+        NotYesNo, // a word other than 1, Y, YES, ON, 0, N, NO, OFF (the empty one too)
+        NotNumber // not an optional sign and ASCII digits
+    };
+    Setting setting;
+    Kind kind;
+    QString text; // the value as it stands in the file
+};
+
+// Whether a yes for the setting changes pixels or removes data (Jpegtran's
+// grayscale, trim, transforms and marker copy; Jpegoptim's stripping).
+bool isDestructiveSetting(Setting setting);
+
+// Reads every key; a missing one reads as empty text, 0 or yes. A word that
+// is no yes/no reads as yes, except for a destructive option, where it reads
+// as no; an unreadable number reads as 0, except for the destructive choices
+// (no marker dropped, no transform, no stripping) and the save method, which
+// gets the designed choice, a copy beside the file. With notes given, each
+// such value is added to it.
+SettingValues readSettings(const IniDocument &document, QList<SettingNote> *notes = nullptr);
+
+// "[Section] Key" for messages.
+QString settingName(Setting setting);
+// The value a setting has, as told to the user: はい, いいえ, a number or a text.
+QString settingValueText(const SettingValues &values, Setting setting);
+// One message for a note, saying what the value became.
+QString settingNoteText(const SettingNote &note, const SettingValues &values);
 
 // Writes every key in the saving order: keys new to the file come out in
 // that order at the end of their section, new sections at the end of the file.

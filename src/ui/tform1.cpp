@@ -25,6 +25,7 @@
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <algorithm>
 #include <utility>
@@ -342,7 +343,10 @@ void TForm1::LoadSettings()
     }
 
     using S = tinsoke::Setting;
-    const tinsoke::SettingValues values = tinsoke::readSettings(tinsoke::loadIniFile(IniFilePath));
+    QList<tinsoke::SettingNote> notes;
+    const tinsoke::SettingValues values =
+        tinsoke::readSettings(tinsoke::loadIniFile(IniFilePath), &notes);
+    tellUnreadableSettings(notes, values);
     const QRect workArea = QGuiApplication::primaryScreen()->availableGeometry();
     resize(tinsoke::windowSizeFor(valueOf(values, S::FormWidth).toInt(),
                                   valueOf(values, S::FormHeight).toInt(), DesignedSize, workArea));
@@ -353,6 +357,24 @@ void TForm1::LoadSettings()
         if (QWidget *control = settingControl(k.setting))
             setControlValue(control, valueOf(values, k.setting));
     }
+}
+
+// Values no save of ours writes are told once, when the window is up; a key
+// that is missing keeps its default silently, as an empty file's keys do.
+void TForm1::tellUnreadableSettings(const QList<tinsoke::SettingNote> &notes,
+                                    const tinsoke::SettingValues &values)
+{
+    QStringList lines;
+    for (const tinsoke::SettingNote &note : notes) {
+        if (note.kind != tinsoke::SettingNote::Kind::Missing)
+            lines.append(tinsoke::settingNoteText(note, values));
+    }
+    if (lines.isEmpty())
+        return;
+    const QString text = IniFilePath + u'\n' + lines.join(u'\n');
+    QTimer::singleShot(0, this, [this, text] {
+        messages::show(this, QStringLiteral("設定ファイル"), text, QMessageBox::Warning);
+    });
 }
 
 void TForm1::SaveSettings()

@@ -104,6 +104,8 @@ private:
     void SaveSettings();
     bool WriteDefaultSettings();
     void reportSettingsFileError();
+    void tellUnreadableSettings(const QList<tinsoke::SettingNote> &notes,
+                                const tinsoke::SettingValues &values);
     QWidget *settingControl(tinsoke::Setting setting) const;
 
     // The run.
@@ -158,4 +160,5 @@ private:
     bool m_runInProgress = false;
     bool m_closePending = false;
     bool m_settingsErrorShown = false;
+    int m_linksPassedOver = 0; // left out by folder walks since the last run
 };

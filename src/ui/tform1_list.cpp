@@ -43,7 +43,7 @@ void TForm1::applyListColumnWidths()
 
 void TForm1::DropFiles(const QStringList &paths)
 {
-    tinsoke::DropFiles(*m_listModel, paths);
+    m_linksPassedOver += tinsoke::DropFiles(*m_listModel, paths);
 }
 
 void TForm1::Button3Click()

@@ -5,6 +5,7 @@
 
 #include "appinfo.h"
 #include "filelistmodel.h"
+#include "intake.h"
 #include "messages.h"
 #include "picturecheck.h"
 #include "radiogroup.h"
@@ -13,6 +14,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+
+#include <utility>
 
 // Ticks, programs and options as they are when the run starts, in tool
 // order. A tool whose tick is greyed (its program was not found) does not run.
@@ -96,7 +99,11 @@ void TForm1::runFinished()
     setStatusText(tinsoke::finishedStatus(summary));
     ui->Button_Stop->setEnabled(false);
     ui->Button1->setEnabled(true);
-    const QString report = summary.reportText();
+    QString report = summary.reportText();
+    // Told once per run: the links the folder walks left out since the last one.
+    if (const int links = std::exchange(m_linksPassedOver, 0))
+        report = (report.isEmpty() ? QString() : report + QStringLiteral("\n\n")) +
+                 tinsoke::linksPassedOverText(links);
     endRun();
     if (!report.isEmpty() && isVisible())
         messages::show(this, tinsoke::applicationTitle(), report, QMessageBox::Warning);

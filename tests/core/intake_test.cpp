@@ -123,31 +123,37 @@ TEST(FolderWalk, DepthFirstInSystemOrderHiddenIncluded)
     EXPECT_TRUE(none.isEmpty());
 }
 
-TEST(FolderWalk, LinksBackUpTheTreeDoNotLoop)
+TEST(FolderWalk, StaysInsideTheDroppedFolder)
 {
     QTemporaryDir dir;
-    const QString root = dir.path();
+    const QString root = dir.path() + QStringLiteral("/photos");
+    const QString outside = dir.path() + QStringLiteral("/elsewhere");
     touch(root + QStringLiteral("/top.png"));
     touch(root + QStringLiteral("/a/b/deep.png"));
-    touch(root + QStringLiteral("/other/o.png"));
+    touch(outside + QStringLiteral("/notmine.png"));
+    ASSERT_TRUE(QFile::link(QStringLiteral(".."), root + QStringLiteral("/up")));
     ASSERT_TRUE(QFile::link(root, root + QStringLiteral("/a/b/to-root")));
-    ASSERT_TRUE(QFile::link(root + QStringLiteral("/a"), root + QStringLiteral("/a/b/to-a")));
-    ASSERT_TRUE(QFile::link(root + QStringLiteral("/a/b"), root + QStringLiteral("/a/self")));
-    ASSERT_TRUE(QFile::link(root + QStringLiteral("/other"), root + QStringLiteral("/a/b/side")));
+    ASSERT_TRUE(QFile::link(outside, root + QStringLiteral("/a/side")));
+    ASSERT_TRUE(
+        QFile::link(outside + QStringLiteral("/notmine.png"), root + QStringLiteral("/away.png")));
+    ASSERT_TRUE(
+        QFile::link(root + QStringLiteral("/a/b/deep.png"), root + QStringLiteral("/near.png")));
     ASSERT_TRUE(
         QFile::link(root + QStringLiteral("/nowhere"), root + QStringLiteral("/broken.png")));
 
     QStringList walked;
-    FindFiles(root, walked);
-    // Links to folders on the way down are not entered; links sideways are
-    // walked, so a file they reach appears under each name that leads to it.
-    EXPECT_EQ(walked.filter(QStringLiteral("top.png")).size(), 1);
-    EXPECT_EQ(walked.filter(QStringLiteral("/o.png")).size(), 3);
-    EXPECT_TRUE(walked.contains(root + QStringLiteral("/a/b/side/o.png")));
-    EXPECT_TRUE(walked.contains(root + QStringLiteral("/broken.png"))); // a dead link is an entry
-    // a/self leads to a/b, which is not on the way down to a/self: walked once more there.
-    EXPECT_TRUE(walked.contains(root + QStringLiteral("/a/self/deep.png")));
-    EXPECT_EQ(walked.size(), 7);
+    // Folder links, the link out and the dead one are left out and counted.
+    EXPECT_EQ(FindFiles(root, walked), 5);
+    walked.sort();
+    EXPECT_EQ(walked,
+              QStringList({root + QStringLiteral("/a/b/deep.png"),
+                           root + QStringLiteral("/near.png"), root + QStringLiteral("/top.png")}));
+
+    // What is dropped itself is taken, a link to a folder too.
+    FileListModel list;
+    EXPECT_EQ(DropFiles(list, {root + QStringLiteral("/a/side")}), 0);
+    ASSERT_EQ(list.rowCount(), 1);
+    EXPECT_EQ(list.ReadRow(0).Path, root + QStringLiteral("/a/side/notmine.png"));
 }
 
 TEST(DropFiles, ItemsKeepTheirOrderAndFoldersTheirPlace)

@@ -105,3 +105,35 @@ TEST(WindowSize, NeverBelowTheDesignNorBeyondTheWorkArea)
     EXPECT_EQ(windowSizeFor(500, 9999, designed, area), QSize(632, 1040));
     EXPECT_EQ(windowSizeFor(-5, 453, designed, QRect(0, 0, 600, 400)), designed);
 }
+
+// Values no save of ours writes: told, and harmless where they would change
+// pixels, remove data or overwrite originals.
+TEST(Settings, HandWrittenValuesAreToldAndDoNoHarm)
+{
+    QList<SettingNote> notes;
+    const SettingValues v = readSettings(
+        IniDocument::fromBytes("[Option]\r\nSaveMode=copy\r\n[Jpegtran]\r\nUse=TRUE\r\n"
+                               "Grayscale=false\r\nTrim=No ; comment\r\nCopyMode=\xef\xbc\x91\r\n"
+                               "ModifyMode=x\r\n[Jpegoptim]\r\nUse=Yes\r\nStrip=\r\n"),
+        &notes);
+    EXPECT_EQ(valueOf(v, S::SaveMode).toInt(), 1); // a copy beside, never the original
+    EXPECT_TRUE(valueOf(v, S::JpegtranUse).toBool());
+    EXPECT_FALSE(valueOf(v, S::JpegtranGrayscale).toBool());
+    EXPECT_FALSE(valueOf(v, S::JpegtranTrim).toBool());
+    EXPECT_EQ(valueOf(v, S::JpegtranCopyMode).toInt(), 2); // every marker kept
+    EXPECT_EQ(valueOf(v, S::JpegtranModifyMode).toInt(), 0);
+    EXPECT_FALSE(valueOf(v, S::JpegoptimStrip).toBool());
+    const auto kindOf = [&notes](Setting s) {
+        for (const SettingNote &n : notes)
+            if (n.setting == s)
+                return static_cast<int>(n.kind);
+        return -1;
+    };
+    EXPECT_EQ(kindOf(S::SaveMode), static_cast<int>(SettingNote::Kind::NotNumber));
+    EXPECT_EQ(kindOf(S::JpegtranGrayscale), static_cast<int>(SettingNote::Kind::NotYesNo));
+    EXPECT_EQ(kindOf(S::JpegoptimStrip), static_cast<int>(SettingNote::Kind::NotYesNo));
+    EXPECT_EQ(kindOf(S::JpegoptimStripMode), static_cast<int>(SettingNote::Kind::Missing));
+    EXPECT_EQ(kindOf(S::JpegtranOptimize), static_cast<int>(SettingNote::Kind::Missing));
+    EXPECT_EQ(kindOf(S::JpegtranProgressive), static_cast<int>(SettingNote::Kind::Missing));
+    EXPECT_TRUE(valueOf(v, S::JpegtranOptimize).toBool()); // a missing key keeps its default
+}

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
 
 using namespace tinsoke;
 
@@ -222,6 +223,54 @@ private Q_SLOTS:
         for (int i = 0; i < files.size(); ++i)
             QCOMPARE(bytesOf(files.at(i)), before.at(i));
         QVERIFY(QDir(at(QStringLiteral("temp"))).isEmpty());
+    }
+    // Usage errors, odd settings paths and hand-written values: answered at
+    // once with 2, without a display, and nothing is overwritten.
+    void refusesWhatItCannotUseWithoutTouchingFiles()
+    {
+        for (const QStringList &words :
+             {QStringList{QStringLiteral("--no-such-option")}, QStringList{QStringLiteral("--run")},
+              QStringList{QStringLiteral("--jobs"), QStringLiteral("many"),
+                          at(QStringLiteral("x"))},
+              QStringList{QStringLiteral("--run"), QStringLiteral("--jobs"), QStringLiteral("many"),
+                          at(QStringLiteral("x"))}}) {
+            const Result r = runProgram(words);
+            QCOMPARE(r.code, 2);
+            QVERIFY2(r.err.startsWith(QStringLiteral("pelmora-tinsoke: ")), qPrintable(r.err));
+        }
+        const QString fifo = at(QStringLiteral("fifo.ini"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        for (const QString &odd : {QStringLiteral("/dev/zero"), fifo})
+            QCOMPARE(runProgram({QStringLiteral("--run"), QStringLiteral("--settings"), odd,
+                                 at(QStringLiteral("x"))})
+                         .code,
+                     2);
+
+        const QString picture = at(QStringLiteral("hand/a.jpg"));
+        QVERIFY(savePicture(makePicture(64, 48, 7), picture));
+        const auto bytesOf = [](const QString &path) {
+            QFile f(path);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
+        const QByteArray before = bytesOf(picture);
+        const QString ini = at(QStringLiteral("hand.ini"));
+        writeBytes(ini, "[Option]\r\nSaveMode=copy\r\n[Jpegtran]\r\nUse=Yes\r\n"
+                        "Path=/bin/true\r\nGrayscale=false\r\n");
+        const Result refused =
+            runProgram({QStringLiteral("--run"), QStringLiteral("--settings"), ini, picture});
+        QCOMPARE(refused.code, 2);
+        QVERIFY2(refused.err.contains(QStringLiteral("Grayscale")), qPrintable(refused.err));
+        QVERIFY2(refused.err.contains(QStringLiteral("[Jpegtran] Optimize")),
+                 qPrintable(refused.err));
+        QCOMPARE(bytesOf(picture), before);
+
+        const Result dry = runProgram({QStringLiteral("--run"), QStringLiteral("--dry-run"),
+                                       QStringLiteral("--save"), QStringLiteral("copy"),
+                                       QStringLiteral("--settings"), ini, picture});
+        QCOMPARE(dry.code, 0);
+        QVERIFY2(dry.out.contains(QStringLiteral("\tcopy（別名で保存）\n  Jpegtran\t/bin/true ")),
+                 qPrintable(dry.out));
+        QVERIFY2(!dry.out.contains(QStringLiteral("-grayscale")), qPrintable(dry.out));
     }
 };
 
