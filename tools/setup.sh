@@ -50,7 +50,8 @@ fi
 jobs=$(nproc 2>/dev/null || echo 2)
 
 if [ "$mode" = package ]; then
-    # Debian's hardening flags, as a Debian build would use them; no tests in the package.
+    # Debian's hardening flags, all of them (bindnow too); no tests in the package.
+    export DEB_BUILD_MAINT_OPTIONS=hardening=+all
     cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
         -DTINSOKE_BUILD_TESTS=OFF \
         -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
