@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # Installs what Pelmora Tinsoke needs on Debian 12 (only what is missing),
-# builds it in ./build, then starts the program or runs every check.
+# builds it in ./build, then starts the program or runs every check; or builds
+# the Debian package in ./build-package.
 #
-#   bash tools/setup.sh run    install, build, start the program
-#   bash tools/setup.sh test   install, build with warnings as errors, check
-#                              the formatting, run all tests
+#   bash tools/setup.sh run      install, build, start the program
+#   bash tools/setup.sh test     install, build with warnings as errors, check
+#                                the formatting, run all tests
+#   bash tools/setup.sh package  install, build in Release, make the .deb and
+#                                check it; its path is the last line printed
 set -euo pipefail
 
 mode=${1:-}
 case "$mode" in
-run | test) ;;
+run | test | package) ;;
 *)
-    echo "usage: bash tools/setup.sh run|test" >&2
+    echo "usage: bash tools/setup.sh run|test|package" >&2
     exit 2
     ;;
 esac
@@ -28,6 +31,10 @@ packages=(
     # the optimizers Debian has; pngout, pngrewrite and cpngc are not packaged
     libjpeg-turbo-progs jpegoptim optipng pngcrush advancecomp
 )
+if [ "$mode" = package ]; then
+    # dpkg-shlibdeps and dpkg-buildflags; the checks of the package and its files
+    packages+=(dpkg-dev file lintian appstream)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -41,6 +48,29 @@ if ((${#missing[@]})); then
 fi
 
 jobs=$(nproc 2>/dev/null || echo 2)
+
+if [ "$mode" = package ]; then
+    # Debian's hardening flags, all of them (bindnow too); no tests in the package.
+    export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+    cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+        -DTINSOKE_BUILD_TESTS=OFF \
+        -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
+        -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)"
+    cmake --build build-package -j"$jobs"
+    rm -f build-package/*.deb
+    (cd build-package && cpack -G DEB)
+    deb=$(ls "$PWD"/build-package/pelmora-tinsoke_*.deb)
+    echo "== checks"
+    stage=$(mktemp -d)
+    trap 'rm -rf "$stage"' EXIT
+    dpkg-deb -x "$deb" "$stage"
+    desktop-file-validate "$stage"/usr/share/applications/pelmora-tinsoke.desktop
+    appstreamcli validate --no-net "$stage"/usr/share/metainfo/*.metainfo.xml
+    lintian --fail-on error "$deb"
+    echo "$deb"
+    exit 0
+fi
+
 if [ "$mode" = test ]; then
     cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTINSOKE_WERROR=ON
 else
@@ -55,4 +85,12 @@ fi
 echo "== formatting"
 git ls-files '*.cpp' '*.h' | xargs -r clang-format --dry-run -Werror
 echo "== tests"
+# The tests start copies of the program, so its own folder keeps what it had
+# and the next `run` is as the user left it: a first start after a fresh build.
+ini=build/src/app/pelmora-tinsoke.ini
+before=$(sha256sum "$ini" 2>/dev/null || echo none)
 ctest --test-dir build --output-on-failure --no-tests=error -j"$jobs"
+if [ "$(sha256sum "$ini" 2>/dev/null || echo none)" != "$before" ]; then
+    echo "the tests changed $ini" >&2
+    exit 1
+fi

@@ -170,14 +170,23 @@ bool canCreateFilesIn(const QString &folder)
     return probe.open(); // and it is removed again as it goes
 }
 
+bool isInstalledProgram(const QString &executablePath)
+{
+    return QFileInfo::exists(folderOf(executablePath) +
+                             QStringLiteral("../share/applications/pelmora-tinsoke.desktop"));
+}
+
 QString settingsFilePath(const QString &executablePath)
 {
     const QString beside = settingsFilePathFor(executablePath);
 #ifdef Q_OS_WIN
     return beside;
 #else
-    // The settings are saved through a new file renamed over the old one, so
-    // it is the folder that must take new files, not just the file itself.
+    // root may write to /usr/bin, yet an installed program's settings are the
+    // user's. Saves go through a new file renamed over the old one, so it is
+    // the folder that must take new files, not just the file itself.
+    if (isInstalledProgram(executablePath))
+        return userSettingsFilePath();
     return canCreateFilesIn(folderOf(beside)) ? beside : userSettingsFilePath();
 #endif
 }

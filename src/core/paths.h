@@ -42,9 +42,15 @@ QString userSettingsFilePath();
 // permission bits, which let root write where nothing can be created.
 bool canCreateFilesIn(const QString &folder);
 
-// The settings file the program at executablePath uses: beside it when its
-// folder takes new files (a portable copy), else the user's one. The window
-// and the command line both ask here, so they share one file.
+// Whether the program at executablePath was installed: its menu entry sits in
+// the prefix beside its folder (bin/../share/applications), whatever prefix
+// that is.
+bool isInstalledProgram(const QString &executablePath);
+
+// The settings file the program at executablePath uses: beside it when it is
+// not installed and its folder takes new files (a portable copy), else the
+// user's one. The window and the command line both ask here, so they share
+// one file.
 QString settingsFilePath(const QString &executablePath);
 
 // Whether a name dropped onto a tool's path box is taken as its executable:

@@ -68,6 +68,10 @@ TEST(SettingsFilePath, BesideAProgramWhoseFolderTakesFilesElseTheUsersOwn)
     // Folders nothing can be made in, not even by root: /proc, and a "folder" that is a file.
     EXPECT_EQ(settingsFilePath(u"/proc/pelmora-tinsoke"_s), users);
     EXPECT_EQ(settingsFilePath(makeFile(dir.filePath(u"file"_s), false) + u"/x"_s), users);
+    // Installed, with its menu entry in the prefix: the user's, though root could write beside it.
+    QDir().mkpath(dir.filePath(u"usr/bin"_s));
+    makeFile(dir.filePath(u"usr/share/applications/pelmora-tinsoke.desktop"_s), false);
+    EXPECT_EQ(settingsFilePath(dir.filePath(u"usr/bin/pelmora-tinsoke"_s)), users);
     qputenv("XDG_CONFIG_HOME", "relative"); // not a place the variable may name
     EXPECT_EQ(userSettingsFilePath(),
               QDir::homePath() + u"/.config/pelmora-tinsoke/pelmora-tinsoke.ini"_s);

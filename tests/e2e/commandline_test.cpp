@@ -2,6 +2,7 @@
 // no display, next to an open window, in parallel, and stopped by Ctrl+C.
 #include "picturecheck.h"
 #include "pictures.h"
+#include "programcopy.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -33,7 +34,7 @@ Result runProgram(const QStringList &arguments)
 {
     QProcess p;
     p.setProcessEnvironment(withoutDisplay());
-    p.start(QStringLiteral(TINSOKE_PROGRAM), arguments);
+    p.start(programCopy(), arguments);
     p.waitForFinished(120000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
             QString::fromUtf8(p.readAllStandardOutput()),
@@ -187,7 +188,7 @@ private Q_SLOTS:
         QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         windowEnv.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
         window.setProcessEnvironment(windowEnv);
-        window.start(QStringLiteral(TINSOKE_PROGRAM), {});
+        window.start(programCopy(), {});
         QVERIFY(window.waitForStarted());
         QTest::qWait(500);
 
@@ -208,9 +209,8 @@ private Q_SLOTS:
         QProcessEnvironment env = withoutDisplay();
         env.insert(QStringLiteral("SLOW"), QStringLiteral("30"));
         p.setProcessEnvironment(env);
-        p.start(QStringLiteral(TINSOKE_PROGRAM),
-                {QStringLiteral("--run"), QStringLiteral("--settings"), ini,
-                 at(QStringLiteral("par"))});
+        p.start(programCopy(), {QStringLiteral("--run"), QStringLiteral("--settings"), ini,
+                                at(QStringLiteral("par"))});
         QVERIFY(p.waitForStarted());
         QTest::qWait(1000);
         QElapsedTimer clock;

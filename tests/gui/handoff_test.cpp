@@ -4,6 +4,7 @@
 #include "filelistmodel.h"
 #include "freshform.h"
 #include "pathhandoff.h"
+#include "programcopy.h"
 #include "singleinstance.h"
 
 #include <QDir>
@@ -26,7 +27,7 @@ class HandoffTest : public QObject {
         auto program = std::make_unique<QProcess>();
         program->setWorkingDirectory(files.path());
         QSignalSpy finished(program.get(), &QProcess::finished);
-        program->start(QStringLiteral(TINSOKE_PROGRAM), arguments);
+        program->start(programCopy(), arguments);
         finished.wait(60000);
         return program;
     }

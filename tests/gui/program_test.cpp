@@ -1,5 +1,6 @@
 // The program started as a separate process, the way a user starts it twice.
 #include "lockfixture.h"
+#include "programcopy.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -19,7 +20,7 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         program->setProcessEnvironment(env);
-        program->start(QStringLiteral(TINSOKE_PROGRAM), {});
+        program->start(programCopy(), {});
         program->waitForStarted(30000);
         return program;
     }
