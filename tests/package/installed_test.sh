@@ -2,7 +2,7 @@
 # Installs the .deb with apt-get as a user would, checks that the installed
 # program runs headless and with a window from /usr/bin, keeps its settings
 # under XDG and finds the Debian tools, then purges it and checks that none of
-# its files is left. Needs root.
+# its files is left. Needs root; waits for another apt-get to finish.
 #   installed_test.sh DEB
 set -euo pipefail
 deb=$(realpath "$1")
@@ -12,7 +12,7 @@ export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtim
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 
-DEBIAN_FRONTEND=noninteractive apt-get install -y "$deb" >/dev/null
+DEBIAN_FRONTEND=noninteractive apt-get install -y -o DPkg::Lock::Timeout=300 "$deb" >/dev/null
 test "$(command -v pelmora-tinsoke)" = /usr/bin/pelmora-tinsoke
 pelmora-tinsoke --version | grep -x 'Pelmora Tinsoke 1\.0\.0' >/dev/null
 zcat /usr/share/man/man1/pelmora-tinsoke.1.gz | grep '^\.SH EXIT STATUS' >/dev/null
@@ -47,7 +47,7 @@ test -f "$XDG_CONFIG_HOME/pelmora-tinsoke/pelmora-tinsoke.ini"
 grep -q '^Path=/usr/bin/optipng' "$XDG_CONFIG_HOME/pelmora-tinsoke/pelmora-tinsoke.ini"
 test ! -e /usr/bin/pelmora-tinsoke.ini
 
-DEBIAN_FRONTEND=noninteractive apt-get remove --purge -y pelmora-tinsoke >/dev/null
+DEBIAN_FRONTEND=noninteractive apt-get remove --purge -y -o DPkg::Lock::Timeout=300 pelmora-tinsoke >/dev/null
 if dpkg-query -W -f='${Status}' pelmora-tinsoke 2>/dev/null | grep -q installed; then
     echo "still installed after purge" >&2
     exit 1
