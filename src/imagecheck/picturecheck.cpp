@@ -1,5 +1,6 @@
 #include "picturecheck.h"
 
+#include "pictureparts.h"
 #include "safewrite.h"
 
 #include <QBuffer>
@@ -125,53 +126,20 @@ bool pngColour(const QByteArray &file, QByteArray *colour)
     return true;
 }
 
-// Walks a JPEG's markers: the ICC profile from its APP2 segments, and whether
-// the file runs whole to the end marker after its scans.
+// The ICC profile from a JPEG's APP2 segments, joined in their order; false
+// when the markers do not run whole to the end marker.
 bool jpegColour(const QByteArray &file, QByteArray *colour)
 {
-    const auto *b = reinterpret_cast<const uchar *>(file.constData());
-    const qsizetype size = file.size();
-    static const char IccTag[] = "ICC_PROFILE"; // with its zero byte: 12 bytes
+    const PictureParts parts = pictureParts(file, ImageKind::Jpeg);
+    if (!parts.whole)
+        return false;
+    static const QByteArrayView IccTag("ICC_PROFILE\0", 12);
     std::vector<std::pair<int, QByteArrayView>> pieces;
-    bool inScan = false;
-    qsizetype at = 2;
-    for (;;) {
-        if (inScan) {
-            // Coded data: a 0xFF in it is followed by 0x00 or a restart marker.
-            const void *ff = std::memchr(b + at, 0xFF, size_t(size - at));
-            if (!ff)
-                return false;
-            at = static_cast<const uchar *>(ff) - b;
-        }
-        if (size - at < 2)
-            return false;
-        if (b[at] != 0xFF)
-            return false;
-        const uchar marker = b[at + 1];
-        if (marker == 0xFF) { // fill byte
-            ++at;
-            continue;
-        }
-        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) {
-            at += 2;
-            continue;
-        }
-        if (marker == 0xD9)
-            break;
-        if (size - at < 4)
-            return false;
-        const qsizetype length = (qsizetype(b[at + 2]) << 8) | b[at + 3];
-        if (length < 2 || length > size - at - 2)
-            return false;
-        const QByteArrayView data(file.constData() + at + 4, length - 2);
-        if (marker == 0xE2 && !inScan && data.size() >= 14 &&
-            data.first(12) == QByteArrayView(IccTag, 12))
+    for (const QByteArray &segment : parts.metadata) {
+        const QByteArrayView data = QByteArrayView(segment).sliced(4);
+        if (uchar(segment[1]) == 0xE2 && data.size() >= 14 && data.first(12) == IccTag)
             pieces.emplace_back(uchar(data[12]), data.sliced(14));
-        if (marker == 0xDA)
-            inScan = true;
-        at += 2 + length;
     }
-
     colour->clear();
     if (!pieces.empty()) {
         std::stable_sort(pieces.begin(), pieces.end(),
