@@ -144,7 +144,8 @@ int main(int argc, char *argv[])
     }
     std::map<QString, QStringList> keptBy;
     {
-        tinsoke::RunEngine engine(plan, rows, tinsoke::readPictureFacts);
+        tinsoke::RunEngine engine(plan, rows, tinsoke::readPictureFacts,
+                                  tinsoke::checkPictureChange);
         QObject::connect(
             &engine, &tinsoke::RunEngine::rowFinished,
             [&](const tinsoke::RowResult &r) { keptBy[tinsoke::fileNameOf(r.path)] = r.kept; });

@@ -85,7 +85,7 @@ Timed runEngine(const QStringList &paths, int jobs, const tinsoke::PictureReader
     QList<tinsoke::RowTask> rows;
     for (int i = 0; i < paths.size(); ++i)
         rows.append({i, paths.at(i), tinsoke::fileNameOf(paths.at(i))});
-    tinsoke::RunEngine engine(plan, rows, reader);
+    tinsoke::RunEngine engine(plan, rows, reader, tinsoke::checkPictureChange);
     QEventLoop loop;
     QObject::connect(&engine, &tinsoke::RunEngine::finished, &loop, &QEventLoop::quit);
     Timed t;

@@ -469,7 +469,7 @@ int runFromCommandLine(int argc, char *argv[])
     QList<tinsoke::RowTask> rows;
     for (int i = 0; i < files.size(); ++i)
         rows.append({i, files.at(i), tinsoke::fileNameOf(files.at(i))});
-    tinsoke::RunEngine engine(plan, rows, tinsoke::readPictureFacts);
+    tinsoke::RunEngine engine(plan, rows, tinsoke::readPictureFacts, tinsoke::checkPictureChange);
     Printer printer(files, parser.isSet(quiet));
     int stoppedBy = 0;
     tinsoke::StopSignals stopSignals;

@@ -27,6 +27,11 @@ struct PictureFacts {
 // outside the core (it needs QtGui); the core is handed a reader.
 using PictureReader = std::function<PictureFacts(const QString &path, ImageKind kind)>;
 
+// Checks that a result shows its input changed exactly as the options ask
+// (a turn, a flip, grey); empty when it does, else why not.
+using PictureChangeCheck = std::function<QString(const QString &before, const QString &after,
+                                                 ImageKind kind, const PictureAllowances &change)>;
+
 inline bool samePicture(const PictureFacts &a, const PictureFacts &b)
 {
     return a.readable && b.readable && a.pixels == b.pixels && a.colour == b.colour &&

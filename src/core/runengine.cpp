@@ -282,6 +282,7 @@ private:
 struct RunEngine::Shared {
     RunPlan plan;
     PictureReader readFacts;
+    PictureChangeCheck checkChange;
     RunningTools running;
     FileLocks locks;
     std::unique_ptr<RunFolder> folder;
@@ -328,8 +329,10 @@ struct Verdict {
 
 class Gate {
 public:
-    Gate(const PictureReader &read, ImageKind kind, PictureFacts original, PictureParts parts)
+    Gate(const PictureReader &read, const PictureChangeCheck &checkChange, ImageKind kind,
+         PictureFacts original, PictureParts parts)
         : m_read(read)
+        , m_checkChange(checkChange)
         , m_kind(kind)
         , m_reference(std::move(original))
         , m_parts(std::move(parts))
@@ -392,6 +395,10 @@ public:
         } else if (!allow.colour && result.colour != m_reference.colour) {
             v.reason =
                 QStringLiteral("%1 の結果では色の情報（カラープロファイルなど）が失われました");
+        } else if (const QString why =
+                       allow.pixels() ? m_checkChange(working, ready, m_kind, allow) : QString();
+                   !why.isEmpty()) {
+            v.reason = QStringLiteral("%1 の結果は") + why;
         } else {
             v.accepted = true;
             m_allowed = together;
@@ -419,6 +426,7 @@ public:
 
 private:
     const PictureReader &m_read;
+    const PictureChangeCheck &m_checkChange;
     ImageKind m_kind;
     PictureFacts m_reference;
     PictureParts m_parts;
@@ -518,7 +526,8 @@ private:
                 removeFolder();
                 return;
             }
-            gate.emplace(m_shared.readFacts, *kind, facts, pictureParts(bytes, *kind));
+            gate.emplace(m_shared.readFacts, m_shared.checkChange, *kind, facts,
+                         pictureParts(bytes, *kind));
             bytes.clear();
             runChain(*kind, *gate);
         }
@@ -704,7 +713,8 @@ private:
 // ---------------------------------------------------------------------------
 // The scheduler, on the thread that owns the engine
 
-RunEngine::RunEngine(RunPlan plan, QList<RowTask> rows, PictureReader readFacts, QObject *parent)
+RunEngine::RunEngine(RunPlan plan, QList<RowTask> rows, PictureReader readFacts,
+                     PictureChangeCheck checkChange, QObject *parent)
     : QObject(parent)
     , m_plan(std::move(plan))
     , m_rows(std::move(rows))
@@ -712,6 +722,7 @@ RunEngine::RunEngine(RunPlan plan, QList<RowTask> rows, PictureReader readFacts,
 {
     m_shared->plan = m_plan;
     m_shared->readFacts = std::move(readFacts);
+    m_shared->checkChange = std::move(checkChange);
     m_pool.setMaxThreadCount(effectiveJobs(m_plan.jobs));
     m_pool.setExpiryTimeout(-1);
 }

@@ -107,7 +107,7 @@ class RunEngine : public QObject {
 
 public:
     RunEngine(RunPlan plan, QList<RowTask> rows, PictureReader readFacts,
-              QObject *parent = nullptr);
+              PictureChangeCheck checkChange, QObject *parent = nullptr);
     ~RunEngine() override; // stops the run and waits for its threads
 
     void start();

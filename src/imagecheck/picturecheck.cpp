@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -271,16 +272,21 @@ MemoryBudget &budget()
 
 enum class Decoded { Fine, Broken, TooLarge };
 
-// Decodes one picture from bytes and gives its digest, within the budget.
-Decoded decodeDigest(QByteArray bytes, const char *format, QByteArray *digest)
+// The budget bounds memory; the reader's own fixed limit would refuse a
+// panorama or a scan.
+void allowLargePictures()
 {
-    // The budget below bounds memory; the reader's own fixed limit would
-    // refuse a panorama or a scan.
     static const bool unlimited = [] {
         QImageReader::setAllocationLimit(0);
         return true;
     }();
     Q_UNUSED(unlimited);
+}
+
+// Decodes one picture from bytes and gives its digest, within the budget.
+Decoded decodeDigest(QByteArray bytes, const char *format, QByteArray *digest)
+{
+    allowLargePictures();
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, format);
@@ -378,6 +384,64 @@ Decoded animation(const QByteArray &file, PictureFacts *facts)
     return Decoded::Fine;
 }
 
+// A still picture's stored size, from its header.
+QSize storedSize(QByteArray &bytes, const char *format)
+{
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return QImageReader(&buffer, format).size();
+}
+
+QImage decodedRgb(QByteArray &bytes, const char *format)
+{
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, format);
+    reader.setAutoTransform(false);
+    QImage image;
+    if (!reader.read(&image))
+        return {};
+    return std::move(image).convertToFormat(QImage::Format_RGB32);
+}
+
+bool swapsSides(Reshape r)
+{
+    return r == Reshape::Rotate90 || r == Reshape::Rotate270 || r == Reshape::Transpose ||
+           r == Reshape::Transverse;
+}
+
+// The input pixel a result's pixel (x, y) shows, where the input's part that
+// was turned is w by h from its top-left corner: trimming takes the partial
+// blocks at the input's right and bottom.
+QPoint sourceOf(Reshape r, int x, int y, int w, int h)
+{
+    switch (r) {
+    case Reshape::None:
+        return {x, y};
+    case Reshape::FlipH:
+        return {w - 1 - x, y};
+    case Reshape::FlipV:
+        return {x, h - 1 - y};
+    case Reshape::Rotate180:
+        return {w - 1 - x, h - 1 - y};
+    case Reshape::Rotate90: // clockwise
+        return {y, h - 1 - x};
+    case Reshape::Rotate270:
+        return {w - 1 - y, x};
+    case Reshape::Transpose:
+        return {y, x};
+    case Reshape::Transverse:
+        return {w - 1 - y, h - 1 - x};
+    }
+    return {x, y};
+}
+
+// Grey as a JPEG stores it: the luma of its colour.
+int luma(QRgb p)
+{
+    return (19595 * qRed(p) + 38470 * qGreen(p) + 7471 * qBlue(p) + 32768) >> 16;
+}
+
 PictureFacts unreadable(const QString &why)
 {
     PictureFacts facts;
@@ -414,6 +478,69 @@ PictureFacts readPictureFacts(const QString &path, ImageKind kind)
         return unreadable(QStringLiteral("画像として読み込めません"));
     facts.readable = true;
     return facts;
+}
+
+QString checkPictureChange(const QString &before, const QString &after, ImageKind kind,
+                           const PictureAllowances &change)
+{
+    if (change.anyPixels || !change.pixels())
+        return {}; // another picture altogether, or no change asked for
+    QByteArray inBytes, outBytes;
+    if (!readRegularFile(before, &inBytes) || !readRegularFile(after, &outBytes))
+        return QStringLiteral("画像として読み込めません");
+    const char *format = kind == ImageKind::Png ? "png" : "jpeg";
+    allowLargePictures();
+    const QSize inSize = storedSize(inBytes, format);
+    const QSize outSize = storedSize(outBytes, format);
+    if (!inSize.isValid() || !outSize.isValid())
+        return QStringLiteral("画像として読み込めません");
+    // Both held at once, each decoded and converted.
+    const qint64 need =
+        (qint64(inSize.width()) * inSize.height() + qint64(outSize.width()) * outSize.height()) *
+        4 * 2;
+    if (need > MemoryBudget::Largest)
+        return QStringLiteral("画像が大きすぎて確かめられません");
+    budget().take(need);
+    const auto given = qScopeGuard([&] { budget().give(need); });
+    const QImage in = decodedRgb(inBytes, format);
+    inBytes.clear();
+    const QImage out = decodedRgb(outBytes, format);
+    outBytes.clear();
+    if (in.isNull() || out.isNull())
+        return QStringLiteral("画像として読み込めません");
+
+    const bool swap = swapsSides(change.reshape);
+    const int w = swap ? out.height() : out.width();
+    const int h = swap ? out.width() : out.height();
+    const bool sizeFits = change.trim ? w <= in.width() && h <= in.height() &&
+                                            in.width() - w < 64 && in.height() - h < 64
+                                      : w == in.width() && h == in.height();
+    if (!sizeFits)
+        return QStringLiteral("指定の回転・反転と大きさが合いません");
+
+    // A decoder rounds differently once blocks are turned, and spreads the
+    // colour of an edge differently once it is trimmed: a few levels, near
+    // twenty at most in noise. Wrong or unturned pixels differ by far more.
+    constexpr int MostOnePixel = 48;
+    qint64 total = 0;
+    for (int y = 0; y < out.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(out.constScanLine(y));
+        for (int x = 0; x < out.width(); ++x) {
+            const QRgb was = in.pixel(sourceOf(change.reshape, x, y, w, h));
+            const QRgb is = line[x];
+            const int d =
+                change.grayscale
+                    ? std::abs(luma(was) - qRed(is))
+                    : std::max({std::abs(qRed(was) - qRed(is)), std::abs(qGreen(was) - qGreen(is)),
+                                std::abs(qBlue(was) - qBlue(is))});
+            if (d > MostOnePixel)
+                return QStringLiteral("指定の回転・反転・グレイスケールと画素が合いません");
+            total += d;
+        }
+    }
+    if (double(total) / (double(out.width()) * out.height()) > 1.0)
+        return QStringLiteral("指定の回転・反転・グレイスケールと画素が合いません");
+    return {};
 }
 
 } // namespace tinsoke

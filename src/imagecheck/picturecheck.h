@@ -19,4 +19,12 @@ namespace tinsoke {
 // profile carried in APP2 segments, joined in their order.
 PictureFacts readPictureFacts(const QString &path, ImageKind kind);
 
+// Whether the picture at after shows the one at before as the allowances
+// ask it to change: turned or flipped, made grey, its partial edge blocks
+// trimmed. Empty when it does; else a short reason for the user. Decoded
+// values may differ by the small rounding a decoder makes in another
+// orientation, never by a visible amount.
+QString checkPictureChange(const QString &before, const QString &after, ImageKind kind,
+                           const PictureAllowances &change);
+
 } // namespace tinsoke

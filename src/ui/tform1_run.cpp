@@ -56,8 +56,8 @@ void TForm1::Button1Click()
         const tinsoke::TLVData record = m_listModel->ReadRow(i);
         rows.append({i, record.Path, record.FileName});
     }
-    m_engine = std::make_unique<tinsoke::RunEngine>(takeRunPlan(), std::move(rows),
-                                                    tinsoke::readPictureFacts);
+    m_engine = std::make_unique<tinsoke::RunEngine>(
+        takeRunPlan(), std::move(rows), tinsoke::readPictureFacts, tinsoke::checkPictureChange);
     connect(m_engine.get(), &tinsoke::RunEngine::rowFinished, this, &TForm1::runRowFinished);
     connect(m_engine.get(), &tinsoke::RunEngine::finished, this, &TForm1::runFinished);
     connect(ui->Button_Stop, &QPushButton::clicked, this, &TForm1::stopRun, Qt::UniqueConnection);

@@ -24,7 +24,8 @@ struct Finished {
 
 Finished runOne(RunPlan plan, const QString &path)
 {
-    RunEngine engine(std::move(plan), {{0, path, fileNameOf(path)}}, readPictureFacts);
+    RunEngine engine(std::move(plan), {{0, path, fileNameOf(path)}}, readPictureFacts,
+                     checkPictureChange);
     Finished f;
     QObject::connect(&engine, &RunEngine::rowFinished, [&](const RowResult &r) { f.row = r; });
     QEventLoop loop;
@@ -273,6 +274,66 @@ private Q_SLOTS:
             QCOMPARE(jpegIcc(after).toHex(), adobeRgbProfile().toHex());
             QVERIFY(samePicture(readPictureFacts(path, ImageKind::Jpeg), facts));
         }
+    }
+
+    // A turn, a flip or grey is taken only when the result shows the
+    // original changed as asked: jpegtran's own, trimmed where it must be,
+    // and not a tool that turns the other way or ignores the grey.
+    void changesAreChecked_data()
+    {
+        QTest::addColumn<int>("transform"); // as the page numbers it
+        QTest::addColumn<bool>("grayscale");
+        QTest::addColumn<bool>("trim");
+        QTest::addColumn<QByteArray>("instead"); // what a fake does instead, if any
+        QTest::addColumn<QString>("refused");    // the reason, when refused
+        QTest::newRow("90° trimmed") << 3 << false << true << QByteArray() << QString();
+        QTest::newRow("transverse trimmed") << 7 << false << true << QByteArray() << QString();
+        QTest::newRow("grey") << 0 << true << false << QByteArray() << QString();
+        QTest::newRow("90° not trimmed") << 3 << false << false << QByteArray()
+                                         << QStringLiteral("端の画素を回転・反転できません");
+        QTest::newRow("turns the other way")
+            << 3 << false << true << QByteArray("-rotate 270 -trim")
+            << QStringLiteral("画素が合いません");
+        QTest::newRow("ignores grey")
+            << 0 << true << false << QByteArray("-optimize") << QStringLiteral("画素が合いません");
+    }
+    void changesAreChecked()
+    {
+        QFETCH(int, transform);
+        QFETCH(bool, grayscale);
+        QFETCH(bool, trim);
+        QFETCH(QByteArray, instead);
+        QFETCH(QString, refused);
+        QString jpegtran = realTool("jpegtran");
+        if (jpegtran.isEmpty())
+            QSKIP("the Debian optimizers are not installed");
+        if (!instead.isEmpty())
+            jpegtran = fakeTool(at(QStringLiteral("files/fake")), QStringLiteral("jpegtran"),
+                                "eval in=\\${$#}; eval out=\\${$(($# - 1))}\nexec " +
+                                    QFile::encodeName(jpegtran) + ' ' + instead +
+                                    " -outfile \"$out\" \"$in\"");
+        const QString path = at(QStringLiteral("files/odd.jpg"));
+        QImage picture = makePicture(333, 251, 6);
+        picture.setColorSpace(QColorSpace());
+        QVERIFY(savePicture(picture, path));
+        const QByteArray before = bytesOf(path);
+
+        const Finished f = runOne(
+            planWith({{Tool::Jpegtran,
+                       {jpegtran, jpegtranOptions({true, false, grayscale, trim, 2, transform})}}}),
+            path);
+
+        if (!refused.isEmpty()) {
+            QVERIFY2(f.summary.reportText().contains(refused), qPrintable(report(f)));
+            QVERIFY(bytesOf(path) == before);
+            return;
+        }
+        QVERIFY2(f.row.kept.contains(QStringLiteral("Jpegtran")), qPrintable(report(f)));
+        QImage after(path);
+        QVERIFY(after.isGrayscale() == grayscale);
+        // Trimmed to whole blocks where the turn moves an edge, then turned.
+        const QSize turned[] = {{333, 251}, {}, {}, {240, 333}, {}, {}, {}, {240, 320}};
+        QCOMPARE(after.size(), turned[transform]);
     }
 
     // What follows the picture (a motion photo's video, bytes after IEND)

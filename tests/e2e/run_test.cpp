@@ -33,7 +33,7 @@ Finished runOver(RunPlan plan, const QStringList &paths,
     QList<RowTask> tasks;
     for (int i = 0; i < paths.size(); ++i)
         tasks.append({i, paths.at(i), fileNameOf(paths.at(i))});
-    RunEngine engine(std::move(plan), tasks, readPictureFacts);
+    RunEngine engine(std::move(plan), tasks, readPictureFacts, checkPictureChange);
     Finished f;
     QObject::connect(&engine, &RunEngine::rowFinished,
                      [&](const RowResult &r) { f.rows.append(r); });
@@ -342,8 +342,8 @@ private Q_SLOTS:
         RunPlan plan =
             planWith({{Tool::PNGCrush, use(Tool::PNGCrush, tool, QStringLiteral("-l 9"))}}, 1);
         plan.jobs = 3;
-        RunEngine one(plan, a, readPictureFacts);
-        RunEngine two(plan, b, readPictureFacts);
+        RunEngine one(plan, a, readPictureFacts, checkPictureChange);
+        RunEngine two(plan, b, readPictureFacts, checkPictureChange);
         int left = 2;
         QEventLoop loop;
         for (RunEngine *e : {&one, &two})
