@@ -294,7 +294,13 @@ Decoded decodeDigest(QByteArray bytes, const char *format, QByteArray *digest)
     const QSize size = reader.size();
     if (!size.isValid())
         return Decoded::Broken;
-    const qint64 need = qint64(size.width()) * size.height() * 8 * 2;
+    // The decoded picture in the reader's own form, then in the compared one.
+    const QImage::Format stored = reader.imageFormat();
+    const int storedBytes = stored == QImage::Format_Invalid
+                                ? 8
+                                : std::max(1, QImage::toPixelFormat(stored).bitsPerPixel() / 8);
+    const int comparedBytes = stored == QImage::Format_Invalid || deepFormat(stored) ? 8 : 4;
+    const qint64 need = qint64(size.width()) * size.height() * (storedBytes + comparedBytes);
     if (need > MemoryBudget::Largest)
         return Decoded::TooLarge;
     budget().take(need);

@@ -222,6 +222,13 @@ TEST(PictureFacts, CutOrForeignFilesAreNotReadableAndThreadsAgree)
         EXPECT_FALSE(facts.readable);
         EXPECT_FALSE(facts.why.isEmpty());
     }
+    // A header claiming 100,000 × 100,000 pixels is told, not decoded.
+    QByteArray huge = png;
+    huge.replace(16, 8, bigEndian(100000) + bigEndian(100000));
+    huge.replace(
+        29, 4,
+        bigEndian(quint32(crc32(0, reinterpret_cast<const Bytef *>(huge.constData() + 12), 17))));
+    EXPECT_EQ(factsOf(huge).why, QStringLiteral("画像が大きすぎて確かめられません"));
 
     const QString pngPath = put(QStringLiteral("t.png"), png);
     const QString jpegPath = put(QStringLiteral("t.jpg"), jpeg);
