@@ -21,9 +21,4 @@ QString temporaryFolder()
     return QDir::tempPath();
 }
 
-RunFolder::~RunFolder()
-{
-    QDir(m_path).removeRecursively();
-}
-
 } // namespace tinsoke

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "writejournal.h"
+
 #include <QString>
 
 #include <memory>
@@ -56,7 +58,10 @@ bool copyPrivateFile(const QString &from, const QString &to, QString *error);
 QString temporaryFolder();
 
 // A run's own folder in the temporary folder: a unique name, mode 0700,
-// removed with everything in it when the run ends.
+// removed with everything in it when the run ends. It holds a file "lock",
+// locked while the run lives and naming its process, and the journal of the
+// run's writes. Making one first clears what dead runs of this user left:
+// their journals are carried out and their folders removed.
 class RunFolder {
 public:
     static std::unique_ptr<RunFolder> create(QString *error);
@@ -64,12 +69,16 @@ public:
 
     // A new folder of one row's private files; empty, with the reason, on failure.
     QString makeRowFolder(int row, QString *error) const;
+    // Null where writes keep no journal.
+    const WriteJournal *journal() const { return m_journal.get(); }
 
 private:
     explicit RunFolder(QString path)
         : m_path(std::move(path))
     {}
     QString m_path;
+    int m_lock = -1;
+    std::unique_ptr<WriteJournal> m_journal;
 };
 
 } // namespace tinsoke

@@ -125,4 +125,9 @@ QString RunFolder::makeRowFolder(int row, QString *error) const
     return path;
 }
 
+RunFolder::~RunFolder()
+{
+    QDir(m_path).removeRecursively();
+}
+
 } // namespace tinsoke

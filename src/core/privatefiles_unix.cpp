@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -184,15 +186,72 @@ bool copyPrivateFile(const QString &from, const QString &to, QString *error)
     return copied;
 }
 
+namespace {
+
+// What dead runs of this user left in the temporary folder: a run folder
+// whose lock no process holds belongs to a run that is gone. Its journal is
+// carried out, then the folder goes. A folder without a lock, left by an
+// older version, goes once it is a day old; a live run's is never touched.
+void clearDeadRuns(const QString &temporary)
+{
+    const QStringList names = QDir(temporary).entryList(
+        {QStringLiteral("pelmora-tinsoke-*")}, QDir::Dirs | QDir::Hidden | QDir::NoSymLinks);
+    for (const QString &name : names) {
+        const QString folder = temporary + u'/' + name;
+        const QByteArray path = bytesOfPath(folder);
+        struct stat st {};
+        if (::lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+            continue;
+        const int lock = ::open((path + "/lock").constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+        if (lock < 0) {
+            if (errno == ENOENT && st.st_mtime < ::time(nullptr) - 24 * 60 * 60)
+                QDir(folder).removeRecursively();
+            continue;
+        }
+        if (::flock(lock, LOCK_EX | LOCK_NB) == 0) {
+            recoverWrites(folder + QStringLiteral("/journal"));
+            QDir(folder).removeRecursively();
+        }
+        ::close(lock);
+    }
+}
+
+} // namespace
+
 std::unique_ptr<RunFolder> RunFolder::create(QString *error)
 {
+    clearDeadRuns(temporaryFolder());
     QByteArray name = bytesOfPath(temporaryFolder() + QStringLiteral("/pelmora-tinsoke-XXXXXX"));
     if (!::mkdtemp(name.data())) { // a new name, mode 0700
         *error = QStringLiteral("一時フォルダを作成できません（%1：%2）")
                      .arg(temporaryFolder(), qt_error_string(errno));
         return nullptr;
     }
-    return std::unique_ptr<RunFolder>(new RunFolder(pathFromBytes(name)));
+    std::unique_ptr<RunFolder> folder(new RunFolder(pathFromBytes(name)));
+    // Locked before it takes its name, so no other start finds it free.
+    const QByteArray fresh = name + "/lock.new";
+    const int lock = ::open(fresh.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
+    if (lock < 0 || ::flock(lock, LOCK_EX) != 0 ||
+        ::write(lock, pid.constData(), size_t(pid.size())) != pid.size() ||
+        ::rename(fresh.constData(), (name + "/lock").constData()) != 0 ||
+        ::mkdir((name + "/journal").constData(), 0700) != 0) {
+        *error = QStringLiteral("一時フォルダを作成できません（%1：%2）")
+                     .arg(pathFromBytes(name), qt_error_string(errno));
+        if (lock >= 0)
+            ::close(lock);
+        return nullptr;
+    }
+    folder->m_lock = lock;
+    folder->m_journal = std::make_unique<WriteJournal>(pathFromBytes(name + "/journal"));
+    return folder;
+}
+
+RunFolder::~RunFolder()
+{
+    QDir(m_path).removeRecursively();
+    if (m_lock >= 0)
+        ::close(m_lock);
 }
 
 QString RunFolder::makeRowFolder(int row, QString *error) const

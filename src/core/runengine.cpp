@@ -645,7 +645,8 @@ private:
             }
             const FileIdentity &was = original.identity();
             const ExpectedFile expected{was.device, was.inode, was.size, was.modifiedNs};
-            if (!replaceFileContent(original.realPath(), m_working, &error, &expected)) {
+            if (!replaceFileContent(original.realPath(), m_working, &error, &expected,
+                                    m_shared.folder->journal())) {
                 passOver(QStringLiteral("結果を書き込めません（%1）").arg(error));
                 return;
             }
@@ -681,7 +682,8 @@ private:
     bool createBeside(QString target, const OpenedFile &original, QString *error)
     {
         for (;;) {
-            switch (createFileVerified(target, m_working, original.realPath(), error)) {
+            switch (createFileVerified(target, m_working, original.realPath(), error,
+                                       m_shared.folder->journal())) {
             case CreateResult::Created:
                 m_result.savedAs = target;
                 return true;

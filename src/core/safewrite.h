@@ -5,6 +5,8 @@
 
 namespace tinsoke {
 
+class WriteJournal;
+
 // Writing that is checked all the way to the disk. Every write, the flush and
 // the sync are checked and the written size is compared before anything
 // takes the place of the old file, so a full disk or a size limit leaves the
@@ -23,12 +25,14 @@ bool writeFileVerified(const QString &path, const QByteArray &bytes, QString *er
 // Replaces the content of the regular file target (links already resolved by
 // the caller; a link here is refused) by the content of the regular file
 // source. The target keeps its mode, owner and group, extended attributes
-// and ACLs, and its modification time. A target with one name gets a new
-// file renamed over it when that file can be given the target's owner and
-// group; a target with several hard links, or owned by someone else, is
-// rewritten in its own inode so that every name sees the new content, and
-// its old bytes are written back if that fails half-way (and, through the
-// journal, by a later start if a kill cuts it short).
+// and ACLs, and its modification time (a file of another owner may get the
+// time of the write: only its owner may set it). A target with one name gets
+// a new file renamed over it when that file can be given the target's owner
+// and group; a target with several hard links, or whose owner or group a new
+// file could not carry, is rewritten in its own inode so that every name
+// sees the new content, and its old bytes are written back if that fails
+// half-way (and, through the journal, by a later start if a kill cuts it
+// short). With a journal, the hidden file beside the target is recorded too.
 //
 // With expected given, the target must still be that very file, as it was
 // (device, inode, size, modification time) when it is opened, and unchanged
@@ -40,7 +44,8 @@ struct ExpectedFile {
     qint64 modifiedNs = 0;
 };
 bool replaceFileContent(const QString &target, const QString &source, QString *error = nullptr,
-                        const ExpectedFile *expected = nullptr);
+                        const ExpectedFile *expected = nullptr,
+                        const WriteJournal *journal = nullptr);
 
 enum class CreateResult { Created, Taken, Failed };
 
@@ -48,9 +53,11 @@ enum class CreateResult { Created, Taken, Failed };
 // target (a file, a folder, a link, even a dead one) gives Taken and is left
 // alone. The new file gets the permission bits and modification time of the
 // file keepFrom (the user's original; a link there is followed). On failure
-// the partial file is removed.
+// nothing is left; the copy is written whole under a hidden name first, and
+// with a journal a later start removes that one should a kill cut it short.
 CreateResult createFileVerified(const QString &target, const QString &source,
-                                const QString &keepFrom, QString *error = nullptr);
+                                const QString &keepFrom, QString *error = nullptr,
+                                const WriteJournal *journal = nullptr);
 
 // Reads the whole regular file at path (a link is followed) without ever
 // blocking on a FIFO or device: anything but a regular file is refused.

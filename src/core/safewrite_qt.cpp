@@ -71,7 +71,7 @@ bool writeFileVerified(const QString &path, const QByteArray &bytes, QString *er
 }
 
 bool replaceFileContent(const QString &target, const QString &source, QString *error,
-                        const ExpectedFile *)
+                        const ExpectedFile *, const WriteJournal *)
 {
     QByteArray bytes;
     if (!readSource(source, &bytes, error))
@@ -90,7 +90,7 @@ bool replaceFileContent(const QString &target, const QString &source, QString *e
 }
 
 CreateResult createFileVerified(const QString &target, const QString &source,
-                                const QString &keepFrom, QString *error)
+                                const QString &keepFrom, QString *error, const WriteJournal *)
 {
     QByteArray bytes;
     if (!readSource(source, &bytes, error))

@@ -1,9 +1,12 @@
 #include "safewrite.h"
 
 #include "paths.h"
+#include "writejournal.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <cerrno>
@@ -138,7 +141,10 @@ std::pair<QByteArray, QByteArray> splitPath(const QByteArray &path)
 }
 
 // A new file beside path under a hidden, unique name; *tempPath gets its name.
-int createBeside(const QByteArray &path, mode_t mode, QByteArray *tempPath, QString *error)
+// The journal learns the name before the file exists, so a kill leaves none
+// that a later start cannot find.
+int createBeside(const QByteArray &path, mode_t mode, QByteArray *tempPath,
+                 const WriteJournal *journal, JournalRecord *record, QString *error)
 {
     const auto [folder, name] = splitPath(path);
     // Short enough that the suffix still fits within a name's limit.
@@ -146,6 +152,8 @@ int createBeside(const QByteArray &path, mode_t mode, QByteArray *tempPath, QStr
     for (int attempt = 0; attempt < 100; ++attempt) {
         const quint64 r = QRandomGenerator::global()->generate64();
         const QByteArray candidate = stem + QByteArray::number(r, 36);
+        if (!record->begin(journal, {"beside", candidate}, error))
+            return -1;
         const int fd = ::open(candidate.constData(),
                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0) {
@@ -230,7 +238,7 @@ bool systemOwned(const QByteArray &name)
 // access and modification times. The user's file is read through fromFd or,
 // when that is -1, by fromPath.
 bool keepAttributes(int fromFd, const QByteArray &fromPath, const struct stat &from, int to,
-                    bool keepTimes, QString *error)
+                    bool keepTimes, bool *ownerLost, QString *error)
 {
     struct stat now {};
     if (::fstat(to, &now) != 0)
@@ -239,6 +247,12 @@ bool keepAttributes(int fromFd, const QByteArray &fromPath, const struct stat &f
         // Only the superuser may give a file away; anyone may pick a group of theirs.
         if (::fchown(to, from.st_uid, from.st_gid) != 0)
             (void)::fchown(to, uid_t(-1), from.st_gid);
+        if (::fstat(to, &now) != 0)
+            return fail(error, u"属性を引き継げません", errno);
+        if (now.st_uid != from.st_uid || now.st_gid != from.st_gid) {
+            *ownerLost = true;
+            return fail(error, u"所有者とグループを引き継げません");
+        }
     }
 
     QList<QByteArray> wanted;
@@ -290,17 +304,20 @@ bool confirmWritten(int fd, qint64 size, QString *error)
 // user's file described by from (when given) and renames it over target,
 // provided target is still that file. On failure the new file is removed.
 bool replaceByNewFile(const QByteArray &target, const QByteArray &bytes, int fromFd,
-                      const struct stat *from, bool keepTimes, QString *error)
+                      const struct stat *from, bool keepTimes, const WriteJournal *journal,
+                      bool *ownerLost, QString *error)
 {
     QByteArray tempPath;
+    JournalRecord record;
     // A new file stays private while it is written, unless nothing is there to protect.
-    Fd fd(createBeside(target, from ? 0600 : 0666, &tempPath, error));
+    Fd fd(createBeside(target, from ? 0600 : 0666, &tempPath, journal, &record, error));
     if (fd.get() < 0)
         return false;
     bool ok = true;
     if (const int err = writeAll(fd.get(), bytes.constData(), size_t(bytes.size())))
         ok = fail(error, u"書き込めません", err);
-    ok = ok && (!from || keepAttributes(fromFd, target, *from, fd.get(), keepTimes, error));
+    ok = ok &&
+         (!from || keepAttributes(fromFd, target, *from, fd.get(), keepTimes, ownerLost, error));
     ok = ok && confirmWritten(fd.get(), bytes.size(), error);
     if (ok) {
         if (const int err = fd.close())
@@ -330,14 +347,56 @@ bool replaceByNewFile(const QByteArray &target, const QByteArray &bytes, int fro
     return true;
 }
 
+// Keeps the old bytes of a file about to be rewritten in place, and tells
+// the journal, so that a later start can give them back after a kill.
+bool keepOldBytes(const WriteJournal *journal, const QByteArray &target, const struct stat &st,
+                  const QByteArray &old, const QByteArray &bytes, JournalRecord *record,
+                  QByteArray *spare, QString *error)
+{
+    if (!journal)
+        return true;
+    *spare = JournalRecord::sparePath(*journal);
+    Fd fd(::open(spare->constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (fd.get() < 0)
+        return fail(error, u"元の内容の控えを作れません", errno);
+    if (const int err = writeAll(fd.get(), old.constData(), size_t(old.size())))
+        return ::unlink(spare->constData()), fail(error, u"元の内容の控えを作れません", err);
+    if (!confirmWritten(fd.get(), old.size(), error) || fd.close() != 0)
+        return ::unlink(spare->constData()), false;
+    const QByteArray digest =
+        QCryptographicHash::hash(bytes, QCryptographicHash::Blake2b_256).toHex();
+    if (!record->begin(journal,
+                       {"inplace", target, *spare, QByteArray::number(bytes.size()), digest,
+                        QByteArray::number(qint64(st.st_mtim.tv_sec)),
+                        QByteArray::number(qint64(st.st_mtim.tv_nsec))},
+                       error))
+        return ::unlink(spare->constData()), false;
+    return true;
+}
+
 // Rewrites the open file in its own inode so that every hard-linked name sees
-// the new content. Should that fail, what was overwritten is written back.
-bool rewriteInPlace(int fd, const struct stat &st, const QByteArray &bytes, QString *error)
+// the new content, and so that a file of another owner stays theirs. Should
+// that fail, what was overwritten is written back; should a kill cut it
+// short, the journal's copy is.
+bool rewriteInPlace(int fd, const QByteArray &target, const struct stat &st,
+                    const QByteArray &bytes, const WriteJournal *journal, QString *error)
 {
     QByteArray old;
     if (!readWhole(fd, st, &old, error))
         return false;
+    JournalRecord record;
+    QByteArray spare;
+    if (!keepOldBytes(journal, target, st, old, bytes, &record, &spare, error))
+        return false;
+    const auto spareGone = qScopeGuard([&] {
+        record.end();
+        if (!spare.isEmpty())
+            ::unlink(spare.constData());
+    });
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    // Only the owner may set the times; another user with write access may
+    // still rewrite the content, and the owner matters more than the time.
+    const bool owner = ::geteuid() == 0 || ::geteuid() == st.st_uid;
 
     size_t written = 0;
     bool truncated = false;
@@ -357,7 +416,7 @@ bool rewriteInPlace(int fd, const struct stat &st, const QByteArray &bytes, QStr
         if (!confirmWritten(fd, bytes.size(), &confirmError))
             err = -1, why = confirmError;
     }
-    if (!err && ::futimens(fd, times) != 0)
+    if (!err && ::futimens(fd, times) != 0 && (owner || errno != EPERM))
         err = errno, why = QStringLiteral("更新日時を引き継げません");
     if (!err && (err = syncFd(fd)))
         why = QStringLiteral("ディスクに書き出せません");
@@ -370,7 +429,7 @@ bool rewriteInPlace(int fd, const struct stat &st, const QByteArray &bytes, QStr
     size_t done = 0;
     const bool restored = writeAllAt(fd, old.constData(), back, 0, &done) == 0 &&
                           ::ftruncate(fd, off_t(old.size())) == 0 && syncFd(fd) == 0 &&
-                          ::futimens(fd, times) == 0;
+                          (::futimens(fd, times) == 0 || !owner);
     if (error) {
         *error = err > 0 ? QStringLiteral("%1 (%2)").arg(why, qt_error_string(err)) : why;
         if (!restored)
@@ -403,17 +462,19 @@ bool writeFileVerified(const QString &path, const QByteArray &bytes, QString *er
     if (::lstat(target.constData(), &st) != 0) {
         if (errno != ENOENT)
             return fail(error, u"開けません", errno);
-        return replaceByNewFile(target, bytes, -1, nullptr, false, error);
+        bool ownerLost = false;
+        return replaceByNewFile(target, bytes, -1, nullptr, false, nullptr, &ownerLost, error);
     }
     if (!S_ISREG(st.st_mode))
         return fail(error, u"通常のファイルではありません");
     if (::access(target.constData(), W_OK) != 0)
         return fail(error, u"書き込めません", errno);
-    return replaceByNewFile(target, bytes, -1, &st, false, error);
+    bool ownerLost = false;
+    return replaceByNewFile(target, bytes, -1, &st, false, nullptr, &ownerLost, error);
 }
 
 bool replaceFileContent(const QString &target, const QString &source, QString *error,
-                        const ExpectedFile *expected)
+                        const ExpectedFile *expected, const WriteJournal *journal)
 {
     struct stat sourceStat {};
     QByteArray bytes;
@@ -435,12 +496,17 @@ bool replaceFileContent(const QString &target, const QString &source, QString *e
          qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec != expected->modifiedNs))
         return fail(error, u"処理中にファイルが変更されました");
     if (st.st_nlink > 1)
-        return rewriteInPlace(fd.get(), st, bytes, error);
-    return replaceByNewFile(to, bytes, fd.get(), &st, true, error);
+        return rewriteInPlace(fd.get(), to, st, bytes, journal, error);
+    bool ownerLost = false;
+    if (replaceByNewFile(to, bytes, fd.get(), &st, true, journal, &ownerLost, error))
+        return true;
+    // A new file here would belong to us: the user's file is rewritten instead.
+    return ownerLost && rewriteInPlace(fd.get(), to, st, bytes, journal, error);
 }
 
 CreateResult createFileVerified(const QString &target, const QString &source,
-                                const QString &keepFrom, QString *error)
+                                const QString &keepFrom, QString *error,
+                                const WriteJournal *journal)
 {
     struct stat sourceStat {};
     QByteArray bytes;
@@ -454,13 +520,18 @@ CreateResult createFileVerified(const QString &target, const QString &source,
         return fail(error, u"元のファイルの属性を読めません", errno), CreateResult::Failed;
 
     const QByteArray to = bytesOfPath(target);
-    // O_EXCL never follows a link: anything at the name, a dead link too, is taken.
-    Fd fd(::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (fd.get() < 0) {
-        if (errno == EEXIST)
-            return CreateResult::Taken;
-        return fail(error, u"ファイルを作れません", errno), CreateResult::Failed;
-    }
+    // lstat never follows a link: anything at the name, a dead link too, is taken.
+    struct stat there {};
+    if (::lstat(to.constData(), &there) == 0)
+        return CreateResult::Taken;
+    // Written whole under a hidden name, then given its own name only if that
+    // is still free: a kill leaves no half copy, only a hidden file the
+    // journal names.
+    QByteArray hidden;
+    JournalRecord record;
+    Fd fd(createBeside(to, 0600, &hidden, journal, &record, error));
+    if (fd.get() < 0)
+        return CreateResult::Failed;
     bool ok = true;
     if (const int err = writeAll(fd.get(), bytes.constData(), size_t(bytes.size())))
         ok = fail(error, u"書き込めません", err);
@@ -476,20 +547,24 @@ CreateResult createFileVerified(const QString &target, const QString &source,
         if (const int err = fd.close())
             ok = fail(error, u"書き込めません", err);
     }
-    if (!ok) {
-        // Only the file this call made is removed, never one that took its name since.
-        struct stat made {};
-        struct stat there {};
-        const bool ours = fd.get() < 0 ||
-                          (::fstat(fd.get(), &made) == 0 && ::lstat(to.constData(), &there) == 0 &&
-                           made.st_dev == there.st_dev && made.st_ino == there.st_ino);
-        fd.reset();
-        if (ours)
-            ::unlink(to.constData());
-        return CreateResult::Failed;
+    CreateResult result = ok ? CreateResult::Created : CreateResult::Failed;
+    if (ok && ::link(hidden.constData(), to.constData()) != 0) {
+        // Where a folder allows no hard links, a rename that never replaces.
+        const int linkError = errno;
+        if (linkError == EEXIST || (::renameat2(AT_FDCWD, hidden.constData(), AT_FDCWD,
+                                                to.constData(), RENAME_NOREPLACE) != 0 &&
+                                    errno == EEXIST))
+            result = CreateResult::Taken;
+        else if (::lstat(hidden.constData(), &there) == 0) { // neither happened
+            fail(error, u"ファイルを作れません", linkError);
+            result = CreateResult::Failed;
+        }
     }
-    syncFolderOf(to);
-    return CreateResult::Created;
+    fd.reset();
+    ::unlink(hidden.constData());
+    if (result == CreateResult::Created)
+        syncFolderOf(to);
+    return result;
 }
 
 } // namespace tinsoke
