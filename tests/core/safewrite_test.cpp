@@ -1,13 +1,16 @@
 #include "ini.h"
+#include "privatefiles.h"
 #include "safewrite.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
 #include <functional>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -206,4 +209,125 @@ TEST(SafeWrite, AReplacedFileKeepsWhatTheUserHad)
     EXPECT_FALSE(replaceFileContent(fifo, result));
     QByteArray bytes;
     EXPECT_FALSE(readRegularFile(fifo, &bytes));
+}
+
+// A kill at any moment of a write into the user's folder, then a later
+// start: the file holds its old bytes or its new ones, never a mix; a copy
+// is whole or gone; no hidden file and no dead run's folder is left.
+TEST(SafeWrite, AKillAtAnyMomentLeavesOldOrNewAndALaterStartClearsUp)
+{
+    QTemporaryDir temp;
+    QTemporaryDir userDir;
+    const QByteArray savedTemp = qgetenv("TEMP");
+    qputenv("TEMP", QFile::encodeName(temp.path()));
+    const QString source = temp.filePath(QStringLiteral("new.png"));
+    const QByteArray old = noise(12 << 20);
+    const QByteArray fresh = noise(8 << 20);
+    put(source, fresh);
+    const QString target = userDir.filePath(QStringLiteral("a.png"));
+    const QString link = userDir.filePath(QStringLiteral("a-link.png"));
+    const QString copy = userDir.filePath(QStringLiteral("a_.png"));
+
+    enum Mode { Linked, OneName, Copy };
+    // Runs one write in a child that is killed after delay (never, when negative); the time it
+    // took.
+    const auto writeKilled = [&](Mode mode, qint64 delayUs) {
+        QFile::remove(copy);
+        QFile::remove(link);
+        put(target, old);
+        if (mode == Linked) {
+            EXPECT_EQ(
+                ::link(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()),
+                0);
+        }
+        int ready[2];
+        EXPECT_EQ(::pipe(ready), 0);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            QString error;
+            const auto folder = RunFolder::create(&error);
+            (void)!::write(ready[1], "r", 1);
+            const bool ok =
+                folder &&
+                (mode == Copy
+                     ? createFileVerified(copy, source, target, &error, folder->journal()) ==
+                           CreateResult::Created
+                     : replaceFileContent(target, source, &error, nullptr, folder->journal()));
+            ::_exit(ok ? 0 : 1);
+        }
+        char c;
+        EXPECT_EQ(::read(ready[0], &c, 1), 1);
+        QElapsedTimer clock;
+        clock.start();
+        if (delayUs >= 0) {
+            ::usleep(useconds_t(delayUs));
+            ::kill(pid, SIGKILL);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ::close(ready[0]);
+        ::close(ready[1]);
+        return clock.nsecsElapsed() / 1000;
+    };
+
+    for (const Mode mode : {Linked, OneName, Copy}) {
+        const qint64 whole = writeKilled(mode, -1);
+        for (int step = 0; step <= 8; ++step) {
+            SCOPED_TRACE(testing::Message() << "mode " << mode << ", killed at " << step << "/8");
+            writeKilled(mode, whole * step / 8);
+            QString error;
+            RunFolder::create(&error).reset(); // a later start
+            const QByteArray now = readAll(target);
+            EXPECT_TRUE(now == old || (mode != Copy && now == fresh)) << now.size() << " bytes";
+            if (mode == Linked) {
+                EXPECT_TRUE(readAll(link) == now);
+            }
+            if (mode == Copy && QFile::exists(copy)) {
+                EXPECT_TRUE(readAll(copy) == fresh);
+            }
+            EXPECT_FALSE(entries(userDir.path()).find(".tinsoke-") != std::string::npos)
+                << entries(userDir.path());
+            EXPECT_EQ(entries(temp.path()), "new.png");
+        }
+    }
+    qputenv("TEMP", savedTemp);
+}
+
+// A file of another owner, rewritten by a member of its group: it stays
+// the owner's. Only the superuser can set this up.
+TEST(SafeWrite, AFileOfAnotherOwnerStaysTheirs)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs the superuser to make the owners";
+    QTemporaryDir shared;
+    const QByteArray folder = QFile::encodeName(shared.path());
+    ASSERT_EQ(::chown(folder.constData(), 1111, 1234), 0);
+    ASSERT_EQ(::chmod(folder.constData(), 02775), 0);
+    const QString path = shared.filePath(QStringLiteral("group.png"));
+    const QString source = shared.filePath(QStringLiteral("result.png"));
+    put(path, noise(9000));
+    put(source, noise(4000));
+    ASSERT_EQ(::chown(QFile::encodeName(path).constData(), 1111, 1234), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0664), 0);
+    const ino_t inode = statOf(path).st_ino;
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const gid_t group = 1234;
+        if (::setgroups(1, &group) != 0 || ::setresgid(1234, 1234, 1234) != 0 ||
+            ::setresuid(2222, 2222, 2222) != 0)
+            ::_exit(3);
+        QString error;
+        ::_exit(replaceFileContent(path, source, &error) ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    const struct stat after = statOf(path);
+    EXPECT_EQ(after.st_uid, 1111u);
+    EXPECT_EQ(after.st_gid, 1234u);
+    EXPECT_EQ(after.st_ino, inode) << "rewritten in its own inode";
+    EXPECT_EQ(readAll(path), readAll(source));
+    EXPECT_EQ(entries(shared.path()), "group.png result.png");
 }
