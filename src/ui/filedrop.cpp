@@ -1,5 +1,7 @@
 #include "filedrop.h"
 
+#include "paths.h"
+
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
@@ -14,8 +16,16 @@ QStringList localPaths(const QMimeData *mime)
         return paths;
     const QList<QUrl> urls = mime->urls();
     for (const QUrl &url : urls) {
-        if (url.isLocalFile())
-            paths.append(url.toLocalFile());
+        if (!url.isLocalFile())
+            continue;
+#ifdef Q_OS_WIN
+        paths.append(url.toLocalFile());
+#else
+        // The name's own bytes, percent-encoded by the file manager: a name
+        // that is no valid UTF-8 stays the user's file.
+        paths.append(tinsoke::pathFromBytes(
+            QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1())));
+#endif
     }
     return paths;
 }

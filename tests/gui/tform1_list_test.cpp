@@ -15,6 +15,7 @@
 #include <QTableView>
 #include <QtTest>
 
+#include <cstdio>
 #include <memory>
 
 namespace {} // namespace
@@ -124,6 +125,14 @@ private Q_SLOTS:
         const QString single = make(QStringLiteral("single.png"), 8);
         drop({single, files.filePath(QStringLiteral("deep"))});
         QCOMPARE(rows().rowCount(), 3);
+        // A name from an old archive, no valid UTF-8: listed with its size.
+        const QByteArray latin = QFile::encodeName(files.path()) + "/caf\xe9.png";
+        FILE *out = std::fopen(latin.constData(), "w");
+        std::fputs("xyz", out);
+        std::fclose(out);
+        drop({tinsoke::pathFromBytes(latin)});
+        QCOMPARE(rows().rowCount(), 4);
+        QCOMPARE(rows().ReadRow(3).Size, QStringLiteral("3"));
         QCOMPARE(rows().ReadRow(0).Path, single); // dropped items keep their order
         QVERIFY(rows().isListed(odd));
         QVERIFY(names().contains(QStringLiteral("h.jpg")));

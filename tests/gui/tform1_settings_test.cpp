@@ -78,6 +78,26 @@ private Q_SLOTS:
         QCOMPARE(f->pos(), QPoint(0, 0));
     }
 
+    // Values no save of ours writes: told once at start; the destructive
+    // option reads as no, the save method as designed.
+    void handWrittenValuesAreToldOnceAndDoNoHarm()
+    {
+        QStringList texts;
+        messages::setHook([&](QWidget *, const QString &, const QString &text, QMessageBox::Icon) {
+            texts.append(text);
+        });
+        FreshForm f{defaultsWith(
+            {{"Grayscale =No", "Grayscale =false"}, {"SaveMode =0", "SaveMode =copy"}})};
+        QTRY_COMPARE(texts.size(), 1);
+        QVERIFY2(texts.first().contains(QStringLiteral("Grayscale")) &&
+                     texts.first().contains(QStringLiteral("SaveMode")),
+                 qPrintable(texts.first()));
+        QVERIFY(!f.find<QCheckBox>("CheckBox_Jpegtran_Grayscale")->isChecked());
+        QCOMPARE(f.find<RadioGroup>("RadioGroup1")->itemIndex(), 1);
+        QTest::qWait(50);
+        QCOMPARE(texts.size(), 1);
+    }
+
     void storedValuesAreKeptWithinTheControls_data()
     {
         QTest::addColumn<QByteArray>("from");

@@ -3,6 +3,8 @@
 // Drops local files onto a widget the way a file manager does: the drag
 // enters, then the files are dropped.
 
+#include "paths.h"
+
 #include <QCoreApplication>
 #include <QDropEvent>
 #include <QMimeData>
@@ -14,8 +16,9 @@ inline void dropFiles(QWidget *target, const QStringList &paths)
 {
     QMimeData mime;
     QList<QUrl> urls;
+    // As a file manager sends them: each byte of the name, percent-encoded.
     for (const QString &p : paths)
-        urls.append(QUrl::fromLocalFile(p));
+        urls.append(QUrl::fromEncoded("file://" + tinsoke::bytesOfPath(p).toPercentEncoding("/")));
     mime.setUrls(urls);
     const QPoint at = target->rect().center();
     QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
