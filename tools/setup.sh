@@ -30,6 +30,7 @@ packages=(
     desktop-file-utils # the install test checks the menu entry with it
     # the optimizers Debian has; pngout, pngrewrite and cpngc are not packaged
     libjpeg-turbo-progs jpegoptim optipng pngcrush advancecomp
+    zopfli # zopflipng, a PNG tool a user may add as their own
 )
 if [ "$mode" = package ]; then
     # dpkg-shlibdeps and dpkg-buildflags; the checks of the package and its files

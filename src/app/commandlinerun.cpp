@@ -91,7 +91,8 @@ int usageError(const QString &message)
 // The settings the window would use; a file that is not there yet reads as
 // the window's first start: the defaults, with the tools found on PATH ticked.
 bool loadSettings(const QString &explicitPath, tinsoke::SettingValues *values,
-                  QList<tinsoke::SettingNote> *notes, QString *error)
+                  QList<tinsoke::SettingNote> *notes, QList<tinsoke::ExtraTool> *extras,
+                  QStringList *extraNotes, QString *error)
 {
     const QString path = explicitPath.isEmpty()
                              ? tinsoke::settingsFilePath(QCoreApplication::applicationFilePath())
@@ -128,6 +129,7 @@ bool loadSettings(const QString &explicitPath, tinsoke::SettingValues *values,
         return false;
     }
     *values = tinsoke::readSettings(document, notes);
+    *extras = tinsoke::readExtraTools(document, extraNotes);
     return true;
 }
 
@@ -176,6 +178,14 @@ QString toolLines(const tinsoke::RunPlan &plan, const QString &path)
         lines +=
             QStringLiteral("  %1\t%2\n").arg(QString::fromUtf16(info.name), field(argv.join(u' ')));
     }
+    for (const tinsoke::ExtraToolPlan &extra : plan.extras) {
+        if (!extra.plan.use || kind != extra.kind)
+            continue;
+        const QStringList argv =
+            QStringList{extra.plan.program} +
+            tinsoke::extraToolArguments(extra.plan.words, copy, QStringLiteral("{出力}"));
+        lines += QStringLiteral("  %1\t%2\n").arg(extra.name, field(argv.join(u' ')));
+    }
     return lines;
 }
 
@@ -218,6 +228,9 @@ QString toolsFor(const tinsoke::RunPlan &plan, const QString &path)
         if (plan.tools.at(static_cast<std::size_t>(tool)).use && kind == info.kind)
             names << QString::fromUtf16(info.name);
     }
+    for (const tinsoke::ExtraToolPlan &extra : plan.extras)
+        if (extra.plan.use && kind == extra.kind)
+            names << extra.name;
     return names.isEmpty() ? QStringLiteral("-") : names.join(u',');
 }
 
@@ -420,11 +433,15 @@ int runFromCommandLine(int argc, char *argv[])
     tinsoke::SettingValues values;
     QList<tinsoke::SettingNote> notes;
     QString error;
-    if (!loadSettings(parser.value(settings), &values, &notes, &error)) {
+    QList<tinsoke::ExtraTool> extras;
+    QStringList extraNotes;
+    if (!loadSettings(parser.value(settings), &values, &notes, &extras, &extraNotes, &error)) {
         print(stderr, QStringLiteral("pelmora-tinsoke: %1\n").arg(error));
         return ExitUsage;
     }
-    tinsoke::RunPlan plan = tinsoke::runPlanFromSettings(values);
+    for (const QString &note : std::as_const(extraNotes))
+        print(stderr, QStringLiteral("pelmora-tinsoke: %1\n").arg(note));
+    tinsoke::RunPlan plan = tinsoke::runPlanFromSettings(values, extras);
     if (jobsValue >= 0)
         plan.jobs = jobsValue;
     if (saveValue >= 0)
@@ -450,7 +467,9 @@ int runFromCommandLine(int argc, char *argv[])
     }
 
     if (std::none_of(plan.tools.begin(), plan.tools.end(),
-                     [](const tinsoke::ToolPlan &t) { return t.use; }))
+                     [](const tinsoke::ToolPlan &t) { return t.use; }) &&
+        std::none_of(plan.extras.begin(), plan.extras.end(),
+                     [](const tinsoke::ExtraToolPlan &t) { return t.plan.use; }))
         print(stderr, QStringLiteral("pelmora-tinsoke: 使うツールが設定ファイルで選ばれていません"
                                      "（ファイルはそのまま、またはコピーされるだけです）。\n"));
     int problems = 0;

@@ -156,6 +156,17 @@ void IniDocument::setValue(const QString &section, const QString &key, const QSt
     insertLine(at, text);
 }
 
+void IniDocument::removeSection(const QString &section)
+{
+    qsizetype header = findSection(section);
+    if (header < 0)
+        return;
+    const qsizetype end = sectionEnd(header);
+    while (header > 0 && trimBlanks(QString::fromUtf8(m_lines.at(header - 1).bytes)).isEmpty())
+        --header;
+    m_lines.remove(header, end - header);
+}
+
 IniDocument loadIniFile(const QString &path, bool *ok)
 {
     const QFileInfo info(path);

@@ -25,6 +25,10 @@ public:
     // line of its section, a new section at the end of the file.
     void setValue(const QString &section, const QString &key, const QString &value);
 
+    // Takes the section out, its header and lines, and the empty lines that
+    // set it off from the one before.
+    void removeSection(const QString &section);
+
 private:
     struct Line {
         QByteArray bytes;  // the line as read, without its line end

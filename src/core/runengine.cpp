@@ -32,9 +32,22 @@ ToolPlan toolPlan(Tool tool, bool use, const QString &program, const QString &op
     return plan;
 }
 
-RunPlan runPlanFromSettings(const SettingValues &values)
+ExtraToolPlan extraToolPlan(const ExtraTool &tool)
+{
+    ExtraToolPlan extra;
+    extra.name = tool.name;
+    extra.kind = tool.kind;
+    extra.plan.program = tool.path;
+    extra.plan.use = tool.use && extraToolProblem(tool).isEmpty() &&
+                     splitShellWords(tool.args, &extra.plan.words);
+    return extra; // no option of its own may change the picture
+}
+
+RunPlan runPlanFromSettings(const SettingValues &values, const QList<ExtraTool> &extras)
 {
     RunPlan plan;
+    for (const ExtraTool &tool : extras)
+        plan.extras.append(extraToolPlan(tool));
     for (const Tool tool : AllTools) {
         const ToolInfo &info = toolInfo(tool);
         plan.tools.at(static_cast<std::size_t>(tool)) =
@@ -542,6 +555,17 @@ private:
         removeFolder();
     }
 
+    // One step as the row runs it: a built-in tool or one of the user's.
+    struct Step {
+        QString name;
+        const ToolPlan &plan;
+        Output output;
+        QStringList (*arguments)(const QStringList &words, const QString &input,
+                                 const QString &output);
+        int alsoFine; // an exit code besides 0 that still means success, or 0
+        std::optional<qint64> &column;
+    };
+
     void runChain(ImageKind kind, Gate &gate)
     {
         int step = 0;
@@ -552,13 +576,29 @@ private:
                 continue;
             if (m_shared.running.stopped())
                 return;
-            runStep(tool, plan, gate, ++step);
+            runStep({toolName(tool), plan, info.output, info.arguments,
+                     tool == Tool::PNGOUT ? 2 : 0, // nothing better found
+                     m_result.columns.at(static_cast<std::size_t>(tool))},
+                    gate, ++step);
+        }
+        const QList<ExtraToolPlan> &extras = m_shared.plan.extras;
+        m_result.extraColumns.resize(extras.size());
+        for (qsizetype i = 0; i < extras.size(); ++i) {
+            const ExtraToolPlan &extra = extras.at(i);
+            if (extra.kind != kind || !extra.plan.use)
+                continue;
+            if (m_shared.running.stopped())
+                return;
+            runStep({extra.name, extra.plan,
+                     writesSecondFile(extra.plan.words) ? Output::TemporaryFile : Output::InPlace,
+                     extraToolArguments, 0, m_result.extraColumns[i]},
+                    gate, ++step);
         }
     }
 
-    void runStep(Tool tool, const ToolPlan &plan, Gate &gate, int step)
+    void runStep(const Step &tool, Gate &gate, int step)
     {
-        const ToolInfo &info = toolInfo(tool);
+        const ToolPlan &plan = tool.plan;
         const qint64 sizeBefore = FileIdentity::of(m_working).size;
         // Every tool reads a private copy of its own: one that damages the file
         // it reads costs only its own step.
@@ -567,11 +607,11 @@ private:
         QString error;
         if (!QDir().mkdir(stepFolder) || !copyPrivateFile(m_working, input, &error)) {
             problem(QStringLiteral("%1 用のコピーを作成できません（%2）")
-                        .arg(toolName(tool), error.isEmpty() ? stepFolder : error));
+                        .arg(tool.name, error.isEmpty() ? stepFolder : error));
             return;
         }
         QString output;
-        switch (info.output) {
+        switch (tool.output) {
         case Output::InPlace:
             output = input;
             break;
@@ -579,32 +619,34 @@ private:
             output = input + QStringLiteral(".jpg");
             break;
         case Output::TemporaryFile:
-            output = m_folder + QStringLiteral("/step%1.out").arg(step);
+            // With the picture's own extension: some tools go by it.
+            output = m_folder + QStringLiteral("/step%1-out").arg(step) +
+                     fileExtension(m_working).toLower();
             break;
         }
 
         const ToolOutcome outcome = runToolProcess(
-            plan.program, info.arguments(plan.words, input, output), m_folder, m_shared.running);
+            plan.program, tool.arguments(plan.words, input, output), m_folder, m_shared.running);
         if (outcome.stopped)
             return;
         if (!outcome.started()) {
             problem(QStringLiteral("%1 を実行できません：%2（%3）")
-                        .arg(toolName(tool), startFailureMessage(outcome.startError),
+                        .arg(tool.name, startFailureMessage(outcome.startError),
                              qt_error_string(outcome.startError)),
                     QString(), true);
             return; // its column stays empty: it did not run
         }
-        m_result.columns.at(static_cast<std::size_t>(tool)) = sizeBefore;
+        tool.column = sizeBefore;
         if (!outcome.exited) {
             problem(QStringLiteral("%1 が異常終了しました（シグナル %2）")
-                        .arg(toolName(tool))
+                        .arg(tool.name)
                         .arg(outcome.signal),
                     outputText(outcome, {output, input, m_working}, m_folder, m_task.path));
             return;
         }
-        if (outcome.exitCode != 0 && !(tool == Tool::PNGOUT && outcome.exitCode == 2)) {
+        if (outcome.exitCode != 0 && outcome.exitCode != tool.alsoFine) {
             problem(QStringLiteral("%1 がエラーで終了しました（終了コード %2）")
-                        .arg(toolName(tool))
+                        .arg(tool.name)
                         .arg(outcome.exitCode),
                     outputText(outcome, {output, input, m_working}, m_folder, m_task.path));
             return;
@@ -613,16 +655,16 @@ private:
         const Verdict verdict = gate.judge(m_working, output, ready, plan.allow);
         if (!verdict.accepted) {
             if (!verdict.notSmaller)
-                problem(verdict.reason.arg(toolName(tool)),
+                problem(verdict.reason.arg(tool.name),
                         outputText(outcome, {output, input, m_working}, m_folder, m_task.path));
             return;
         }
         if (!QFile::remove(m_working) || !QFile::rename(ready, m_working)) {
-            problem(QStringLiteral("%1 の結果を取り込めません").arg(toolName(tool)));
+            problem(QStringLiteral("%1 の結果を取り込めません").arg(tool.name));
             return;
         }
-        m_result.columns.at(static_cast<std::size_t>(tool)) = FileIdentity::of(m_working).size;
-        m_result.kept.append(toolName(tool));
+        tool.column = FileIdentity::of(m_working).size;
+        m_result.kept.append(tool.name);
     }
 
     // The row's result goes where the save method says, in one verified write.

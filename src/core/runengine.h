@@ -1,6 +1,7 @@
 #pragma once
 
 #include "executeprocess.h"
+#include "extratools.h"
 #include "picturefacts.h"
 #include "tools.h"
 
@@ -24,8 +25,17 @@ struct ToolPlan {
     PictureAllowances allow;
 };
 
+// A tool of the user's own as a run uses it: after the built-in tools of its
+// kind, in the user's order. Its words still hold {in} and {out}.
+struct ExtraToolPlan {
+    QString name;
+    ImageKind kind = ImageKind::Png;
+    ToolPlan plan;
+};
+
 struct RunPlan {
     std::array<ToolPlan, 8> tools; // in tool order
+    QList<ExtraToolPlan> extras;   // the user's own tools, in their order
     int saveMethod = 0;            // 0 in place, 1 a copy beside, 2 the result folder, -1 none
     int jobs = 0;                  // rows at once; 0 one per core
 };
@@ -33,8 +43,12 @@ struct RunPlan {
 // A tool's plan from its tick, program and option string.
 ToolPlan toolPlan(Tool tool, bool use, const QString &program, const QString &options);
 
-// A whole plan from the settings file's values, as the command line uses it.
-RunPlan runPlanFromSettings(const SettingValues &values);
+// A user's tool's plan; one that cannot run as it stands is not used.
+ExtraToolPlan extraToolPlan(const ExtraTool &tool);
+
+// A whole plan from the settings file's values and the user's own tools, as
+// the command line uses it.
+RunPlan runPlanFromSettings(const SettingValues &values, const QList<ExtraTool> &extras = {});
 
 // How many rows run at once for a Jobs value: 0 means one per core.
 int effectiveJobs(int jobs);
@@ -68,6 +82,7 @@ struct RowResult {
     QString path;
     Outcome outcome = Outcome::Done;
     std::array<std::optional<qint64>, 8> columns; // the size after each tool that ran
+    QList<std::optional<qint64>> extraColumns;    // the same for the user's tools, in order
     qint64 before = 0;                            // the file's size when its turn came
     qint64 after = 0;                             // the size of what was saved
     QString savedAs;                              // where the result went

@@ -1,5 +1,6 @@
 // The program from a script: pelmora-tinsoke --run, as the real binary, with
 // no display, next to an open window, in parallel, and stopped by Ctrl+C.
+#include "metadata.h"
 #include "picturecheck.h"
 #include "pictures.h"
 #include "programcopy.h"
@@ -155,6 +156,95 @@ private Q_SLOTS:
             QVERIFY(bytesOf(path) == bytes);
         }
         QVERIFY(QFileInfo(good).size() < size);
+    }
+
+    // Tools of the user's own, after the built-in ones of their kind:
+    // zopflipng after OptiPNG keeps every chunk and saves more; a tool that
+    // changes pixels is refused by name; an unticked one never starts; the
+    // argument line reaches the tool word for word. For JPEG, an in-place
+    // tool and a progressive jpegtran both take.
+    void usersOwnToolsGoThroughTheSameCheck()
+    {
+        const QString zopflipng = realTool("zopflipng");
+        if (zopflipng.isEmpty() || realTool("optipng").isEmpty() || realTool("jpegoptim").isEmpty())
+            QSKIP("zopflipng, optipng or jpegoptim is not installed");
+        QDir().mkpath(at(QStringLiteral("temp")));
+        const QString fakes = at(QStringLiteral("own-tools"));
+        const QString marker = at(QStringLiteral("unticked-ran"));
+        const QString argvFile = at(QStringLiteral("argv.txt"));
+        const QString other = at(QStringLiteral("other.png"));
+        QVERIFY(savePicture(makePicture(40, 30, 8), other));
+        const QString changer = fakeTool(fakes, QStringLiteral("changer"),
+                                         "cp '" + QFile::encodeName(other) + "' \"$1\"");
+        const QString unticked = fakeTool(fakes, QStringLiteral("unticked"),
+                                          "touch '" + QFile::encodeName(marker) + "'");
+        const QString recorder =
+            fakeTool(fakes, QStringLiteral("recorder"),
+                     "printf '%s\\n' \"$@\" > '" + QFile::encodeName(argvFile) + "'");
+        const QByteArray tools =
+            "[OptiPNG]\r\nUse=Yes\r\nPath=/usr/bin/optipng\r\nOptimizeLevel=2\r\nUseParam=No\r\n"
+            "[ExtraTool1]\r\nUse=Yes\r\nName=zopflipng\r\nKind=PNG\r\nPath=" +
+            QFile::encodeName(zopflipng) +
+            "\r\nArgs=-y --keepchunks=tEXt,zTXt,iTXt,eXIf,pHYs,tIME {in} {out}\r\n"
+            "[ExtraTool2]\r\nUse=Yes\r\nName=色替え\r\nKind=PNG\r\nPath=" +
+            QFile::encodeName(changer) +
+            "\r\nArgs={in}\r\n"
+            "[ExtraTool3]\r\nUse=No\r\nName=unticked\r\nKind=PNG\r\nPath=" +
+            QFile::encodeName(unticked) +
+            "\r\nArgs={in}\r\n"
+            "[ExtraTool4]\r\nUse=Yes\r\nName=recorder\r\nKind=PNG\r\nPath=" +
+            QFile::encodeName(recorder) +
+            "\r\nArgs=--level=3 \"two words\" --out={out} {in}\r\n"
+            "[ExtraTool5]\r\nUse=Yes\r\nName=jpegoptim in place\r\nKind=JPEG\r\n"
+            "Path=/usr/bin/jpegoptim\r\nArgs=-q {in}\r\n"
+            "[ExtraTool6]\r\nUse=Yes\r\nName=progressive\r\nKind=JPEG\r\n"
+            "Path=/usr/bin/jpegtran\r\nArgs=-copy all -optimize -progressive -outfile {out} "
+            "{in}\r\n";
+        const QString ini = settings(tools);
+        const QString png = at(QStringLiteral("own/a.png"));
+        const QString jpeg = at(QStringLiteral("own/b.jpg"));
+        const QImage picture = makePicture(360, 240, 3);
+        writeBytes(png, pngWith(picture, pngTextAndExif()));
+        writeBytes(jpeg, phonePhoto(picture));
+        const QByteArray pngBefore = bytesOf(png);
+        const QByteArray jpegBefore = bytesOf(jpeg);
+        const PictureFacts pngFacts = readPictureFacts(png, ImageKind::Png);
+        const PictureFacts jpegFacts = readPictureFacts(jpeg, ImageKind::Jpeg);
+        // What OptiPNG alone makes of it.
+        const QString alone = at(QStringLiteral("alone.png"));
+        writeBytes(alone, pngBefore);
+        QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/optipng"),
+                                   {QStringLiteral("-quiet"), QStringLiteral("-o2"), alone}),
+                 0);
+
+        const Result r =
+            runProgram({QStringLiteral("--run"), QStringLiteral("--settings"), ini, png, jpeg});
+
+        QCOMPARE(r.code, 0); // refused results still leave every file processed
+        const QStringList lines = r.out.split(u'\n');
+        QVERIFY2(lines.at(0).section(u'\t', 4, 4) == QStringLiteral("OptiPNG,zopflipng"),
+                 qPrintable(r.out + r.err));
+        QVERIFY2(lines.at(1).section(u'\t', 4, 4) ==
+                     QStringLiteral("jpegoptim in place,progressive"),
+                 qPrintable(r.out + r.err));
+        QVERIFY(bytesOf(png).size() < bytesOf(alone).size());
+        QVERIFY(samePicture(readPictureFacts(png, ImageKind::Png), pngFacts));
+        QCOMPARE(metadataChunks(bytesOf(png)), metadataChunks(pngBefore));
+        QVERIFY(bytesOf(jpeg).size() < jpegBefore.size());
+        QVERIFY(samePicture(readPictureFacts(jpeg, ImageKind::Jpeg), jpegFacts));
+        QCOMPARE(jpegExif(bytesOf(jpeg)).artist, QByteArray("Kiri Onoda"));
+        QVERIFY2(r.err.contains(QStringLiteral("色替え の結果は画素が元の画像と異なりました")),
+                 qPrintable(r.err));
+        QVERIFY(!QFile::exists(marker));
+        const QStringList argv =
+            QString::fromUtf8(bytesOf(argvFile)).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(argv.size(), 4);
+        QCOMPARE(argv.mid(0, 2),
+                 (QStringList{QStringLiteral("--level=3"), QStringLiteral("two words")}));
+        const QString temp = at(QStringLiteral("temp/"));
+        QVERIFY2(argv.at(2).startsWith(QStringLiteral("--out=") + temp) &&
+                     argv.at(3).startsWith(temp),
+                 qPrintable(argv.join(u' ')));
     }
 
     // With --jobs 2 two tools overlap; beside an open window it runs all
