@@ -158,6 +158,21 @@ QString saveMethodText(int method)
         .arg(QString::fromUtf16(SaveWords[method]), QString::fromUtf16(Captions[method]));
 }
 
+// Arguments as a shell would take them back: a word that is empty or holds
+// a blank or a quote stands in single quotes.
+QString shownArguments(const QStringList &argv)
+{
+    QStringList shown;
+    for (const QString &word : argv) {
+        const bool plain = !word.isEmpty() && std::none_of(word.begin(), word.end(), [](QChar c) {
+            return c.isSpace() || c == u'\'' || c == u'"' || c == u'\\';
+        });
+        shown << (plain ? word
+                        : u'\'' + QString(word).replace(u'\'', QStringLiteral("'\\''")) + u'\'');
+    }
+    return shown.join(u' ');
+}
+
 // What a dry run shows of each tool: its program and every argument, the
 // private copies it would get written as {コピー}.
 QString toolLines(const tinsoke::RunPlan &plan, const QString &path)
@@ -175,8 +190,8 @@ QString toolLines(const tinsoke::RunPlan &plan, const QString &path)
                                    ? copy + QStringLiteral(".jpg")
                                    : QStringLiteral("{出力}");
         const QStringList argv = QStringList{t.program} + info.arguments(t.words, copy, output);
-        lines +=
-            QStringLiteral("  %1\t%2\n").arg(QString::fromUtf16(info.name), field(argv.join(u' ')));
+        lines += QStringLiteral("  %1\t%2\n")
+                     .arg(QString::fromUtf16(info.name), field(shownArguments(argv)));
     }
     for (const tinsoke::ExtraToolPlan &extra : plan.extras) {
         if (!extra.plan.use || kind != extra.kind)
@@ -184,7 +199,7 @@ QString toolLines(const tinsoke::RunPlan &plan, const QString &path)
         const QStringList argv =
             QStringList{extra.plan.program} +
             tinsoke::extraToolArguments(extra.plan.words, copy, QStringLiteral("{出力}"));
-        lines += QStringLiteral("  %1\t%2\n").arg(extra.name, field(argv.join(u' ')));
+        lines += QStringLiteral("  %1\t%2\n").arg(extra.name, field(shownArguments(argv)));
     }
     return lines;
 }
