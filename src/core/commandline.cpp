@@ -258,50 +258,6 @@ QString pngoutOptions(const ManualSettings &s)
     return s.manual ? s.manualText : QString();
 }
 
-QString quotedPath(const QString &path)
-{
-    QString q = QStringLiteral("\"");
-    int backslashes = 0;
-    for (const QChar c : path) {
-        if (c == u'\\') {
-            ++backslashes;
-        } else {
-            if (c == u'"')
-                q += QString(backslashes + 1, u'\\'); // doubled, plus one for the quote
-            backslashes = 0;
-        }
-        q += c;
-    }
-    q += QString(backslashes, u'\\'); // so that the closing quote stays a quote
-    q += u'"';
-    return q;
-}
-
-QString toolCommandLine(Tool tool, const QString &executable, const QString &options,
-                        const QString &workingPath, const QString &secondPath)
-{
-    const QString blank = QStringLiteral(" ");
-    const QString working = quotedPath(workingPath);
-    switch (tool) {
-    case Tool::Jpegtran:
-        return executable + blank + options + blank + working + blank +
-               quotedPath(workingPath + QStringLiteral(".jpg"));
-    case Tool::Jpegoptim:
-    case Tool::AdvPNG:
-    case Tool::OptiPNG:
-        return executable + blank + options + blank + working;
-    case Tool::PNGCrush:
-        return executable + blank + options + blank + working + blank + quotedPath(secondPath);
-    case Tool::PNGOUT:
-        return executable + blank + working + blank + options;
-    case Tool::PNGRewrite:
-        return executable + blank + working;
-    case Tool::cPNGC:
-        return executable + blank + working + blank + quotedPath(secondPath);
-    }
-    return QString();
-}
-
 } // namespace tinsoke
 
 namespace tinsoke {

@@ -45,16 +45,4 @@ QString optiPngOptions(const LevelSettings &s);
 QString pngCrushOptions(const ManualSettings &s);
 QString pngoutOptions(const ManualSettings &s);
 
-// A path as one argument in double quotes. A quote inside the path, and
-// backslashes before a quote or before the closing quote, are escaped the way
-// command lines are split, so a file name holding a quote stays one argument;
-// any other path comes out as quote, path, quote.
-QString quotedPath(const QString &path);
-
-// One tool's whole command line for one file. The executable path stands
-// unquoted, exactly as entered; secondPath is the temporary output for the
-// tools that write one and is ignored by the others.
-QString toolCommandLine(Tool tool, const QString &executable, const QString &options,
-                        const QString &workingPath, const QString &secondPath = QString());
-
 } // namespace tinsoke

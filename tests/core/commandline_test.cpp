@@ -5,11 +5,6 @@
 
 using namespace tinsoke;
 
-namespace {
-const QString W = QStringLiteral("/home/u/写真 フォルダ/a b.png");
-const QString T = QStringLiteral("/tmp/0812173012.tmp");
-} // namespace
-
 TEST(JpegtranOptions, DesignedDefaultsCopyNoMarkers)
 {
     EXPECT_EQ(jpegtranOptions({}), QStringLiteral("-copy none -verbose"));
@@ -81,68 +76,4 @@ TEST(ManualOptions, ReplaceEverythingAsTyped)
     // Not ticked: the box's text is ignored.
     EXPECT_EQ(pngCrushOptions({false, typed}), QStringLiteral("-rem alla -l 9"));
     EXPECT_EQ(pngoutOptions({false, typed}), QString());
-}
-
-TEST(ToolCommandLine, EveryTemplateToTheCharacter)
-{
-    const QString exe = QStringLiteral("/opt/my tools/tool");
-    EXPECT_EQ(toolCommandLine(Tool::Jpegtran, exe, QStringLiteral("-copy none -verbose"),
-                              QStringLiteral("/p/a b.jpg")),
-              QStringLiteral("/opt/my tools/tool -copy none -verbose \"/p/a b.jpg\" "
-                             "\"/p/a b.jpg.jpg\""));
-    EXPECT_EQ(toolCommandLine(Tool::Jpegoptim, exe, QStringLiteral("-v -p "), W),
-              QStringLiteral("/opt/my tools/tool -v -p  \"") + W + u'"');
-    EXPECT_EQ(toolCommandLine(Tool::AdvPNG, exe, QStringLiteral("-z -4"), W),
-              QStringLiteral("/opt/my tools/tool -z -4 \"") + W + u'"');
-    EXPECT_EQ(toolCommandLine(Tool::OptiPNG, exe, QStringLiteral("-o2"), W),
-              QStringLiteral("/opt/my tools/tool -o2 \"") + W + u'"');
-    EXPECT_EQ(toolCommandLine(Tool::PNGCrush, exe, QStringLiteral("-rem alla -l 9"), W, T),
-              QStringLiteral("/opt/my tools/tool -rem alla -l 9 \"") + W + QStringLiteral("\" \"") +
-                  T + u'"');
-    EXPECT_EQ(toolCommandLine(Tool::PNGOUT, exe, QStringLiteral("/y /kp"), W),
-              QStringLiteral("/opt/my tools/tool \"") + W + QStringLiteral("\" /y /kp"));
-    EXPECT_EQ(toolCommandLine(Tool::PNGRewrite, exe, QStringLiteral("ignored"), W),
-              QStringLiteral("/opt/my tools/tool \"") + W + u'"');
-    EXPECT_EQ(toolCommandLine(Tool::cPNGC, exe, QStringLiteral("ignored"), W, T),
-              QStringLiteral("/opt/my tools/tool \"") + W + QStringLiteral("\" \"") + T + u'"');
-}
-
-TEST(ToolCommandLine, EmptyOptionsLeaveTheirBlanks)
-{
-    const QString exe = QStringLiteral("tool");
-    EXPECT_EQ(toolCommandLine(Tool::AdvPNG, exe, {}, QStringLiteral("/a.png")),
-              QStringLiteral("tool  \"/a.png\""));
-    EXPECT_EQ(toolCommandLine(Tool::OptiPNG, exe, {}, QStringLiteral("/a.png")),
-              QStringLiteral("tool  \"/a.png\""));
-    EXPECT_EQ(
-        toolCommandLine(Tool::PNGCrush, exe, {}, QStringLiteral("/a.png"), QStringLiteral("/t")),
-        QStringLiteral("tool  \"/a.png\" \"/t\""));
-    EXPECT_EQ(toolCommandLine(Tool::PNGOUT, exe, {}, QStringLiteral("/a.png")),
-              QStringLiteral("tool \"/a.png\" "));
-    EXPECT_EQ(toolCommandLine(Tool::Jpegtran, QString(), QStringLiteral("-verbose"),
-                              QStringLiteral("/a.jpg")),
-              QStringLiteral(" -verbose \"/a.jpg\" \"/a.jpg.jpg\""));
-}
-
-TEST(QuotedPath, EveryFileNameComesBackAsOneArgument)
-{
-    // Linux file names may hold quotes and backslashes, even at their end.
-    const QStringList names{QStringLiteral("/p/plain.png"),
-                            QStringLiteral("/p/it's [1] (copy) 😀.png"),
-                            QStringLiteral("/p/say \"hi\".png"),
-                            QStringLiteral("/p/back\\slash.png"),
-                            QStringLiteral("/p/tricky\\\"quote.png"),
-                            QStringLiteral("/p/ends in\\"),
-                            QStringLiteral("/p/ends in\\\\"),
-                            QStringLiteral("/p/x\" \"/etc/passwd"),
-                            QString()};
-    for (const QString &name : names) {
-        EXPECT_EQ(splitArguments(quotedPath(name)), QStringList{name}) << name.toStdString();
-        // Two quoted paths in a row stay two.
-        EXPECT_EQ(
-            splitArguments(quotedPath(name) + u' ' + quotedPath(name + QStringLiteral(".jpg"))),
-            (QStringList{name, name + QStringLiteral(".jpg")}))
-            << name.toStdString();
-    }
-    EXPECT_EQ(quotedPath(QStringLiteral("/p/a b.png")), QStringLiteral("\"/p/a b.png\""));
 }
