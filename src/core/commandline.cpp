@@ -176,7 +176,7 @@ PictureAllowances pngCrushAllowances(const QStringList &words)
 
 const ToolInfo &toolInfo(Tool tool)
 {
-    static const std::array<ToolInfo, 8> Infos{{
+    static const std::array<ToolInfo, ToolCount> Infos{{
         {Tool::Jpegtran, u"Jpegtran", ImageKind::Jpeg, Output::BesideWithJpg, u"jpegtran", 2,
          S::JpegtranUse, S::JpegtranPath, jpegtranFromSettings, jpegtranArguments,
          jpegtranAllowances},
@@ -191,7 +191,8 @@ const ToolInfo &toolInfo(Tool tool)
          S::PNGCrushUse, S::PNGCrushPath, pngCrushFromSettings, optionsThenBoth,
          pngCrushAllowances},
         {Tool::PNGOUT, u"PNGOUT", ImageKind::Png, Output::InPlace, u"pngout", 7, S::PNGOUTUse,
-         S::PNGOUTPath, pngoutFromSettings, fileThenOptions, keepsPicture},
+         S::PNGOUTPath, pngoutFromSettings, fileThenOptions, keepsPicture,
+         2 /* nothing better found */},
         {Tool::PNGRewrite, u"PNGRewrite", ImageKind::Png, Output::InPlace, u"pngrewrite", 8,
          S::PNGRewriteUse, S::PNGRewritePath, noOptions, fileOnly, keepsPicture},
         {Tool::cPNGC, u"cPNGC", ImageKind::Png, Output::TemporaryFile, u"cpngc", 9, S::cPNGCUse,

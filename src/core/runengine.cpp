@@ -576,8 +576,7 @@ private:
                 continue;
             if (m_shared.running.stopped())
                 return;
-            runStep({toolName(tool), plan, info.output, info.arguments,
-                     tool == Tool::PNGOUT ? 2 : 0, // nothing better found
+            runStep({toolName(tool), plan, info.output, info.arguments, info.alsoFine,
                      m_result.columns.at(static_cast<std::size_t>(tool))},
                     gate, ++step);
         }

@@ -34,10 +34,10 @@ struct ExtraToolPlan {
 };
 
 struct RunPlan {
-    std::array<ToolPlan, 8> tools; // in tool order
-    QList<ExtraToolPlan> extras;   // the user's own tools, in their order
-    int saveMethod = 0;            // 0 in place, 1 a copy beside, 2 the result folder, -1 none
-    int jobs = 0;                  // rows at once; 0 one per core
+    std::array<ToolPlan, ToolCount> tools; // in tool order
+    QList<ExtraToolPlan> extras;           // the user's own tools, in their order
+    int saveMethod = 0; // 0 in place, 1 a copy beside, 2 the result folder, -1 none
+    int jobs = 0;       // rows at once; 0 one per core
 };
 
 // A tool's plan from its tick, program and option string.
@@ -81,12 +81,12 @@ struct RowResult {
     int row = 0;
     QString path;
     Outcome outcome = Outcome::Done;
-    std::array<std::optional<qint64>, 8> columns; // the size after each tool that ran
-    QList<std::optional<qint64>> extraColumns;    // the same for the user's tools, in order
-    qint64 before = 0;                            // the file's size when its turn came
-    qint64 after = 0;                             // the size of what was saved
-    QString savedAs;                              // where the result went
-    QStringList kept;                             // the tools whose result was kept
+    std::array<std::optional<qint64>, ToolCount> columns; // the size after each tool that ran
+    QList<std::optional<qint64>> extraColumns;            // the same for the user's tools, in order
+    qint64 before = 0;                                    // the file's size when its turn came
+    qint64 after = 0;                                     // the size of what was saved
+    QString savedAs;                                      // where the result went
+    QStringList kept;                                     // the tools whose result was kept
     QList<RunProblem> problems;
 };
 

@@ -15,9 +15,10 @@ namespace tinsoke {
 // columns, pages, settings sections and the order of a run.
 enum class Tool { Jpegtran, Jpegoptim, AdvPNG, OptiPNG, PNGCrush, PNGOUT, PNGRewrite, cPNGC };
 
-constexpr std::array<Tool, 8> AllTools{Tool::Jpegtran,   Tool::Jpegoptim, Tool::AdvPNG,
-                                       Tool::OptiPNG,    Tool::PNGCrush,  Tool::PNGOUT,
-                                       Tool::PNGRewrite, Tool::cPNGC};
+constexpr int ToolCount = 8;
+constexpr std::array<Tool, ToolCount> AllTools{Tool::Jpegtran,   Tool::Jpegoptim, Tool::AdvPNG,
+                                               Tool::OptiPNG,    Tool::PNGCrush,  Tool::PNGOUT,
+                                               Tool::PNGRewrite, Tool::cPNGC};
 
 enum class ImageKind { Jpeg, Png };
 
@@ -72,6 +73,8 @@ struct ToolInfo {
     QStringList (*arguments)(const QStringList &words, const QString &input, const QString &output);
     // What its options ask to change of the picture.
     PictureAllowances (*allowances)(const QStringList &words);
+    // An exit code besides 0 that still means it worked, or 0.
+    int alsoFine = 0;
 };
 
 const ToolInfo &toolInfo(Tool tool);

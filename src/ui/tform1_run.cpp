@@ -23,14 +23,15 @@ tinsoke::RunPlan TForm1::takeRunPlan() const
 {
     // The option builders in tool order; PNGRewrite and cPNGC take no options.
     using Builder = QString (TForm1::*)() const;
-    static constexpr std::array<Builder, 8> Builders{&TForm1::BuildJpegtranOptions,
-                                                     &TForm1::BuildJpegoptimOptions,
-                                                     &TForm1::BuildAdvPNGOptions,
-                                                     &TForm1::BuildOptiPNGOptions,
-                                                     &TForm1::BuildPNGCrushOptions,
-                                                     &TForm1::BuildPNGOUTOptions,
-                                                     nullptr,
-                                                     nullptr};
+    static constexpr std::array<Builder, tinsoke::ToolCount> Builders{
+        &TForm1::BuildJpegtranOptions,
+        &TForm1::BuildJpegoptimOptions,
+        &TForm1::BuildAdvPNGOptions,
+        &TForm1::BuildOptiPNGOptions,
+        &TForm1::BuildPNGCrushOptions,
+        &TForm1::BuildPNGOUTOptions,
+        nullptr,
+        nullptr};
     tinsoke::RunPlan plan;
     const auto tools = toolControls();
     for (const tinsoke::Tool tool : tinsoke::AllTools) {

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
-
 using tinsoke::splitArguments;
 
 TEST(SplitArguments, BlanksSeparateAndQuotesGroup)
