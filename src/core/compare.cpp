@@ -8,7 +8,8 @@ namespace {
 
 bool comparesAsNumber(int column)
 {
-    return column >= 1 && column <= 9;
+    // The sizes, the user's own tools' after the path included.
+    return (column >= 1 && column <= 9) || column >= TLVData::FieldCount;
 }
 
 qint64 cellNumber(const QString &cell)

@@ -42,7 +42,7 @@ int FileListModel::rowCount(const QModelIndex &parent) const
 
 int FileListModel::columnCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : TLVData::FieldCount;
+    return parent.isValid() ? 0 : TLVData::FieldCount + static_cast<int>(m_extraNames.size());
 }
 
 QVariant FileListModel::data(const QModelIndex &index, int role) const
@@ -56,8 +56,10 @@ QVariant FileListModel::data(const QModelIndex &index, int role) const
 QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
-        section >= TLVData::FieldCount)
+        section >= columnCount())
         return {};
+    if (section >= TLVData::FieldCount)
+        return m_extraNames.at(section - TLVData::FieldCount);
     return QString::fromUtf16(Captions[section]);
 }
 
@@ -144,8 +146,30 @@ int FileListModel::WriteRow(int row, const TLVData &record)
     unindexPath(m_rows.at(row).Path);
     m_rows[row] = record;
     indexPath(record.Path);
-    Q_EMIT dataChanged(index(row, 0), index(row, TLVData::FieldCount - 1));
+    Q_EMIT dataChanged(index(row, 0), index(row, columnCount() - 1));
     return row;
+}
+
+void FileListModel::setExtraColumns(const QStringList &names)
+{
+    if (names == m_extraNames)
+        return;
+    const int was = static_cast<int>(m_extraNames.size());
+    const int now = static_cast<int>(names.size());
+    if (now < was) {
+        beginRemoveColumns(QModelIndex(), TLVData::FieldCount + now, TLVData::FieldCount + was - 1);
+        m_extraNames = names;
+        endRemoveColumns();
+    } else if (now > was) {
+        beginInsertColumns(QModelIndex(), TLVData::FieldCount + was, TLVData::FieldCount + now - 1);
+        m_extraNames = names;
+        endInsertColumns();
+    } else {
+        m_extraNames = names;
+    }
+    if (now > 0)
+        Q_EMIT headerDataChanged(Qt::Horizontal, TLVData::FieldCount,
+                                 TLVData::FieldCount + now - 1);
 }
 
 void FileListModel::removeRowsAt(QList<int> rows)

@@ -35,6 +35,11 @@ public:
 
     bool isListed(const QString &path) const;
 
+    // The columns after the path, one per tool of the user's own, headed by
+    // its name. Rows keep their sizes by column number.
+    void setExtraColumns(const QStringList &names);
+    const QStringList &extraColumns() const { return m_extraNames; }
+
     // The record of a row; out of range, all eleven fields empty.
     TLVData ReadRow(int row) const;
     // Puts the record into a row and returns the row; with no row (-1) the
@@ -55,6 +60,7 @@ private:
 
     QList<TLVData> m_rows;
     QHash<QString, int> m_listed; // path as compared -> number of rows holding it
+    QStringList m_extraNames;
 };
 
 } // namespace tinsoke

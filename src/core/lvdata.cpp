@@ -6,6 +6,8 @@ namespace tinsoke {
 
 QString &TLVData::field(int column)
 {
+    if (column >= FieldCount && ExtraSizes.size() <= column - FieldCount)
+        ExtraSizes.resize(column - FieldCount + 1);
     return const_cast<QString &>(std::as_const(*this).field(column));
 }
 
@@ -33,6 +35,11 @@ const QString &TLVData::field(int column) const
     case 9:
         return cPNGCSize;
     default:
+        if (column >= FieldCount) {
+            static const QString None;
+            return column - FieldCount < ExtraSizes.size() ? ExtraSizes.at(column - FieldCount)
+                                                           : None;
+        }
         return Path;
     }
 }

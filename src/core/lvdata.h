@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 
@@ -18,12 +19,13 @@ struct TLVData {
     QString PNGOutSize;
     QString PNGRewriteSize;
     QString cPNGCSize;
-    QString Path; // the full path, exactly as dropped or as the folder walk built it
+    QString Path;           // the full path, exactly as dropped or as the folder walk built it
+    QStringList ExtraSizes; // size after each of the user's own tools, columns 11 on
 
     static constexpr int FieldCount = 11;
     static constexpr int PathColumn = 10;
 
-    // The field of a list column (0 to 10).
+    // The field of a list column: 0 to 10, then the user's own tools.
     QString &field(int column);
     const QString &field(int column) const;
 };
