@@ -128,6 +128,10 @@ private:
     void DropExecutable(const QStringList &paths);
     void pageShown(QObject *page);
     void TabSheet_CommonShow();
+    // What a run holds still follows the one running state: the run and
+    // clear buttons, the list's drops and sorting. Whatever page decides the
+    // tools' availability, 実行 stays off until the run has ended.
+    void applyRunState();
     void applyManualOption(const QCheckBox *tick, QLineEdit *options);
     void ScrollBar1Change(int position);
     void ScrollBar_AdvPNGChange(int position);
@@ -158,6 +162,7 @@ private:
     std::vector<std::unique_ptr<FileDropHook>> m_pathBoxDropHooks;
     OpenFileDialog m_openFileDialog;
     bool m_runInProgress = false;
+    bool m_anyToolAvailable = true; // as designed, until the 全体 page has looked
     bool m_closePending = false;
     bool m_settingsErrorShown = false;
     int m_linksPassedOver = 0; // left out by folder walks since the last run

@@ -46,10 +46,12 @@ tinsoke::RunPlan TForm1::takeRunPlan() const
 
 void TForm1::Button1Click()
 {
+    if (m_runInProgress)
+        return; // one run at a time; the running one keeps its progress
     const int rowCount = m_listModel->rowCount();
     ShowProgress(0, rowCount, 0);
     if (rowCount == 0 || !beginRun())
-        return; // nothing to do, or one run at a time
+        return; // nothing to do
     QList<tinsoke::RowTask> rows;
     rows.reserve(rowCount);
     for (int i = 0; i < rowCount; ++i) {
@@ -61,8 +63,6 @@ void TForm1::Button1Click()
     connect(m_engine.get(), &tinsoke::RunEngine::rowFinished, this, &TForm1::runRowFinished);
     connect(m_engine.get(), &tinsoke::RunEngine::finished, this, &TForm1::runFinished);
     connect(ui->Button_Stop, &QPushButton::clicked, this, &TForm1::stopRun, Qt::UniqueConnection);
-    ui->Button1->setEnabled(false);
-    ui->Button_Stop->setEnabled(true);
     setStatusText(tinsoke::runningStatus(0, rowCount));
     m_engine->start();
 }
@@ -97,8 +97,6 @@ void TForm1::runFinished()
     m_engine.release()->deleteLater();
     ShowProgress(0, 1, 1);
     setStatusText(tinsoke::finishedStatus(summary));
-    ui->Button_Stop->setEnabled(false);
-    ui->Button1->setEnabled(true);
     QString report = summary.reportText();
     // Told once per run: the links the folder walks left out since the last one.
     if (const int links = std::exchange(m_linksPassedOver, 0))

@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QProcess>
 #include <QProgressBar>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTableView>
 #include <QtTest>
 
@@ -99,6 +101,45 @@ private Q_SLOTS:
         QVERIFY(!toolsRunning(marker));
         QCOMPARE(bytesOf(images.first()), before);
         QVERIFY(form->fileList().ReadRow(0).OptiPNGSize.isEmpty());
+    }
+
+    // The pages decide which tools are there, but during a run 実行 stays
+    // off whichever page is shown, and a click on it leaves the progress as
+    // it is; after the run it is on again.
+    void theRunButtonStaysOffOnEveryPage()
+    {
+        messages::setHook([](QWidget *, const QString &, const QString &, QMessageBox::Icon) {});
+        const QString tool = fakeTool(files.path(), QStringLiteral("slow-second"), "sleep 1");
+        FreshForm fresh{settingsFor("[OptiPNG]\r\nUse=Yes\r\nPath=" + tool.toUtf8() + "\r\n")};
+        QVERIFY(fresh.showAndWait());
+        const QStringList images{path("p1.png"), path("p2.png")};
+        for (const QString &image : images)
+            QVERIFY(savePicture(makePicture(40, 30), image));
+        dropFiles(fresh.find<QTableView>("ListView1")->viewport(), images);
+        QWidget *run = fresh.find("Button1");
+        QTest::mouseClick(run, Qt::LeftButton);
+        QVERIFY(fresh->runInProgress());
+
+        auto *pages = fresh.find<QTabWidget>("PageControl1");
+        QTabBar *tabs = pages->tabBar();
+        const int common = pages->indexOf(fresh.find("TabSheet_Common"));
+        for (const int page : {pages->indexOf(fresh.find("TabSheet_OptiPNG")), common,
+                               pages->indexOf(fresh.find("TabSheet_Version")), common}) {
+            QTest::mouseClick(tabs, Qt::LeftButton, Qt::NoModifier, tabs->tabRect(page).center());
+            QCOMPARE(pages->currentIndex(), page);
+            QVERIFY(!run->isEnabled());
+            QVERIFY(!fresh.find("Button3")->isEnabled());
+        }
+        auto *bar = fresh.find<QProgressBar>("RunProgress");
+        QCOMPARE(bar->maximum(), 2);
+        QTest::mouseClick(run, Qt::LeftButton);
+        QCOMPARE(bar->maximum(), 2);
+        QVERIFY(fresh->runInProgress());
+
+        QTRY_VERIFY_WITH_TIMEOUT(!fresh->runInProgress(), 15000);
+        QVERIFY(run->isEnabled());
+        QVERIFY(fresh.find("Button3")->isEnabled());
+        QVERIFY(!fresh.find("Button_Stop")->isEnabled());
     }
 
     // Ten files with a real optimizer and a tool that cannot start: the
