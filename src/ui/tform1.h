@@ -1,5 +1,6 @@
 #pragma once
 
+#include "listcolumns.h"
 #include "runengine.h"
 #include "settings.h"
 
@@ -116,6 +117,8 @@ private:
     // The file list.
     void setUpFileList();
     void applyListColumnWidths();
+    void fitSizeColumns(int firstRow, int lastRow);
+    void refitSizeColumns();
     void DropFiles(const QStringList &paths);
     bool ListView1KeyDown(const QKeyEvent *event);
     bool ListView1KeyUp(const QKeyEvent *event);
@@ -149,6 +152,9 @@ private:
     std::unique_ptr<Ui::TForm1> ui;
     tinsoke::FileListModel *m_listModel = nullptr;
     std::unique_ptr<FileDropHook> m_listDropHook;
+    // The width each size column's longest number needs; the designed widths
+    // are the least a column gets.
+    std::array<int, tinsoke::ListColumnCount> m_sizeTextWidths{};
     int SortColumn = 0;
     bool SortDescending = false;
     QString IniFilePath;
