@@ -97,12 +97,15 @@ void TForm1::runFinished()
     m_engine.release()->deleteLater();
     ShowProgress(0, 1, 1);
     setStatusText(tinsoke::finishedStatus(summary));
-    QString report = summary.reportText();
+    // The grouped problems in the box; what the tools printed under 詳細.
+    const tinsoke::RunSummary::Report report = summary.splitReport();
+    QString text = report.summary;
     // Told once per run: the links the folder walks left out since the last one.
     if (const int links = std::exchange(m_linksPassedOver, 0))
-        report = (report.isEmpty() ? QString() : report + QStringLiteral("\n\n")) +
-                 tinsoke::linksPassedOverText(links);
+        text = (text.isEmpty() ? QString() : text + QStringLiteral("\n\n")) +
+               tinsoke::linksPassedOverText(links);
     endRun();
-    if (!report.isEmpty() && isVisible())
-        messages::show(this, tinsoke::applicationTitle(), report, QMessageBox::Warning);
+    if (!text.isEmpty() && isVisible())
+        messages::show(this, tinsoke::applicationTitle(), text, QMessageBox::Warning,
+                       report.details);
 }

@@ -13,9 +13,11 @@
 #include <QLabel>
 #include <QProcess>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTimer>
 #include <QtTest>
 
 #include <csignal>
@@ -140,6 +142,35 @@ private Q_SLOTS:
         QVERIFY(run->isEnabled());
         QVERIFY(fresh.find("Button3")->isEnabled());
         QVERIFY(!fresh.find("Button_Stop")->isEnabled());
+    }
+
+    // A tool that fails with words: the box groups the files by reason, and
+    // what the tool printed is under 詳細, not in the text.
+    void theToolsWordsAreUnderDetails()
+    {
+        const QString tool = fakeTool(files.path(), QStringLiteral("says-no"),
+                                      "echo \"cannot read $1\" >&2; exit 3");
+        FreshForm fresh{settingsFor("[OptiPNG]\r\nUse=Yes\r\nPath=" + tool.toUtf8() + "\r\n")};
+        QVERIFY(fresh.showAndWait());
+        QVERIFY(savePicture(makePicture(40, 30), path("no.png")));
+        dropFiles(fresh.find<QTableView>("ListView1")->viewport(), {path("no.png")});
+        QString text, details;
+        QTimer answer; // the real box, answered as a person would
+        connect(&answer, &QTimer::timeout, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                text = box->text();
+                details = box->detailedText();
+                QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+            }
+        });
+        answer.start(20);
+        QTest::mouseClick(fresh.find("Button1"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!text.isEmpty(), 15000);
+        QVERIFY2(text.startsWith(QStringLiteral("処理できなかったファイルがあります。")) &&
+                     text.contains(QStringLiteral("（1 件）")) && !text.contains(u"cannot read"),
+                 qPrintable(text));
+        QVERIFY2(details.contains(path("no.png")) && details.contains(u"cannot read"),
+                 qPrintable(details));
     }
 
     // Ten files with a real optimizer and a tool that cannot start: the
