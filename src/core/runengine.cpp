@@ -95,12 +95,15 @@ void RunSummary::add(const RowResult &row)
     }
 }
 
-QString RunSummary::reportText() const
+namespace {
+
+// The problems grouped by reason, in the order the reasons first came up,
+// each with its files and, when asked, one sample of what a tool printed.
+QString groupedReport(const QList<RunProblem> &problems, bool withOutput)
 {
     constexpr int PathsPerReason = 5;
     if (problems.isEmpty())
         return QString();
-    // Reasons in the order they first came up, each with its files.
     QStringList order;
     std::map<QString, QList<const RunProblem *>> byReason;
     for (const RunProblem &p : problems) {
@@ -118,7 +121,7 @@ QString RunSummary::reportText() const
         if (list.size() > PathsPerReason)
             text += QStringLiteral("\n　ほか %1 件").arg(list.size() - PathsPerReason);
         for (const RunProblem *p : list) {
-            if (p->output.isEmpty())
+            if (!withOutput || p->output.isEmpty())
                 continue;
             // One sample of what the tool said is enough to see why.
             QStringList lines = p->output.trimmed().split(u'\n');
@@ -129,6 +132,25 @@ QString RunSummary::reportText() const
         }
     }
     return text;
+}
+
+} // namespace
+
+QString RunSummary::reportText() const
+{
+    return groupedReport(problems, true);
+}
+
+RunSummary::Report RunSummary::splitReport() const
+{
+    Report report{groupedReport(problems, false), QString()};
+    QStringList outputs;
+    for (const RunProblem &p : problems) {
+        if (!p.output.trimmed().isEmpty())
+            outputs.append(p.path + u'\n' + p.reason + u'\n' + p.output.trimmed());
+    }
+    report.details = outputs.join(QStringLiteral("\n\n"));
+    return report;
 }
 
 QString runningStatus(int done, int total)

@@ -102,6 +102,13 @@ struct RunSummary {
     void add(const RowResult &row);
     // The problems grouped by reason, with counts, for one message at the end.
     QString reportText() const;
+    // The same for a box whose details open on request: the grouped problems
+    // without the tools' words, and everything the tools printed, file by file.
+    struct Report {
+        QString summary;
+        QString details;
+    };
+    Report splitReport() const;
 };
 
 // The status bar's texts: "n / N 件" during a run; after it, the files

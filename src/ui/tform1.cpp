@@ -436,20 +436,30 @@ bool TForm1::beginRun()
     if (m_runInProgress)
         return false;
     m_runInProgress = true;
-    m_listDropHook->setEnabled(false); // the list holds still during a run
+    applyRunState();
     return true;
 }
 
 void TForm1::endRun()
 {
     m_runInProgress = false;
-    m_listDropHook->setEnabled(true);
+    applyRunState();
     if (!m_pathsAfterRun.isEmpty())
         DropFiles(std::exchange(m_pathsAfterRun, {}));
     if (m_closePending) {
         m_closePending = false;
         close();
     }
+}
+
+void TForm1::applyRunState()
+{
+    const bool running = m_runInProgress;
+    ui->Button1->setEnabled(!running && m_anyToolAvailable);
+    ui->Button_Stop->setEnabled(running);
+    ui->Button3->setEnabled(!running);
+    m_listDropHook->setEnabled(!running); // the list holds still during a run
+    ui->ListView1->horizontalHeader()->setSectionsClickable(!running);
 }
 
 void TForm1::closeEvent(QCloseEvent *event)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "listcolumns.h"
 #include "runengine.h"
 #include "settings.h"
 
@@ -116,6 +117,8 @@ private:
     // The file list.
     void setUpFileList();
     void applyListColumnWidths();
+    void fitSizeColumns(int firstRow, int lastRow);
+    void refitSizeColumns();
     void DropFiles(const QStringList &paths);
     bool ListView1KeyDown(const QKeyEvent *event);
     bool ListView1KeyUp(const QKeyEvent *event);
@@ -128,6 +131,10 @@ private:
     void DropExecutable(const QStringList &paths);
     void pageShown(QObject *page);
     void TabSheet_CommonShow();
+    // What a run holds still follows the one running state: the run and
+    // clear buttons, the list's drops and sorting. Whatever page decides the
+    // tools' availability, 実行 stays off until the run has ended.
+    void applyRunState();
     void applyManualOption(const QCheckBox *tick, QLineEdit *options);
     void ScrollBar1Change(int position);
     void ScrollBar_AdvPNGChange(int position);
@@ -145,6 +152,9 @@ private:
     std::unique_ptr<Ui::TForm1> ui;
     tinsoke::FileListModel *m_listModel = nullptr;
     std::unique_ptr<FileDropHook> m_listDropHook;
+    // The width each size column's longest number needs; the designed widths
+    // are the least a column gets.
+    std::array<int, tinsoke::ListColumnCount> m_sizeTextWidths{};
     int SortColumn = 0;
     bool SortDescending = false;
     QString IniFilePath;
@@ -158,6 +168,7 @@ private:
     std::vector<std::unique_ptr<FileDropHook>> m_pathBoxDropHooks;
     OpenFileDialog m_openFileDialog;
     bool m_runInProgress = false;
+    bool m_anyToolAvailable = true; // as designed, until the 全体 page has looked
     bool m_closePending = false;
     bool m_settingsErrorShown = false;
     int m_linksPassedOver = 0; // left out by folder walks since the last run

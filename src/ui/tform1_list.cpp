@@ -11,6 +11,8 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QStyle>
+#include <QTableView>
 
 #include <algorithm>
 #include <utility>
@@ -29,6 +31,13 @@ void TForm1::setUpFileList()
     ui->ListView1->viewport()->installEventFilter(this); // its size: the column widths
     ui->ListView1->installEventFilter(this);             // its keys
     connect(header, &QHeaderView::sectionClicked, this, &TForm1::ListView1ColumnClick);
+    connect(m_listModel, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex &, int first, int last) { fitSizeColumns(first, last); });
+    connect(m_listModel, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex &from, const QModelIndex &to) {
+                fitSizeColumns(from.row(), to.row());
+            });
+    connect(m_listModel, &QAbstractItemModel::modelReset, this, &TForm1::refitSizeColumns);
     connect(ui->Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
     connect(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     applyListColumnWidths();
@@ -37,8 +46,49 @@ void TForm1::setUpFileList()
 void TForm1::applyListColumnWidths()
 {
     const auto widths = tinsoke::listColumnWidths(ui->ListView1->viewport()->width());
-    for (int c = 0; c < tinsoke::ListColumnCount; ++c)
-        ui->ListView1->setColumnWidth(c, widths[static_cast<std::size_t>(c)]);
+    for (std::size_t c = 0; c < widths.size(); ++c)
+        ui->ListView1->setColumnWidth(static_cast<int>(c),
+                                      std::max(widths[c], m_sizeTextWidths[c]));
+}
+
+// A size column is widened when a number arrives that it would cut short.
+// Digits are nearly alike in width, so only a number at least as long as
+// the longest so far is measured.
+void TForm1::fitSizeColumns(int firstRow, int lastRow)
+{
+    const QTableView *view = ui->ListView1;
+    const QFontMetrics metrics(view->font());
+    // The room an item's text leaves on either side, and the grid line.
+    const int margins =
+        2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1) +
+        (view->showGrid() ? 1 : 0);
+    std::array<qsizetype, tinsoke::ListColumnCount> longest{};
+    bool wider = false;
+    for (int r = firstRow; r <= lastRow; ++r) {
+        const tinsoke::TLVData record = m_listModel->ReadRow(r);
+        for (int c = 1; c < tinsoke::TLVData::PathColumn; ++c) {
+            const QString &text = record.field(c);
+            const std::size_t i = static_cast<std::size_t>(c);
+            if (text.isEmpty() || text.size() < longest[i])
+                continue;
+            longest[i] = text.size();
+            const int needed = metrics.horizontalAdvance(text) + margins;
+            if (needed > m_sizeTextWidths[i]) {
+                m_sizeTextWidths[i] = needed;
+                wider = wider || needed > view->columnWidth(c);
+            }
+        }
+    }
+    if (wider)
+        applyListColumnWidths();
+}
+
+// Cleared or thinned out: the columns go back to what the rows left need.
+void TForm1::refitSizeColumns()
+{
+    m_sizeTextWidths.fill(0);
+    fitSizeColumns(0, m_listModel->rowCount() - 1);
+    applyListColumnWidths();
 }
 
 void TForm1::DropFiles(const QStringList &paths)

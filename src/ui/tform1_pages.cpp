@@ -119,7 +119,8 @@ void TForm1::TabSheet_CommonShow()
         t.tick->setEnabled(available);
         anyAvailable = anyAvailable || available;
     }
-    ui->Button1->setEnabled(anyAvailable);
+    m_anyToolAvailable = anyAvailable;
+    applyRunState();
 }
 
 void TForm1::applyManualOption(const QCheckBox *tick, QLineEdit *options)

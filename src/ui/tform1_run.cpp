@@ -47,10 +47,12 @@ tinsoke::RunPlan TForm1::takeRunPlan() const
 
 void TForm1::Button1Click()
 {
+    if (m_runInProgress)
+        return; // one run at a time; the running one keeps its progress
     const int rowCount = m_listModel->rowCount();
     ShowProgress(0, rowCount, 0);
     if (rowCount == 0 || !beginRun())
-        return; // nothing to do, or one run at a time
+        return; // nothing to do
     QList<tinsoke::RowTask> rows;
     rows.reserve(rowCount);
     for (int i = 0; i < rowCount; ++i) {
@@ -62,8 +64,6 @@ void TForm1::Button1Click()
     connect(m_engine.get(), &tinsoke::RunEngine::rowFinished, this, &TForm1::runRowFinished);
     connect(m_engine.get(), &tinsoke::RunEngine::finished, this, &TForm1::runFinished);
     connect(ui->Button_Stop, &QPushButton::clicked, this, &TForm1::stopRun, Qt::UniqueConnection);
-    ui->Button1->setEnabled(false);
-    ui->Button_Stop->setEnabled(true);
     setStatusText(tinsoke::runningStatus(0, rowCount));
     m_engine->start();
 }
@@ -98,14 +98,15 @@ void TForm1::runFinished()
     m_engine.release()->deleteLater();
     ShowProgress(0, 1, 1);
     setStatusText(tinsoke::finishedStatus(summary));
-    ui->Button_Stop->setEnabled(false);
-    ui->Button1->setEnabled(true);
-    QString report = summary.reportText();
+    // The grouped problems in the box; what the tools printed under 詳細.
+    const tinsoke::RunSummary::Report report = summary.splitReport();
+    QString text = report.summary;
     // Told once per run: the links the folder walks left out since the last one.
     if (const int links = std::exchange(m_linksPassedOver, 0))
-        report = (report.isEmpty() ? QString() : report + QStringLiteral("\n\n")) +
-                 tinsoke::linksPassedOverText(links);
+        text = (text.isEmpty() ? QString() : text + QStringLiteral("\n\n")) +
+               tinsoke::linksPassedOverText(links);
     endRun();
-    if (!report.isEmpty() && isVisible())
-        messages::show(this, tinsoke::applicationTitle(), report, QMessageBox::Warning);
+    if (!text.isEmpty() && isVisible())
+        messages::show(this, tinsoke::applicationTitle(), text, QMessageBox::Warning,
+                       report.details);
 }

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QStyle>
 #include <QTableView>
 #include <QtTest>
 
@@ -247,6 +248,31 @@ private Q_SLOTS:
         QCOMPARE(selectedRows(), QList<int>{0});
         click(0); // the one selected row: its caption opens for editing
         QTRY_VERIFY(list->viewport()->findChild<QLineEdit *>());
+    }
+
+    // A size column widens to show a 7-digit number whole, whether it came
+    // with the drop or from a run; cleared, the list is back to its design.
+    void sizeColumnsFitTheirNumbers()
+    {
+        const int designedSize = list->columnWidth(1);
+        const int designedAdvPNG = list->columnWidth(4);
+        drop({make(QStringLiteral("large.png"), 1228750)});
+        tinsoke::TLVData record = rows().ReadRow(0);
+        QCOMPARE(record.Size, QStringLiteral("1228750"));
+        record.AdvPNGSize = QStringLiteral("1199999");
+        rows().WriteRow(0, record);
+        const int margins =
+            2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
+        for (const int column : {1, 4}) {
+            const QString text = list->model()->index(0, column).data().toString();
+            QVERIFY2(list->columnWidth(column) >=
+                         list->fontMetrics().horizontalAdvance(text) + margins,
+                     qPrintable(text));
+        }
+        QVERIFY(list->columnWidth(4) > designedAdvPNG);
+        QTest::mouseClick(fresh->find("Button3"), Qt::LeftButton);
+        QCOMPARE(list->columnWidth(1), designedSize);
+        QCOMPARE(list->columnWidth(4), designedAdvPNG);
     }
 
     void pathsHandedInDuringARunWaitForItsEnd()

@@ -13,7 +13,11 @@
 #include <QLabel>
 #include <QProcess>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTableView>
+#include <QTimer>
 #include <QtTest>
 
 #include <csignal>
@@ -99,6 +103,74 @@ private Q_SLOTS:
         QVERIFY(!toolsRunning(marker));
         QCOMPARE(bytesOf(images.first()), before);
         QVERIFY(form->fileList().ReadRow(0).OptiPNGSize.isEmpty());
+    }
+
+    // The pages decide which tools are there, but during a run 実行 stays
+    // off whichever page is shown, and a click on it leaves the progress as
+    // it is; after the run it is on again.
+    void theRunButtonStaysOffOnEveryPage()
+    {
+        messages::setHook([](QWidget *, const QString &, const QString &, QMessageBox::Icon) {});
+        const QString tool = fakeTool(files.path(), QStringLiteral("slow-second"), "sleep 1");
+        FreshForm fresh{settingsFor("[OptiPNG]\r\nUse=Yes\r\nPath=" + tool.toUtf8() + "\r\n")};
+        QVERIFY(fresh.showAndWait());
+        const QStringList images{path("p1.png"), path("p2.png")};
+        for (const QString &image : images)
+            QVERIFY(savePicture(makePicture(40, 30), image));
+        dropFiles(fresh.find<QTableView>("ListView1")->viewport(), images);
+        QWidget *run = fresh.find("Button1");
+        QTest::mouseClick(run, Qt::LeftButton);
+        QVERIFY(fresh->runInProgress());
+
+        auto *pages = fresh.find<QTabWidget>("PageControl1");
+        QTabBar *tabs = pages->tabBar();
+        const int common = pages->indexOf(fresh.find("TabSheet_Common"));
+        for (const int page : {pages->indexOf(fresh.find("TabSheet_OptiPNG")), common,
+                               pages->indexOf(fresh.find("TabSheet_Version")), common}) {
+            QTest::mouseClick(tabs, Qt::LeftButton, Qt::NoModifier, tabs->tabRect(page).center());
+            QCOMPARE(pages->currentIndex(), page);
+            QVERIFY(!run->isEnabled());
+            QVERIFY(!fresh.find("Button3")->isEnabled());
+        }
+        auto *bar = fresh.find<QProgressBar>("RunProgress");
+        QCOMPARE(bar->maximum(), 2);
+        QTest::mouseClick(run, Qt::LeftButton);
+        QCOMPARE(bar->maximum(), 2);
+        QVERIFY(fresh->runInProgress());
+
+        QTRY_VERIFY_WITH_TIMEOUT(!fresh->runInProgress(), 15000);
+        QVERIFY(run->isEnabled());
+        QVERIFY(fresh.find("Button3")->isEnabled());
+        QVERIFY(!fresh.find("Button_Stop")->isEnabled());
+    }
+
+    // A tool that fails with words: the box groups the files by reason, and
+    // what the tool printed is under 詳細, not in the text.
+    void theToolsWordsAreUnderDetails()
+    {
+        const QString tool = fakeTool(files.path(), QStringLiteral("says-no"),
+                                      "echo \"cannot read $1\" >&2; exit 3");
+        FreshForm fresh{settingsFor("[OptiPNG]\r\nUse=Yes\r\nPath=" + tool.toUtf8() + "\r\n")};
+        QVERIFY(fresh.showAndWait());
+        QVERIFY(savePicture(makePicture(40, 30), path("no.png")));
+        dropFiles(fresh.find<QTableView>("ListView1")->viewport(), {path("no.png")});
+        QString text, details;
+        QTimer answer; // the real box, answered as a person would
+        connect(&answer, &QTimer::timeout, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                text = box->text();
+                details = box->detailedText();
+                QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+            }
+        });
+        answer.start(20);
+        QTest::mouseClick(fresh.find("Button1"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!text.isEmpty(), 15000);
+        QVERIFY2(text.startsWith(QStringLiteral("処理できなかったファイルがあります。")) &&
+                     text.contains(QStringLiteral("（1 件）")) && !text.contains(u"cannot read"),
+                 qPrintable(text));
+        QVERIFY2(details.contains(path("no.png")) && details.contains(u"cannot read"),
+                 qPrintable(details));
     }
 
     // Ten files with a real optimizer and a tool that cannot start: the
