@@ -14,6 +14,15 @@ QString kindText(ImageKind kind)
     return kind == ImageKind::Jpeg ? QStringLiteral("JPEG") : QStringLiteral("PNG");
 }
 
+// A text as the settings file keeps it: one that a reader would trim or
+// take out of its quotes goes in quotes of its own.
+QString storedText(const QString &text)
+{
+    const bool quoted = text.size() >= 2 && (text.front() == u'"' || text.front() == u'\'') &&
+                        text.back() == text.front();
+    return quoted || text != text.trimmed() ? u'"' + text + u'"' : text;
+}
+
 bool isBlankChar(QChar c)
 {
     return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
@@ -165,11 +174,11 @@ void writeExtraTools(IniDocument &document, const QList<ExtraTool> &tools)
     for (int i = 0; i < tools.size(); ++i) {
         const ExtraTool &t = tools.at(i);
         const QString section = sectionName(i + 1);
-        document.setValue(section, QStringLiteral("Use "), iniText(t.use));
-        document.setValue(section, QStringLiteral("Name "), t.name);
-        document.setValue(section, QStringLiteral("Kind "), kindText(t.kind));
-        document.setValue(section, QStringLiteral("Path "), t.path);
-        document.setValue(section, QStringLiteral("Args "), t.args);
+        document.setValue(section, QStringLiteral("Use"), iniText(t.use));
+        document.setValue(section, QStringLiteral("Name"), storedText(t.name));
+        document.setValue(section, QStringLiteral("Kind"), kindText(t.kind));
+        document.setValue(section, QStringLiteral("Path"), storedText(t.path));
+        document.setValue(section, QStringLiteral("Args"), storedText(t.args));
     }
     for (int n = int(tools.size()) + 1; document.value(sectionName(n), QStringLiteral("Name")) ||
                                         document.value(sectionName(n), QStringLiteral("Path")) ||

@@ -37,7 +37,10 @@ ExtraToolPlan extraToolPlan(const ExtraTool &tool)
     ExtraToolPlan extra;
     extra.name = tool.name;
     extra.kind = tool.kind;
-    extra.plan.program = tool.path;
+    // A bare name is looked up on PATH, as the page offers it.
+    extra.plan.program = tool.path.contains(u'/') || QDir::isAbsolutePath(tool.path)
+                             ? tool.path
+                             : findProgramOnPath(tool.path);
     extra.plan.use = tool.use && extraToolProblem(tool).isEmpty() &&
                      splitShellWords(tool.args, &extra.plan.words);
     return extra; // no option of its own may change the picture

@@ -33,9 +33,10 @@ ExtraToolsPage::ExtraToolsPage(BrowseDialog browse, QWidget *parent)
     setObjectName(QStringLiteral("TabSheet_ExtraTools"));
     m_table->setObjectName(QStringLiteral("ListView_ExtraTools"));
     m_table->setGeometry(3, 3, 566, 150);
-    m_table->setHorizontalHeaderLabels({QStringLiteral("使う"), QStringLiteral("名前"),
-                                        QStringLiteral("種類"), QStringLiteral("プログラム"),
-                                        QStringLiteral("引数（{in} 読むファイル、{out} 書くファイル）")});
+    m_table->setHorizontalHeaderLabels(
+        {QStringLiteral("使う"), QStringLiteral("名前"), QStringLiteral("種類"),
+         QStringLiteral("プログラム"),
+         QStringLiteral("引数（{in} 読むファイル、{out} 書くファイル）")});
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->verticalHeader()->hide();
@@ -90,11 +91,12 @@ ExtraToolsPage::ExtraToolsPage(BrowseDialog browse, QWidget *parent)
     connect(m_table, &QTableWidget::itemChanged, this, [this] { Q_EMIT toolsChanged(); });
     connect(m_table, &QTableWidget::currentCellChanged, this, [this] { updateButtons(); });
     // A program dropped on the list names the selected tool's program.
-    m_dropHook = std::make_unique<FileDropHook>(m_table->viewport(), [this](const QStringList &paths) {
-        const int row = m_table->currentRow();
-        if (row >= 0 && !paths.isEmpty() && tinsoke::isDroppableExecutable(paths.first()))
-            m_table->item(row, PathColumn)->setText(paths.first());
-    });
+    m_dropHook =
+        std::make_unique<FileDropHook>(m_table->viewport(), [this](const QStringList &paths) {
+            const int row = m_table->currentRow();
+            if (row >= 0 && !paths.isEmpty() && tinsoke::isDroppableExecutable(paths.first()))
+                m_table->item(row, PathColumn)->setText(paths.first());
+        });
     setPresets(tinsoke::extraToolPresets(tinsoke::findProgramOnPath));
     updateButtons();
 }

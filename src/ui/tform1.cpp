@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "commandline.h"
+#include "extratoolspage.h"
 #include "filedrop.h"
 #include "messages.h"
 #include "paths.h"
@@ -138,6 +139,7 @@ TForm1::TForm1(const QString &settingsPath, QWidget *parent)
     ui->setupUi(this);
     setUpDesignedState();
     wirePageHandlers();
+    setUpExtraToolsPage();
     FormCreate(settingsPath);
 }
 
@@ -344,9 +346,11 @@ void TForm1::LoadSettings()
 
     using S = tinsoke::Setting;
     QList<tinsoke::SettingNote> notes;
-    const tinsoke::SettingValues values =
-        tinsoke::readSettings(tinsoke::loadIniFile(IniFilePath), &notes);
-    tellUnreadableSettings(notes, values);
+    const tinsoke::IniDocument document = tinsoke::loadIniFile(IniFilePath);
+    const tinsoke::SettingValues values = tinsoke::readSettings(document, &notes);
+    QStringList extraNotes;
+    m_extraPage->setTools(tinsoke::readExtraTools(document, &extraNotes));
+    tellUnreadableSettings(notes, values, extraNotes);
     const QRect workArea = QGuiApplication::primaryScreen()->availableGeometry();
     resize(tinsoke::windowSizeFor(valueOf(values, S::FormWidth).toInt(),
                                   valueOf(values, S::FormHeight).toInt(), DesignedSize, workArea));
@@ -362,9 +366,10 @@ void TForm1::LoadSettings()
 // Values no save of ours writes are told once, when the window is up; a key
 // that is missing keeps its default silently, as an empty file's keys do.
 void TForm1::tellUnreadableSettings(const QList<tinsoke::SettingNote> &notes,
-                                    const tinsoke::SettingValues &values)
+                                    const tinsoke::SettingValues &values,
+                                    const QStringList &extraNotes)
 {
-    QStringList lines;
+    QStringList lines = extraNotes;
     for (const tinsoke::SettingNote &note : notes) {
         if (note.kind != tinsoke::SettingNote::Kind::Missing)
             lines.append(tinsoke::settingNoteText(note, values));
@@ -397,6 +402,7 @@ void TForm1::SaveSettings()
     if (!readable)
         return; // what could not be read is not overwritten
     tinsoke::writeSettings(document, values);
+    tinsoke::writeExtraTools(document, m_extraPage->tools());
     if (!tinsoke::saveIniFile(IniFilePath, document)) // the old file stays as it was
         reportSettingsFileError();
 }
@@ -460,6 +466,7 @@ void TForm1::applyRunState()
     ui->Button3->setEnabled(!running);
     m_listDropHook->setEnabled(!running); // the list holds still during a run
     ui->ListView1->horizontalHeader()->setSectionsClickable(!running);
+    m_extraPage->setRunning(running);
 }
 
 void TForm1::closeEvent(QCloseEvent *event)

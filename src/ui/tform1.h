@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+class ExtraToolsPage;
 class FileDropHook;
 class ProgressBar;
 class QCheckBox;
@@ -106,7 +107,8 @@ private:
     bool WriteDefaultSettings();
     void reportSettingsFileError();
     void tellUnreadableSettings(const QList<tinsoke::SettingNote> &notes,
-                                const tinsoke::SettingValues &values);
+                                const tinsoke::SettingValues &values,
+                                const QStringList &extraNotes);
     QWidget *settingControl(tinsoke::Setting setting) const;
 
     // The run.
@@ -135,6 +137,9 @@ private:
     // clear buttons, the list's drops and sorting. Whatever page decides the
     // tools' availability, 実行 stays off until the run has ended.
     void applyRunState();
+    // The page of the user's own tools, and their columns in the list.
+    void setUpExtraToolsPage();
+    void extraToolsChanged();
     void applyManualOption(const QCheckBox *tick, QLineEdit *options);
     void ScrollBar1Change(int position);
     void ScrollBar_AdvPNGChange(int position);
@@ -169,6 +174,7 @@ private:
     OpenFileDialog m_openFileDialog;
     bool m_runInProgress = false;
     bool m_anyToolAvailable = true; // as designed, until the 全体 page has looked
+    ExtraToolsPage *m_extraPage = nullptr;
     bool m_closePending = false;
     bool m_settingsErrorShown = false;
     int m_linksPassedOver = 0; // left out by folder walks since the last run

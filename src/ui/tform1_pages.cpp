@@ -4,7 +4,9 @@
 #include "tform1.h"
 #include "ui_mainwindow.h"
 
+#include "extratoolspage.h"
 #include "filedrop.h"
+#include "filelistmodel.h"
 #include "paths.h"
 #include "programicon.h"
 
@@ -13,6 +15,7 @@
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -119,6 +122,8 @@ void TForm1::TabSheet_CommonShow()
         t.tick->setEnabled(available);
         anyAvailable = anyAvailable || available;
     }
+    for (const tinsoke::ExtraTool &t : m_extraPage->tools())
+        anyAvailable = anyAvailable || tinsoke::extraToolPlan(t).plan.use;
     m_anyToolAvailable = anyAvailable;
     applyRunState();
 }
@@ -154,4 +159,40 @@ void TForm1::TabSheet_VersionShow()
 void TForm1::LinkLabel_LinkClick(const QString &link)
 {
     QDesktopServices::openUrl(QUrl(link)); // a link that cannot be opened shows nothing
+}
+
+void TForm1::setUpExtraToolsPage()
+{
+    m_extraPage = new ExtraToolsPage(
+        [this](const QString &start) {
+            return m_openFileDialog(this, tinsoke::browseStartFolder(start),
+                                    tinsoke::executableFileFilter());
+        },
+        ui->PageControl1);
+    ui->PageControl1->insertTab(ui->PageControl1->indexOf(ui->TabSheet_Version), m_extraPage,
+                                QStringLiteral("追加ツール"));
+    connect(m_extraPage, &ExtraToolsPage::toolsChanged, this, &TForm1::extraToolsChanged);
+}
+
+// Each tool of the user's own has a column of its own, headed by its name,
+// shown after cPNGC's.
+void TForm1::extraToolsChanged()
+{
+    QStringList names;
+    for (const tinsoke::ExtraTool &t : m_extraPage->tools())
+        names << t.name;
+    if (names == m_listModel->extraColumns())
+        return;
+    m_listModel->setExtraColumns(names);
+    QHeaderView *header = ui->ListView1->horizontalHeader();
+    const QFontMetrics metrics(ui->ListView1->font());
+    for (int i = 0; i < names.size(); ++i) {
+        const int column = tinsoke::TLVData::FieldCount + i;
+        header->moveSection(header->visualIndex(column), tinsoke::TLVData::PathColumn + i);
+        ui->ListView1->setColumnWidth(
+            column, std::max(metrics.horizontalAdvance(names.at(i)),
+                             metrics.horizontalAdvance(QStringLiteral("999999999"))) +
+                        12);
+    }
+    TabSheet_CommonShow();
 }

@@ -4,6 +4,7 @@
 #include "ui_mainwindow.h"
 
 #include "appinfo.h"
+#include "extratoolspage.h"
 #include "filelistmodel.h"
 #include "intake.h"
 #include "messages.h"
@@ -40,6 +41,8 @@ tinsoke::RunPlan TForm1::takeRunPlan() const
             tool, tools[t].tick->isChecked() && tools[t].tick->isEnabled(), tools[t].path->text(),
             Builders[t] ? (this->*Builders[t])() : QString());
     }
+    for (const tinsoke::ExtraTool &t : m_extraPage->tools())
+        plan.extras.append(tinsoke::extraToolPlan(t));
     plan.saveMethod = ui->RadioGroup1->itemIndex();
     plan.jobs = ui->SpinEdit_Jobs->value();
     return plan;
@@ -83,6 +86,12 @@ void TForm1::runRowFinished(const tinsoke::RowResult &result)
             // A file passed over shows no size at all: a failure never reads as a result.
             if (size || result.outcome == tinsoke::RowResult::Outcome::PassedOver)
                 record.field(tinsoke::toolInfo(tool).column) =
+                    size ? QString::number(*size) : QString();
+        }
+        for (qsizetype i = 0; i < result.extraColumns.size(); ++i) {
+            const auto &size = result.extraColumns.at(i);
+            if (size || result.outcome == tinsoke::RowResult::Outcome::PassedOver)
+                record.field(tinsoke::TLVData::FieldCount + int(i)) =
                     size ? QString::number(*size) : QString();
         }
         m_listModel->WriteRow(result.row, record);

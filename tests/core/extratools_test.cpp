@@ -52,9 +52,16 @@ TEST(ExtraTools, SectionsAreReadUntilAGapAndWrittenWithoutOne)
 
     writeExtraTools(doc, {tools.at(0)});
     const QByteArray text = doc.toBytes();
-    EXPECT_TRUE(text.startsWith("; mine\r\n[ExtraTool1]\r\nUse=Yes\r\n")) << text.constData();
+    EXPECT_TRUE(text.startsWith("; mine\r\n[ExtraTool1]\r\nUse=Yes\r\nName=z\r\nKind=PNG\r\n"
+                                "Path=/usr/bin/z\r\nArgs={in} {out}\r\n[ExtraTool5]"))
+        << text.constData();
     EXPECT_FALSE(text.contains("ExtraTool2")) << text.constData();
     EXPECT_FALSE(text.contains("ExtraTool3")) << text.constData();
     EXPECT_TRUE(text.contains("[ExtraTool5]") && text.contains("[Other]\r\nKey=1"));
     EXPECT_EQ(readExtraTools(doc), (QList<ExtraTool>{tools.at(0)}));
+    // Quotes and blanks at the ends of a line come back as they were.
+    const ExtraTool quoted{true, QStringLiteral(" q "), ImageKind::Jpeg, QStringLiteral("/q"),
+                           QStringLiteral("'{in}' '{out}'")};
+    writeExtraTools(doc, {tools.at(0), quoted});
+    EXPECT_EQ(readExtraTools(doc), (QList<ExtraTool>{tools.at(0), quoted}));
 }

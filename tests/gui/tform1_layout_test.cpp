@@ -216,11 +216,12 @@ private Q_SLOTS:
     void pagesComeInTheirOrderAndFit()
     {
         auto *pages = find<QTabWidget>("PageControl1");
-        const QStringList captions{
-            QStringLiteral("全体"),   QStringLiteral("Jpegtran"), QStringLiteral("Jpegoptim"),
-            QStringLiteral("AdvPNG"), QStringLiteral("OptiPNG"),  QStringLiteral("PNGCrush"),
-            QStringLiteral("PNGOUT"), QStringLiteral("その他"),   QStringLiteral("バージョン情報")};
-        QCOMPARE(pages->count(), 9);
+        const QStringList captions{QStringLiteral("全体"),       QStringLiteral("Jpegtran"),
+                                   QStringLiteral("Jpegoptim"),  QStringLiteral("AdvPNG"),
+                                   QStringLiteral("OptiPNG"),    QStringLiteral("PNGCrush"),
+                                   QStringLiteral("PNGOUT"),     QStringLiteral("その他"),
+                                   QStringLiteral("追加ツール"), QStringLiteral("バージョン情報")};
+        QCOMPARE(pages->count(), 10);
         QCOMPARE(pages->currentWidget()->objectName(), QStringLiteral("TabSheet_Common"));
         for (int i = 0; i < pages->count(); ++i)
             QCOMPARE(pages->tabText(i), captions.at(i));

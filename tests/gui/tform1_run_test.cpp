@@ -9,6 +9,7 @@
 #include "programstyle.h"
 #include "stopsignals.h"
 
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QProcess>
@@ -17,6 +18,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTimer>
 #include <QtTest>
 
@@ -216,6 +218,53 @@ private Q_SLOTS:
                  qPrintable(shown.first()));
         QVERIFY(fresh.find("Button1")->isEnabled());
         QVERIFY(!fresh.find("Button_Stop")->isEnabled());
+    }
+
+    // A tool of the user's own, taken from the ready ones on its page:
+    // zopflipng after OptiPNG. Its column, headed by its name, shows its
+    // size; moving and unticking it change its place and use; the settings
+    // file keeps it.
+    void usersOwnToolHasItsColumnAndIsKept()
+    {
+        const QString zopflipng = QStringLiteral("/usr/bin/zopflipng");
+        if (!QFileInfo::exists(zopflipng) || !QFileInfo::exists(QStringLiteral("/usr/bin/optipng")))
+            QSKIP("zopflipng and optipng are not installed");
+        FreshForm fresh{settingsFor("[OptiPNG]\r\nUse=Yes\r\nPath=/usr/bin/optipng\r\n"
+                                    "OptimizeLevel=1\r\nUseParam=No\r\n")};
+        QVERIFY(fresh.showAndWait());
+        auto *pages = fresh.find<QTabWidget>("PageControl1");
+        auto *page = fresh.find("TabSheet_ExtraTools");
+        pages->tabBar()->setCurrentIndex(pages->indexOf(page));
+        auto *presets = fresh.find<QComboBox>("ComboBox_ExtraPreset");
+        QVERIFY(presets->findText(QStringLiteral("zopflipng")) >= 0);
+        presets->setCurrentIndex(presets->findText(QStringLiteral("zopflipng")));
+        QTest::mouseClick(fresh.find("Button_ExtraPreset"), Qt::LeftButton);
+        QTest::mouseClick(fresh.find("Button_ExtraAdd"), Qt::LeftButton); // a second, moved up
+        QTest::mouseClick(fresh.find("Button_ExtraUp"), Qt::LeftButton);
+        auto *tools = fresh.find<QTableWidget>("ListView_ExtraTools");
+        QCOMPARE(tools->item(1, 1)->text(), QStringLiteral("zopflipng"));
+        tools->item(0, 0)->setCheckState(Qt::Unchecked); // the new one stays off
+        auto *list = fresh.find<QTableView>("ListView1");
+        QCOMPARE(list->model()->headerData(12, Qt::Horizontal).toString(),
+                 QStringLiteral("zopflipng"));
+
+        const QString png = path("own.png");
+        QVERIFY(savePicture(makePicture(200, 150, 7), png));
+        dropFiles(list->viewport(), {png});
+        QTest::mouseClick(fresh.find("Button1"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!fresh.get()->runInProgress(), 60000);
+        const tinsoke::TLVData row = fresh.get()->fileList().ReadRow(0);
+        QVERIFY(!row.OptiPNGSize.isEmpty());
+        QCOMPARE(row.field(11), QString()); // unticked: it did not run
+        QVERIFY2(!row.field(12).isEmpty() &&
+                     row.field(12).toLongLong() < row.OptiPNGSize.toLongLong(),
+                 qPrintable(row.field(12) + u' ' + row.OptiPNGSize));
+        QCOMPARE(QFileInfo(png).size(), row.field(12).toLongLong());
+
+        const QByteArray saved = fresh.closeAndRead();
+        QVERIFY2(saved.contains("[ExtraTool2]\r\nUse=Yes\r\nName=zopflipng\r\nKind=PNG\r\n"),
+                 saved.constData());
+        QVERIFY(saved.contains("[ExtraTool1]\r\nUse=No\r\n"));
     }
 };
 
