@@ -522,8 +522,9 @@ int runFromCommandLine(int argc, char *argv[])
     printer.end(summary);
     if (stoppedBy != 0)
         return 128 + stoppedBy;
-    const bool startFailed =
-        std::any_of(summary.problems.begin(), summary.problems.end(),
-                    [](const tinsoke::RunProblem &p) { return p.startFailure; });
+    const bool startFailed = std::any_of(summary.problems.begin(), summary.problems.end(),
+                                         [](const tinsoke::RunProblem &p) {
+                                             return p.kind == tinsoke::RunProblem::Kind::NotStarted;
+                                         });
     return problems > 0 || summary.passedOver > 0 || startFailed ? ExitSomeFailed : ExitDone;
 }

@@ -102,7 +102,28 @@ namespace {
 
 // The problems grouped by reason, in the order the reasons first came up,
 // each with its files and, when asked, one sample of what a tool printed.
+QString groupedReasons(const QList<RunProblem> &problems, const QString &heading, bool withOutput);
+
+// A tool result the check refused is no failure of the file: it is told
+// apart, after what could not be done.
 QString groupedReport(const QList<RunProblem> &problems, bool withOutput)
+{
+    QList<RunProblem> failed, refused;
+    for (const RunProblem &p : problems)
+        (p.kind == RunProblem::Kind::Refused ? refused : failed).append(p);
+    QString text =
+        groupedReasons(failed, QStringLiteral("処理できなかったファイルがあります。"), withOutput);
+    const QString notUsed = groupedReasons(
+        refused,
+        QStringLiteral(
+            "確かめた結果、使わなかったツールの結果があります（ファイルは処理しました）。"),
+        withOutput);
+    if (!text.isEmpty() && !notUsed.isEmpty())
+        text += QStringLiteral("\n\n");
+    return text + notUsed;
+}
+
+QString groupedReasons(const QList<RunProblem> &problems, const QString &heading, bool withOutput)
 {
     constexpr int PathsPerReason = 5;
     if (problems.isEmpty())
@@ -115,7 +136,7 @@ QString groupedReport(const QList<RunProblem> &problems, bool withOutput)
             order.append(p.reason);
         list.append(&p);
     }
-    QString text = QStringLiteral("処理できなかったファイルがあります。");
+    QString text = heading;
     for (const QString &reason : order) {
         const auto &list = byReason[reason];
         text += QStringLiteral("\n\n%1（%2 件）").arg(reason).arg(list.size());
@@ -362,6 +383,7 @@ QString outputText(const ToolOutcome &outcome, const QStringList &privatePaths,
 struct Verdict {
     bool accepted = false;
     bool notSmaller = false;
+    bool missing = false; // the tool left no result at all
     QString reason;
 };
 
@@ -385,6 +407,7 @@ public:
         const FileIdentity c = FileIdentity::of(candidate);
         if (!c.exists) {
             v.reason = QStringLiteral("%1 が結果を出力しませんでした");
+            v.missing = true;
             return v;
         }
         if (!c.regular) {
@@ -526,14 +549,15 @@ private:
     {
         m_result.outcome = RowResult::Outcome::PassedOver;
         m_result.columns = {};
+        m_result.extraColumns.clear();
         m_result.kept.clear();
-        m_result.problems.append({reason, m_task.path, QString(), false});
+        m_result.problems.append({reason, m_task.path, QString(), RunProblem::Kind::PassedOver});
     }
 
     void problem(const QString &reason, const QString &output = QString(),
-                 bool startFailure = false)
+                 RunProblem::Kind kind = RunProblem::Kind::ToolFailed)
     {
-        m_result.problems.append({reason, m_task.path, output, startFailure});
+        m_result.problems.append({reason, m_task.path, output, kind});
     }
 
     void processLocked(OpenedFile &original)
@@ -657,7 +681,7 @@ private:
             problem(QStringLiteral("%1 を実行できません：%2（%3）")
                         .arg(tool.name, startFailureMessage(outcome.startError),
                              qt_error_string(outcome.startError)),
-                    QString(), true);
+                    QString(), RunProblem::Kind::NotStarted);
             return; // its column stays empty: it did not run
         }
         tool.column = sizeBefore;
@@ -680,7 +704,8 @@ private:
         if (!verdict.accepted) {
             if (!verdict.notSmaller)
                 problem(verdict.reason.arg(tool.name),
-                        outputText(outcome, {output, input, m_working}, m_folder, m_task.path));
+                        outputText(outcome, {output, input, m_working}, m_folder, m_task.path),
+                        verdict.missing ? RunProblem::Kind::ToolFailed : RunProblem::Kind::Refused);
             return;
         }
         if (!QFile::remove(m_working) || !QFile::rename(ready, m_working)) {

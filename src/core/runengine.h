@@ -66,10 +66,16 @@ struct RowTask {
 
 // Something that went wrong with a file, grouped by its reason in the report.
 struct RunProblem {
+    enum class Kind {
+        PassedOver, // nothing of the file was saved
+        ToolFailed, // a tool failed on it; the file went on without that step
+        NotStarted, // a tool could not be started at all
+        Refused,    // a tool's result was not used; the file was processed
+    };
     QString reason;
     QString path;
-    QString output;            // what a failing tool printed, if anything
-    bool startFailure = false; // a tool could not be started at all
+    QString output; // what a failing tool printed, if anything
+    Kind kind = Kind::ToolFailed;
 };
 
 struct RowResult {

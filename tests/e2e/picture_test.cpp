@@ -346,6 +346,10 @@ private Q_SLOTS:
 
         if (!refused.isEmpty()) {
             QVERIFY2(f.summary.reportText().contains(refused), qPrintable(report(f)));
+            // A result not used is no file that could not be done.
+            QVERIFY2(
+                f.summary.reportText().startsWith(QStringLiteral("確かめた結果、使わなかった")),
+                qPrintable(report(f)));
             QVERIFY(bytesOf(path) == before);
             return;
         }
