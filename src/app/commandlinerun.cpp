@@ -460,7 +460,7 @@ int runFromCommandLine(int argc, char *argv[])
     if (jobsValue >= 0)
         plan.jobs = jobsValue;
     if (saveValue >= 0)
-        plan.saveMethod = saveValue;
+        plan.saveMethod = tinsoke::saveMethodOf(saveValue);
 
     // What the file says that no save of ours writes, and the keys of the
     // tools in use that it lacks.
@@ -496,7 +496,8 @@ int runFromCommandLine(int argc, char *argv[])
     if (parser.isSet(dryRun)) {
         for (const QString &f : files)
             print(stdout, field(f) + u'\t' + toolsFor(plan, f) + u'\t' +
-                              saveMethodText(plan.saveMethod) + u'\n' + toolLines(plan, f));
+                              saveMethodText(static_cast<int>(plan.saveMethod)) + u'\n' +
+                              toolLines(plan, f));
         return problems > 0 ? ExitSomeFailed : ExitDone;
     }
 

@@ -43,7 +43,7 @@ tinsoke::RunPlan TForm1::takeRunPlan() const
     }
     for (const tinsoke::ExtraTool &t : m_extraPage->tools())
         plan.extras.append(tinsoke::extraToolPlan(t));
-    plan.saveMethod = ui->RadioGroup1->itemIndex();
+    plan.saveMethod = tinsoke::saveMethodOf(ui->RadioGroup1->itemIndex());
     plan.jobs = ui->SpinEdit_Jobs->value();
     return plan;
 }

@@ -41,7 +41,7 @@ using Tools = QList<QPair<Tool, QPair<QString, QString>>>; // slot, program, opt
 RunPlan planWith(const Tools &tools, int method = 0)
 {
     RunPlan plan;
-    plan.saveMethod = method;
+    plan.saveMethod = saveMethodOf(method);
     for (const auto &[tool, p] : tools)
         plan.tools.at(static_cast<std::size_t>(tool)) = toolPlan(tool, true, p.first, p.second);
     return plan;

@@ -52,7 +52,7 @@ Finished runOver(RunPlan plan, const QStringList &paths,
 RunPlan planWith(std::initializer_list<std::pair<Tool, ToolPlan>> tools, int method = 0)
 {
     RunPlan plan;
-    plan.saveMethod = method;
+    plan.saveMethod = saveMethodOf(method);
     for (const auto &[tool, p] : tools)
         plan.tools.at(static_cast<std::size_t>(tool)) = p;
     return plan;
@@ -200,7 +200,8 @@ private Q_SLOTS:
             QVERIFY2(!f.summary.stopped, "rows waited for each other");
             QVERIFY2(f.summary.problems.isEmpty(), qPrintable(f.summary.reportText()));
             QVERIFY(QFileInfo(c).isSymLink());
-            if (plan.saveMethod == 0) // the link's target, whichever name came first
+            if (plan.saveMethod ==
+                SaveMethod::InPlace) // the link's target, whichever name came first
                 QVERIFY(QFileInfo(a).size() < original);
         }
     }

@@ -1,0 +1,356 @@
+#include "rowjob.h"
+
+#include "commandline.h"
+#include "fileops.h"
+#include "paths.h"
+#include "pictureparts.h"
+#include "resultcheck.h"
+#include "safewrite.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QRegularExpression>
+#include <QScopeGuard>
+
+#include <utility>
+
+namespace tinsoke {
+
+namespace {
+
+QString toolName(Tool tool)
+{
+    return QString::fromUtf16(toolInfo(tool).name);
+}
+
+// What a tool printed, as the user can use it: the private copies it was
+// given, gone by the time anyone reads this, are named by the user's file.
+QString outputText(const ToolOutcome &outcome, const QStringList &privatePaths,
+                   const QString &rowFolder, const QString &userPath)
+{
+    QString text = QString::fromLocal8Bit(outcome.output);
+    for (const QString &path : privatePaths)
+        if (!path.isEmpty())
+            text.replace(path, userPath);
+    text.replace(QRegularExpression(QRegularExpression::escape(rowFolder) + QStringLiteral("\\S*")),
+                 userPath);
+    if (outcome.outputCut)
+        text += QStringLiteral("\n…");
+    return text;
+}
+
+class RowJob {
+public:
+    RowJob(RunEngine::Shared &shared, const RowTask &task)
+        : m_shared(shared)
+        , m_task(task)
+    {
+        m_result.row = task.row;
+        m_result.path = task.path;
+    }
+
+    RowResult run()
+    {
+        const auto saved = qScopeGuard([this] { m_shared.saveOrder.done(m_task.row); });
+        // Waited for before any file is locked: a row holding a lock never
+        // waits for another row, so no two rows can wait for each other.
+        if (!m_shared.saveOrder.waitTurn(m_task.row, m_shared.running)) {
+            m_result.outcome = RowResult::Outcome::Stopped;
+            return m_result;
+        }
+        if (!m_shared.folder) {
+            passOver(m_shared.folderError);
+            return m_result;
+        }
+        for (int attempt = 0;; ++attempt) {
+            // The file as it is now: a regular file that can be read, opened
+            // without waiting, whatever now stands at its name.
+            QString error;
+            OpenedFile original = OpenedFile::open(m_task.path, &error);
+            if (!original.isOpen()) {
+                passOver(error);
+                return m_result;
+            }
+            if (!m_shared.locks.acquire(original.identity(), m_shared.running)) {
+                m_result.outcome = RowResult::Outcome::Stopped;
+                return m_result;
+            }
+            // Another name of the same file may have been processed while this
+            // row waited for it: look again at what it is now.
+            if (!original.unchangedOnDisk() && attempt < 3) {
+                m_shared.locks.release(original.identity());
+                continue;
+            }
+            m_result.before = original.identity().size;
+            processLocked(original);
+            m_shared.locks.release(original.identity());
+            return m_result;
+        }
+    }
+
+private:
+    void passOver(const QString &reason)
+    {
+        m_result.outcome = RowResult::Outcome::PassedOver;
+        m_result.columns = {};
+        m_result.extraColumns.clear();
+        m_result.kept.clear();
+        m_result.problems.append({reason, m_task.path, QString(), RunProblem::Kind::PassedOver});
+    }
+
+    void problem(const QString &reason, const QString &output = QString(),
+                 RunProblem::Kind kind = RunProblem::Kind::ToolFailed)
+    {
+        m_result.problems.append({reason, m_task.path, output, kind});
+    }
+
+    void processLocked(OpenedFile &original)
+    {
+        QString error;
+        const auto rowFolder = m_shared.folder->makeRowFolder(m_task.row, &error);
+        if (rowFolder.isEmpty()) {
+            passOver(error);
+            return;
+        }
+        m_folder = rowFolder;
+        // A name of our own: the user's may be no valid text for a tool.
+        m_working = rowFolder + QStringLiteral("/image") + fileExtension(m_task.path).toLower();
+        if (!original.copyTo(m_working, &error)) {
+            passOver(QStringLiteral("コピーを作成できません（%1）").arg(error));
+            removeFolder();
+            return;
+        }
+        std::optional<Gate> gate;
+        if (const auto kind = chainFor(m_task.path, m_task.fileName)) {
+            // Before any tool: the original must be a whole picture that decodes.
+            QByteArray bytes;
+            readRegularFile(m_working, &bytes);
+            m_originalDigest = QCryptographicHash::hash(bytes, QCryptographicHash::Blake2b_256);
+            const PictureFacts facts = m_shared.readFacts(m_working, *kind);
+            if (!facts.readable) {
+                passOver(facts.why + QStringLiteral("（処理しませんでした）"));
+                removeFolder();
+                return;
+            }
+            gate.emplace(m_shared.readFacts, m_shared.checkChange, *kind, facts,
+                         pictureParts(bytes, *kind));
+            bytes.clear();
+            runChain(*kind, *gate);
+        }
+
+        if (m_shared.running.stopped())
+            m_result.outcome = RowResult::Outcome::Stopped;
+        else if (gate && !gate->finalBytesAreChecked(m_working, m_originalDigest))
+            passOver(
+                QStringLiteral("最後の確認で結果が元の画像と合わないため、書き込みませんでした"));
+        else
+            save(original);
+        removeFolder();
+    }
+
+    // One step as the row runs it: a built-in tool or one of the user's.
+    struct Step {
+        QString name;
+        const ToolPlan &plan;
+        Output output;
+        QStringList (*arguments)(const QStringList &words, const QString &input,
+                                 const QString &output);
+        int alsoFine; // an exit code besides 0 that still means success, or 0
+        std::optional<qint64> &column;
+    };
+
+    void runChain(ImageKind kind, Gate &gate)
+    {
+        int step = 0;
+        for (const Tool tool : AllTools) {
+            const ToolInfo &info = toolInfo(tool);
+            const ToolPlan &plan = m_shared.plan.tools.at(static_cast<std::size_t>(tool));
+            if (info.kind != kind || !plan.use)
+                continue;
+            if (m_shared.running.stopped())
+                return;
+            runStep({toolName(tool), plan, info.output, info.arguments, info.alsoFine,
+                     m_result.columns.at(static_cast<std::size_t>(tool))},
+                    gate, ++step);
+        }
+        const QList<ExtraToolPlan> &extras = m_shared.plan.extras;
+        m_result.extraColumns.resize(extras.size());
+        for (qsizetype i = 0; i < extras.size(); ++i) {
+            const ExtraToolPlan &extra = extras.at(i);
+            if (extra.kind != kind || !extra.plan.use)
+                continue;
+            if (m_shared.running.stopped())
+                return;
+            runStep({extra.name, extra.plan,
+                     writesSecondFile(extra.plan.words) ? Output::TemporaryFile : Output::InPlace,
+                     extraToolArguments, 0, m_result.extraColumns[i]},
+                    gate, ++step);
+        }
+    }
+
+    void runStep(const Step &tool, Gate &gate, int step)
+    {
+        const ToolPlan &plan = tool.plan;
+        const qint64 sizeBefore = FileIdentity::of(m_working).size;
+        // Every tool reads a private copy of its own: one that damages the file
+        // it reads costs only its own step.
+        const QString stepFolder = m_folder + QStringLiteral("/step%1").arg(step);
+        const QString input = stepFolder + u'/' + fileNameOf(m_working);
+        QString error;
+        if (!QDir().mkdir(stepFolder) || !copyPrivateFile(m_working, input, &error)) {
+            problem(QStringLiteral("%1 用のコピーを作成できません（%2）")
+                        .arg(tool.name, error.isEmpty() ? stepFolder : error));
+            return;
+        }
+        QString output;
+        switch (tool.output) {
+        case Output::InPlace:
+            output = input;
+            break;
+        case Output::BesideWithJpg:
+            output = input + QStringLiteral(".jpg");
+            break;
+        case Output::TemporaryFile:
+            // With the picture's own extension: some tools go by it.
+            output = m_folder + QStringLiteral("/step%1-out").arg(step) +
+                     fileExtension(m_working).toLower();
+            break;
+        }
+
+        const ToolOutcome outcome = runToolProcess(
+            plan.program, tool.arguments(plan.words, input, output), m_folder, m_shared.running);
+        if (outcome.stopped)
+            return;
+        if (!outcome.started()) {
+            problem(QStringLiteral("%1 を実行できません：%2（%3）")
+                        .arg(tool.name, startFailureMessage(outcome.startError),
+                             qt_error_string(outcome.startError)),
+                    QString(), RunProblem::Kind::NotStarted);
+            return; // its column stays empty: it did not run
+        }
+        tool.column = sizeBefore;
+        if (!outcome.exited) {
+            problem(QStringLiteral("%1 が異常終了しました（シグナル %2）")
+                        .arg(tool.name)
+                        .arg(outcome.signal),
+                    outputText(outcome, {output, input, m_working}, m_folder, m_task.path));
+            return;
+        }
+        if (outcome.exitCode != 0 && outcome.exitCode != tool.alsoFine) {
+            problem(QStringLiteral("%1 がエラーで終了しました（終了コード %2）")
+                        .arg(tool.name)
+                        .arg(outcome.exitCode),
+                    outputText(outcome, {output, input, m_working}, m_folder, m_task.path));
+            return;
+        }
+        const QString ready = m_folder + QStringLiteral("/step%1.kept").arg(step);
+        const Verdict verdict = gate.judge(m_working, output, ready, plan.allow);
+        if (!verdict.accepted) {
+            if (!verdict.notSmaller)
+                problem(verdict.reason.arg(tool.name),
+                        outputText(outcome, {output, input, m_working}, m_folder, m_task.path),
+                        verdict.missing ? RunProblem::Kind::ToolFailed : RunProblem::Kind::Refused);
+            return;
+        }
+        if (!QFile::remove(m_working) || !QFile::rename(ready, m_working)) {
+            problem(QStringLiteral("%1 の結果を取り込めません").arg(tool.name));
+            return;
+        }
+        tool.column = FileIdentity::of(m_working).size;
+        m_result.kept.append(tool.name);
+    }
+
+    // The row's result goes where the save method says, in one verified write.
+    void save(OpenedFile &original)
+    {
+        QString error;
+        const qint64 size = FileIdentity::of(m_working).size;
+        switch (m_shared.plan.saveMethod) {
+        case SaveMethod::InPlace: {
+            if (size >= m_result.before) {
+                m_result.after = m_result.before; // nothing better: the file stays as it is
+                m_result.savedAs = m_task.path;
+                return;
+            }
+            // Someone else may have written the file meanwhile: theirs wins.
+            if (!original.unchangedOnDisk()) {
+                passOver(
+                    QStringLiteral("処理中にファイルが変更されたため、結果を書き込みませんでした"));
+                return;
+            }
+            const FileIdentity &was = original.identity();
+            const ExpectedFile expected{was.device, was.inode, was.size, was.modifiedNs};
+            if (!replaceFileContent(original.realPath(), m_working, &error, &expected,
+                                    m_shared.folder->journal())) {
+                passOver(QStringLiteral("結果を書き込めません（%1）").arg(error));
+                return;
+            }
+            m_result.savedAs = m_task.path;
+            break;
+        }
+        case SaveMethod::CopyBeside:
+            if (!createBeside(withUnderscoreBeforeExtension(m_task.path), original, &error)) {
+                passOver(QStringLiteral("コピーを作成できません（%1）").arg(error));
+                return;
+            }
+            break;
+        case SaveMethod::ResultFolder: {
+            const QString folder = m_shared.resultFolder->get(&error);
+            if (folder.isEmpty()) {
+                passOver(error); // the folder's own reason
+                return;
+            }
+            if (!createBeside(folder + u'/' + fileNameOf(m_task.path), original, &error)) {
+                passOver(QStringLiteral("コピーを作成できません（%1）").arg(error));
+                return;
+            }
+            break;
+        }
+        case SaveMethod::None:
+            passOver(QStringLiteral("保存方法が選択されていません"));
+            return;
+        }
+        m_result.after = size;
+    }
+
+    // A new file at target, or with another "_" before the extension while
+    // the name is taken.
+    bool createBeside(QString target, const OpenedFile &original, QString *error)
+    {
+        for (;;) {
+            switch (createFileVerified(target, m_working, original.realPath(), error,
+                                       m_shared.folder->journal())) {
+            case CreateResult::Created:
+                m_result.savedAs = target;
+                return true;
+            case CreateResult::Taken:
+                target = withUnderscoreBeforeExtension(target);
+                break;
+            case CreateResult::Failed:
+                return false;
+            }
+        }
+    }
+
+    void removeFolder()
+    {
+        if (!m_folder.isEmpty())
+            QDir(m_folder).removeRecursively();
+    }
+
+    RunEngine::Shared &m_shared;
+    const RowTask m_task;
+    RowResult m_result;
+    QString m_folder;
+    QString m_working;
+    QByteArray m_originalDigest;
+};
+
+} // namespace
+
+RowResult runRow(RunEngine::Shared &shared, const RowTask &task)
+{
+    return RowJob(shared, task).run();
+}
+
+} // namespace tinsoke

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "privatefiles.h"
+#include "rowcoordination.h"
+#include "runengine.h"
+
+#include <memory>
+
+namespace tinsoke {
+
+// What the row jobs on the worker threads share.
+struct RunEngine::Shared {
+    RunPlan plan;
+    PictureReader readFacts;
+    PictureChangeCheck checkChange;
+    RunningTools running;
+    FileLocks locks;
+    std::unique_ptr<RunFolder> folder;
+    QString folderError;
+    std::unique_ptr<ResultFolder> resultFolder;
+    SaveOrder saveOrder;
+};
+
+// One row, on a worker thread: its private copy, its chain of tools, each
+// result through the check, and the one verified write of its result.
+RowResult runRow(RunEngine::Shared &shared, const RowTask &task);
+
+} // namespace tinsoke

@@ -1,0 +1,73 @@
+#include "runplan.h"
+
+#include "commandline.h"
+#include "commandsplit.h"
+#include "fileops.h"
+#include "paths.h"
+
+#include <QDir>
+#include <QThread>
+
+namespace tinsoke {
+
+SaveMethod saveMethodOf(int number)
+{
+    return number >= 0 && number <= 2 ? static_cast<SaveMethod>(number) : SaveMethod::None;
+}
+
+ToolPlan toolPlan(Tool tool, bool use, const QString &program, const QString &options)
+{
+    ToolPlan plan;
+    plan.use = use && !program.isEmpty();
+    plan.program = program;
+    plan.words = splitArguments(options);
+    plan.allow = toolInfo(tool).allowances(plan.words);
+    return plan;
+}
+
+ExtraToolPlan extraToolPlan(const ExtraTool &tool)
+{
+    ExtraToolPlan extra;
+    extra.name = tool.name;
+    extra.kind = tool.kind;
+    // A bare name is looked up on PATH, as the page offers it.
+    extra.plan.program = tool.path.contains(u'/') || QDir::isAbsolutePath(tool.path)
+                             ? tool.path
+                             : findProgramOnPath(tool.path);
+    extra.plan.use = tool.use && extraToolProblem(tool).isEmpty() &&
+                     splitShellWords(tool.args, &extra.plan.words);
+    return extra; // no option of its own may change the picture
+}
+
+RunPlan runPlanFromSettings(const SettingValues &values, const QList<ExtraTool> &extras)
+{
+    RunPlan plan;
+    for (const ExtraTool &tool : extras)
+        plan.extras.append(extraToolPlan(tool));
+    for (const Tool tool : AllTools) {
+        const ToolInfo &info = toolInfo(tool);
+        plan.tools.at(static_cast<std::size_t>(tool)) =
+            toolPlan(tool, valueOf(values, info.useSetting).toBool(),
+                     valueOf(values, info.pathSetting).toString(), info.options(values));
+    }
+    plan.saveMethod = saveMethodOf(valueOf(values, Setting::SaveMode).toInt());
+    plan.jobs = valueOf(values, Setting::Jobs).toInt();
+    return plan;
+}
+
+std::optional<ImageKind> chainFor(const QString &path, const QString &fileName)
+{
+    const QString ext = fileExtension(path).toLower();
+    if (ext == u".jpg" || ext == u".jpeg")
+        return ImageKind::Jpeg;
+    if (fileExtension(fileName).toLower() == u".png")
+        return ImageKind::Png;
+    return std::nullopt;
+}
+
+int effectiveJobs(int jobs)
+{
+    return jobs > 0 ? jobs : qMax(1, QThread::idealThreadCount());
+}
+
+} // namespace tinsoke

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "tools.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <optional>
+
+namespace tinsoke {
+
+// Something that went wrong with a file, grouped by its reason in the report.
+struct RunProblem {
+    enum class Kind {
+        PassedOver, // nothing of the file was saved
+        ToolFailed, // a tool failed on it; the file went on without that step
+        NotStarted, // a tool could not be started at all
+        Refused,    // a tool's result was not used; the file was processed
+    };
+    QString reason;
+    QString path;
+    QString output; // what a failing tool printed, if anything
+    Kind kind = Kind::ToolFailed;
+};
+
+struct RowResult {
+    enum class Outcome {
+        Done,       // went through its chain; its result (or its unchanged copy) is saved
+        PassedOver, // nothing of it was saved; problems say why
+        Stopped,    // the run was stopped: the file is as it was
+    };
+    int row = 0;
+    QString path;
+    Outcome outcome = Outcome::Done;
+    std::array<std::optional<qint64>, ToolCount> columns; // the size after each tool that ran
+    QList<std::optional<qint64>> extraColumns;            // the same for the user's tools, in order
+    qint64 before = 0;                                    // the file's size when its turn came
+    qint64 after = 0;                                     // the size of what was saved
+    QString savedAs;                                      // where the result went
+    QStringList kept;                                     // the tools whose result was kept
+    QList<RunProblem> problems;
+};
+
+// What a run did, for the status bar, the report and the command line.
+struct RunSummary {
+    int done = 0;
+    int passedOver = 0;
+    qint64 before = 0;
+    qint64 after = 0;
+    bool stopped = false;
+    QList<RunProblem> problems;
+
+    void add(const RowResult &row);
+    // The problems grouped by reason, with counts, for one message at the end.
+    QString reportText() const;
+    // The same for a box whose details open on request: the grouped problems
+    // without the tools' words, and everything the tools printed, file by file.
+    struct Report {
+        QString summary;
+        QString details;
+    };
+    Report splitReport() const;
+};
+
+// The status bar's texts: "n / N 件" during a run; after it, the files
+// done, the bytes before and after and the share saved.
+QString runningStatus(int done, int total);
+QString finishedStatus(const RunSummary &summary);
+// A byte count for people: "35.4 MB".
+QString formatBytes(qint64 bytes);
+
+} // namespace tinsoke
