@@ -20,6 +20,7 @@ class QLineEdit;
 class QKeyEvent;
 class QMouseEvent;
 class QPushButton;
+class QTimer;
 
 namespace tinsoke {
 class FileListModel;
@@ -112,6 +113,7 @@ private:
     // The run.
     tinsoke::RunPlan takeRunPlan() const;
     void runRowFinished(const tinsoke::RowResult &result);
+    void showFinishedRows();
     void runFinished();
 
     // The file list.
@@ -164,6 +166,9 @@ private:
     QStringList m_pathsAfterRun;
     bool m_listClickTaken = false; // the list's press was handled here, so is its release
     std::unique_ptr<tinsoke::RunEngine> m_engine;
+    // Rows finished since the list and the status bar last showed them.
+    QList<tinsoke::RowResult> m_rowsToShow;
+    QTimer *m_showRowsTimer = nullptr;
     QString DroppedToolPath;
     std::vector<std::unique_ptr<FileDropHook>> m_pathBoxDropHooks;
     OpenFileDialog m_openFileDialog;
