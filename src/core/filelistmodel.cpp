@@ -172,6 +172,23 @@ void FileListModel::setExtraColumns(const QStringList &names)
                                  TLVData::FieldCount + now - 1);
 }
 
+void FileListModel::WriteRows(const QList<QPair<int, TLVData>> &records)
+{
+    int first = static_cast<int>(m_rows.size());
+    int last = -1;
+    for (const auto &[row, record] : records) {
+        if (row < 0 || row >= m_rows.size())
+            continue;
+        unindexPath(m_rows.at(row).Path);
+        m_rows[row] = record;
+        indexPath(record.Path);
+        first = std::min(first, row);
+        last = std::max(last, row);
+    }
+    if (last >= 0)
+        Q_EMIT dataChanged(index(first, 0), index(last, columnCount() - 1));
+}
+
 void FileListModel::removeRowsAt(QList<int> rows)
 {
     if (rows.isEmpty())

@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QList>
+#include <QPair>
 #include <QStringList>
 
 namespace tinsoke {
@@ -45,6 +46,10 @@ public:
     // Puts the record into a row and returns the row; with no row (-1) the
     // record is appended, even when its path is listed already.
     int WriteRow(int row, const TLVData &record);
+
+    // Puts records into rows that are there, as WriteRow does, in one model
+    // change over the rows they span; records for other rows are left out.
+    void WriteRows(const QList<QPair<int, TLVData>> &records);
 
     // Removes the given rows (any order) in one model change.
     void removeRowsAt(QList<int> rows);

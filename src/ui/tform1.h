@@ -21,6 +21,7 @@ class QLineEdit;
 class QKeyEvent;
 class QMouseEvent;
 class QPushButton;
+class QTimer;
 
 namespace tinsoke {
 class FileListModel;
@@ -114,6 +115,7 @@ private:
     // The run.
     tinsoke::RunPlan takeRunPlan() const;
     void runRowFinished(const tinsoke::RowResult &result);
+    void showFinishedRows();
     void runFinished();
 
     // The file list.
@@ -169,6 +171,9 @@ private:
     QStringList m_pathsAfterRun;
     bool m_listClickTaken = false; // the list's press was handled here, so is its release
     std::unique_ptr<tinsoke::RunEngine> m_engine;
+    // Rows finished since the list and the status bar last showed them.
+    QList<tinsoke::RowResult> m_rowsToShow;
+    QTimer *m_showRowsTimer = nullptr;
     QString DroppedToolPath;
     std::vector<std::unique_ptr<FileDropHook>> m_pathBoxDropHooks;
     OpenFileDialog m_openFileDialog;

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTimer>
 
 #include <utility>
 
@@ -77,9 +78,31 @@ void TForm1::stopRun()
         m_engine->stop();
 }
 
+// Short tools finish rows faster than anyone reads them: the list, the bar
+// and the status text take what has finished a few times a second, in one
+// change each, rather than once a row.
 void TForm1::runRowFinished(const tinsoke::RowResult &result)
 {
-    if (result.outcome != tinsoke::RowResult::Outcome::Stopped) {
+    m_rowsToShow.append(result);
+    if (!m_showRowsTimer) {
+        m_showRowsTimer = new QTimer(this);
+        m_showRowsTimer->setSingleShot(true);
+        m_showRowsTimer->setInterval(50);
+        connect(m_showRowsTimer, &QTimer::timeout, this, &TForm1::showFinishedRows);
+    }
+    if (!m_showRowsTimer->isActive())
+        m_showRowsTimer->start();
+}
+
+void TForm1::showFinishedRows()
+{
+    if (m_showRowsTimer)
+        m_showRowsTimer->stop();
+    QList<QPair<int, tinsoke::TLVData>> records;
+    records.reserve(m_rowsToShow.size());
+    for (const tinsoke::RowResult &result : std::as_const(m_rowsToShow)) {
+        if (result.outcome == tinsoke::RowResult::Outcome::Stopped)
+            continue;
         tinsoke::TLVData record = m_listModel->ReadRow(result.row);
         for (const tinsoke::Tool tool : tinsoke::AllTools) {
             const auto &size = result.columns.at(static_cast<std::size_t>(tool));
@@ -94,14 +117,19 @@ void TForm1::runRowFinished(const tinsoke::RowResult &result)
                 record.field(tinsoke::TLVData::FieldCount + int(i)) =
                     size ? QString::number(*size) : QString();
         }
-        m_listModel->WriteRow(result.row, record);
+        records.append({result.row, std::move(record)});
     }
-    ShowProgress(0, m_engine->rowCount(), m_engine->finishedRows());
-    setStatusText(tinsoke::runningStatus(m_engine->finishedRows(), m_engine->rowCount()));
+    m_rowsToShow.clear();
+    m_listModel->WriteRows(records);
+    if (m_engine) {
+        ShowProgress(0, m_engine->rowCount(), m_engine->finishedRows());
+        setStatusText(tinsoke::runningStatus(m_engine->finishedRows(), m_engine->rowCount()));
+    }
 }
 
 void TForm1::runFinished()
 {
+    showFinishedRows();
     const tinsoke::RunSummary summary = m_engine->summary();
     // The engine goes once its signal has returned.
     m_engine.release()->deleteLater();
