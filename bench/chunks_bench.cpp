@@ -8,7 +8,9 @@
 //      their default options, every chunk kept;
 //   3. after the same tools run directly on a copy, one after another,
 //      dropping chunks as they do (advpng -z -2, optipng -o2 -strip all,
-//      pngcrush -rem alla -l 9).
+//      pngcrush -rem alla -l 9);
+//   4. when zopflipng is installed, after the run of 2 with zopflipng added
+//      as the user's own tool (every chunk kept).
 // The Debian optimizers must be installed in /usr/bin.
 #include "commandline.h"
 #include "metadata.h"
@@ -112,14 +114,17 @@ int main(int argc, char *argv[])
     QTemporaryDir dir;
     const QString kept = dir.filePath(QStringLiteral("kept"));
     const QString dropped = dir.filePath(QStringLiteral("dropped"));
+    const QString zopfli = dir.filePath(QStringLiteral("zopfli"));
+    const bool withZopfli = QFile::exists(QStringLiteral("/usr/bin/zopflipng"));
     QDir().mkpath(kept);
     QDir().mkpath(dropped);
+    QDir().mkpath(zopfli);
     QStringList names;
     std::map<QString, qint64> before;
     for (int i = 0; i < files; ++i) {
         const QString name = QStringLiteral("p%1.png").arg(i, 3, 10, QLatin1Char('0'));
         const QByteArray png = pngWith(photo(i), metadataFor(i), 80);
-        for (const QString &folder : {kept, dropped}) {
+        for (const QString &folder : {kept, dropped, zopfli}) {
             QFile f(folder + u'/' + name);
             if (!f.open(QIODevice::WriteOnly) || f.write(png) != png.size())
                 return 1;
@@ -137,14 +142,15 @@ int main(int argc, char *argv[])
     set(tinsoke::Tool::AdvPNG, "/usr/bin/advpng", tinsoke::advPngOptions({false, {}, 2}));
     set(tinsoke::Tool::OptiPNG, "/usr/bin/optipng", tinsoke::optiPngOptions({false, {}, 2}));
     set(tinsoke::Tool::PNGCrush, "/usr/bin/pngcrush", tinsoke::pngCrushOptions({}));
-    QList<tinsoke::RowTask> rows;
-    for (int i = 0; i < names.size(); ++i) {
-        const QString path = kept + u'/' + names.at(i);
-        rows.append({i, path, tinsoke::fileNameOf(path)});
-    }
-    std::map<QString, QStringList> keptBy;
-    {
-        tinsoke::RunEngine engine(plan, rows, tinsoke::readPictureFacts,
+    // The engine over one folder's files; what each file's run kept.
+    const auto runEngine = [&](const tinsoke::RunPlan &with, const QString &folder) {
+        QList<tinsoke::RowTask> rows;
+        for (int i = 0; i < names.size(); ++i) {
+            const QString path = folder + u'/' + names.at(i);
+            rows.append({i, path, tinsoke::fileNameOf(path)});
+        }
+        std::map<QString, QStringList> keptBy;
+        tinsoke::RunEngine engine(with, rows, tinsoke::readPictureFacts,
                                   tinsoke::checkPictureChange);
         QObject::connect(
             &engine, &tinsoke::RunEngine::rowFinished,
@@ -155,30 +161,49 @@ int main(int argc, char *argv[])
         loop.exec();
         if (!engine.summary().problems.isEmpty())
             std::fprintf(stderr, "%s\n\n", qPrintable(engine.summary().reportText()));
+        return keptBy;
+    };
+    std::map<QString, QStringList> keptBy = runEngine(plan, kept);
+    std::map<QString, QStringList> keptWithZopfli;
+    if (withZopfli) {
+        tinsoke::RunPlan more = plan;
+        more.extras.append(tinsoke::extraToolPlan(
+            {true, QStringLiteral("zopflipng"), tinsoke::ImageKind::Png,
+             QStringLiteral("/usr/bin/zopflipng"),
+             QStringLiteral("-y --keepchunks=tEXt,zTXt,iTXt,eXIf,pHYs,tIME,iCCP {in} {out}")}));
+        keptWithZopfli = runEngine(more, zopfli);
     }
     for (const QString &name : names)
         runDirectly(dropped + u'/' + name);
 
-    std::printf("%-10s %10s %12s %9s %12s %9s  %s\n", "file", "before", "chunks kept", "",
-                "dropped", "", "kept by the run");
-    qint64 total = 0, totalKept = 0, totalDropped = 0;
+    std::printf("%-10s %10s %12s %9s %12s %9s %12s %9s  %s\n", "file", "before", "chunks kept", "",
+                "dropped", "", "+zopflipng", "", "kept by the run (+zopflipng)");
+    qint64 total = 0, totalKept = 0, totalDropped = 0, totalZopfli = 0;
     for (const QString &name : names) {
         const qint64 b = before[name];
         const qint64 k = sizeOf(kept + u'/' + name);
         const qint64 d = sizeOf(dropped + u'/' + name);
+        const qint64 z = sizeOf(zopfli + u'/' + name);
         total += b;
         totalKept += k;
         totalDropped += d;
-        std::printf("%-10s %10lld %12lld %9s %12lld %9s  %s\n", qPrintable(name),
+        totalZopfli += z;
+        std::printf("%-10s %10lld %12lld %9s %12lld %9s %12lld %9s  %s (%s)\n", qPrintable(name),
                     static_cast<long long>(b), static_cast<long long>(k), qPrintable(percent(b, k)),
-                    static_cast<long long>(d), qPrintable(percent(b, d)),
-                    qPrintable(keptBy[name].join(u' ')));
+                    static_cast<long long>(d), qPrintable(percent(b, d)), static_cast<long long>(z),
+                    qPrintable(percent(b, z)), qPrintable(keptBy[name].join(u' ')),
+                    qPrintable(keptWithZopfli[name].join(u' ')));
     }
-    std::printf("%-10s %10lld %12lld %9s %12lld %9s\n", "total", static_cast<long long>(total),
-                static_cast<long long>(totalKept), qPrintable(percent(total, totalKept)),
-                static_cast<long long>(totalDropped), qPrintable(percent(total, totalDropped)));
+    std::printf("%-10s %10lld %12lld %9s %12lld %9s %12lld %9s\n", "total",
+                static_cast<long long>(total), static_cast<long long>(totalKept),
+                qPrintable(percent(total, totalKept)), static_cast<long long>(totalDropped),
+                qPrintable(percent(total, totalDropped)), static_cast<long long>(totalZopfli),
+                qPrintable(percent(total, totalZopfli)));
     std::printf("\nsaved with every chunk kept: %s; with chunks dropped: %s\n",
                 qPrintable(tinsoke::formatBytes(total - totalKept)),
                 qPrintable(tinsoke::formatBytes(total - totalDropped)));
+    if (withZopfli)
+        std::printf("saved with zopflipng added, every chunk kept: %s\n",
+                    qPrintable(tinsoke::formatBytes(total - totalZopfli)));
     return 0;
 }
