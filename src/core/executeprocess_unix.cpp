@@ -71,8 +71,10 @@ struct ChildPlan {
     ::dup2(plan.input, STDIN_FILENO);
     ::dup2(plan.output, STDOUT_FILENO);
     ::dup2(plan.output, STDERR_FILENO);
-    if (plan.folder)
-        ::chdir(plan.folder);
+    // Every path a tool gets is absolute; the folder only keeps the files a
+    // tool leaves of its own accord out of the user's way.
+    if (plan.folder && ::chdir(plan.folder) != 0) {
+    }
     ::sigprocmask(SIG_SETMASK, &plan.none, nullptr);
     ::execve(plan.program, plan.argv, environ);
     *error = errno;

@@ -245,8 +245,10 @@ bool keepAttributes(int fromFd, const QByteArray &fromPath, const struct stat &f
         return fail(error, u"属性を引き継げません", errno);
     if (now.st_uid != from.st_uid || now.st_gid != from.st_gid) {
         // Only the superuser may give a file away; anyone may pick a group of theirs.
-        if (::fchown(to, from.st_uid, from.st_gid) != 0)
-            (void)::fchown(to, uid_t(-1), from.st_gid);
+        if (::fchown(to, from.st_uid, from.st_gid) != 0 &&
+            ::fchown(to, uid_t(-1), from.st_gid) != 0) {
+            // checked below: the file then cannot carry them
+        }
         if (::fstat(to, &now) != 0)
             return fail(error, u"属性を引き継げません", errno);
         if (now.st_uid != from.st_uid || now.st_gid != from.st_gid) {
