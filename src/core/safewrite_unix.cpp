@@ -1,6 +1,7 @@
 #include "safewrite.h"
 
 #include "paths.h"
+#include "posixfile.h"
 #include "writejournal.h"
 
 #include <QCryptographicHash>
@@ -21,104 +22,6 @@
 namespace tinsoke {
 
 namespace {
-
-// A descriptor closed when it goes out of scope.
-class Fd {
-public:
-    explicit Fd(int fd = -1)
-        : m_fd(fd)
-    {}
-    ~Fd() { reset(); }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
-    void reset(int fd = -1)
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = fd;
-    }
-    // Closes now, reporting what the close said: some file systems only
-    // report a failed write there.
-    int close()
-    {
-        const int rc = ::close(m_fd);
-        m_fd = -1;
-        return rc == 0 ? 0 : errno;
-    }
-
-private:
-    int m_fd;
-};
-
-bool fail(QString *error, const char16_t *what, int err = 0)
-{
-    if (error) {
-        const QString text = QString::fromUtf16(what);
-        *error = err ? QStringLiteral("%1 (%2)").arg(text, qt_error_string(err)) : text;
-    }
-    return false;
-}
-
-int syncFd(int fd)
-{
-    int rc;
-    do {
-        rc = ::fsync(fd);
-    } while (rc != 0 && errno == EINTR);
-    return rc == 0 ? 0 : errno;
-}
-
-// Writes all bytes at offset at; *done counts the bytes that went in. A
-// write that makes no progress counts as a full disk.
-int writeAllAt(int fd, const char *data, size_t size, off_t at, size_t *done)
-{
-    *done = 0;
-    while (*done < size) {
-        const ssize_t n = ::pwrite(fd, data + *done, size - *done, at + off_t(*done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return errno;
-        if (n == 0)
-            return ENOSPC;
-        *done += size_t(n);
-    }
-    return 0;
-}
-
-// Writes all bytes into a new, empty file; 0 or the error number.
-int writeAll(int fd, const char *data, size_t size)
-{
-    size_t done = 0;
-    return writeAllAt(fd, data, size, 0, &done);
-}
-
-// Reads the open regular file from its start to its end; a file whose size
-// differs from what fstat said changed under us.
-bool readWhole(int fd, const struct stat &st, QByteArray *bytes, QString *error)
-{
-    QByteArray data(qsizetype(st.st_size), Qt::Uninitialized);
-    qsizetype have = 0;
-    for (;;) {
-        if (have == data.size())
-            data.resize(have + 64 * 1024); // grown since the fstat: read on to find out
-        const ssize_t n = ::pread(fd, data.data() + have, size_t(data.size() - have), off_t(have));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return fail(error, u"読み込めません", errno);
-        if (n == 0)
-            break;
-        have += n;
-    }
-    if (have != st.st_size)
-        return fail(error, u"読み込み中にファイルが変わりました");
-    data.resize(have);
-    *bytes = std::move(data);
-    return true;
-}
 
 // Opens a file that must be regular, never blocking on a FIFO or device.
 int openRegular(const QByteArray &path, int flags, struct stat *st, QString *error)
@@ -170,10 +73,7 @@ void syncFolderOf(const QByteArray &path)
 {
     // After the rename the new content is in place either way; syncing the
     // folder only makes the new name durable, so its failure changes nothing.
-    const QByteArray folder = splitPath(path).first;
-    Fd fd(::open(folder.isEmpty() ? "." : folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0)
-        syncFd(fd.get());
+    syncFolder(splitPath(path).first);
 }
 
 // Extended attribute names, read through a descriptor or, when fd is -1, by

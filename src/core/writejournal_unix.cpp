@@ -1,6 +1,7 @@
 #include "writejournal.h"
 
 #include "paths.h"
+#include "posixfile.h"
 
 #include <QCryptographicHash>
 #include <QRandomGenerator>
@@ -15,58 +16,12 @@ namespace tinsoke {
 
 namespace {
 
-int syncAndClose(int fd)
-{
-    int rc;
-    do {
-        rc = ::fsync(fd);
-    } while (rc != 0 && errno == EINTR);
-    const int err = rc == 0 ? 0 : errno;
-    return ::close(fd) == 0 ? err : errno;
-}
-
-bool writeWhole(int fd, const QByteArray &bytes)
-{
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n =
-            ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), off_t(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
-// The whole of an open regular file; false when it cannot be read.
-bool readWhole(int fd, QByteArray *bytes)
-{
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
-    bytes->resize(qsizetype(st.st_size));
-    qsizetype have = 0;
-    while (have < bytes->size()) {
-        const ssize_t n =
-            ::pread(fd, bytes->data() + have, size_t(bytes->size() - have), off_t(have));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        have += n;
-    }
-    return true;
-}
-
 bool readFile(const QByteArray &path, QByteArray *bytes)
 {
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool read = readWhole(fd, bytes);
-    ::close(fd);
-    return read;
+    Fd fd(::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    return fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) &&
+           readWhole(fd.get(), st, bytes, nullptr);
 }
 
 bool holds(const QByteArray &bytes, const QByteArray &size, const QByteArray &digest)
@@ -75,27 +30,23 @@ bool holds(const QByteArray &bytes, const QByteArray &size, const QByteArray &di
            QCryptographicHash::hash(bytes, QCryptographicHash::Blake2b_256).toHex() == digest;
 }
 
-void syncFolder(const QByteArray &folder)
-{
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0)
-        syncAndClose(fd);
-}
-
 // A file rewritten in its own inode when the kill came: the new content
 // whole, or the old bytes back.
 void recoverInPlace(const QList<QByteArray> &f)
 {
-    const int fd = ::open(f[1].constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    Fd fd(::open(f[1].constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return;
     QByteArray now, old;
-    if (readWhole(fd, &now) && !holds(now, f[3], f[4]) && readFile(f[2], &old) && now != old &&
-        writeWhole(fd, old) && ::ftruncate(fd, off_t(old.size())) == 0) {
+    size_t written = 0;
+    if (readWhole(fd.get(), st, &now, nullptr) && !holds(now, f[3], f[4]) && readFile(f[2], &old) &&
+        now != old && writeAllAt(fd.get(), old.constData(), size_t(old.size()), 0, &written) == 0 &&
+        ::ftruncate(fd.get(), off_t(old.size())) == 0) {
         const struct timespec times[2] = {{0, UTIME_OMIT}, {f[5].toLongLong(), f[6].toLong()}};
-        (void)::futimens(fd, times); // only the owner may; the bytes are what counts
+        (void)::futimens(fd.get(), times); // only the owner may; the bytes are what counts
     }
-    syncAndClose(fd);
+    syncFd(fd.get());
 }
 
 } // namespace
@@ -113,11 +64,13 @@ bool JournalRecord::begin(const WriteJournal *journal, const QList<QByteArray> &
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QByteArray path = m_folder + "/record-" +
                                 QByteArray::number(QRandomGenerator::global()->generate64(), 36);
-        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0 && errno == EEXIST)
+        Fd fd(::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (fd.get() < 0 && errno == EEXIST)
             continue;
-        const bool written = fd >= 0 && writeWhole(fd, content);
-        if ((fd >= 0 && syncAndClose(fd) != 0) || !written) {
+        if (fd.get() < 0)
+            break;
+        if (writeAll(fd.get(), content.constData(), size_t(content.size())) != 0 ||
+            syncFd(fd.get()) != 0 || fd.close() != 0) {
             ::unlink(path.constData());
             break;
         }
