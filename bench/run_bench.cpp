@@ -9,6 +9,7 @@
 //   5. 200 small PNGs through OptiPNG -o1, tools that end in moments.
 // It prints each time, the ratios the run engine is held to, and the longest
 // gap between two 10 ms ticks of the event loop during runs 1 and 5.
+#include "benchfiles.h"
 #include "commandline.h"
 #include "paths.h"
 #include "picturecheck.h"
@@ -52,18 +53,6 @@ QImage picture(int i)
     if (i % 2) // half of them carry a colour profile, as many screenshots do
         image.setColorSpace(QColorSpace::SRgb);
     return image;
-}
-
-QStringList copies(const QString &from, const QString &to)
-{
-    QDir(to).removeRecursively();
-    QDir().mkpath(to);
-    QStringList paths;
-    for (const QString &name : QDir(from).entryList(QDir::Files, QDir::Name)) {
-        QFile::copy(from + u'/' + name, to + u'/' + name);
-        paths << to + u'/' + name;
-    }
-    return paths;
 }
 
 struct Timed {

@@ -4,6 +4,7 @@
 // turns: with `pelmora-tinsoke --run` (the whole program, start to end), and
 // in the window, from the click on 実行 to the run's end. It prints the best
 // time of each and their ratio; the window is held to 1.5 times --run's time.
+#include "benchfiles.h"
 #include "filelistmodel.h"
 #include "freshform.h"
 #include "messages.h"
@@ -24,18 +25,6 @@
 #include <cstdio>
 
 namespace {
-
-QStringList copies(const QString &from, const QString &to)
-{
-    QDir(to).removeRecursively();
-    QDir().mkpath(to);
-    QStringList paths;
-    for (const QString &name : QDir(from).entryList(QDir::Files, QDir::Name)) {
-        QFile::copy(from + u'/' + name, to + u'/' + name);
-        paths << to + u'/' + name;
-    }
-    return paths;
-}
 
 double cliRun(const QString &settings, const QStringList &paths)
 {
