@@ -2,6 +2,7 @@
 
 #include "appinfo.h"
 #include "filelistmodel.h"
+#include "finishedfiles.h"
 #include "ini.h"
 #include "intake.h"
 #include "paths.h"
@@ -36,6 +37,10 @@ const char *const OutputFormat =
     "\n"
     "出力（標準出力、タブ区切り、ファイルごとに一覧の順で1行）:\n"
     "  パス  前のバイト数  後のバイト数  変化(%)  結果を採用したツール(,区切り。なしは -)  保存先\n"
+    "結果を採用したツールが = の行は、記憶から処理済みと分かったファイルです（ツールを\n"
+    "起動せず、何も書き込んでいません）。記憶は設定ファイルごとにあり、ユーザーの設定\n"
+    "ファイルなら $XDG_CACHE_HOME/pelmora-tinsoke/finished.db、ほかの設定ファイルなら\n"
+    "その横の「名前.finished.db」です。\n"
     "最後に1行:\n"
     "  TOTAL  処理したファイル数  前のバイト数  後のバイト数  変化(%)  処理できなかったファイル数\n"
     "パスは絶対パスで、\\ はバックスラッシュ2つ、タブは \\t、改行は \\n と書きます。\n"
@@ -90,13 +95,10 @@ int usageError(const QString &message)
 
 // The settings the window would use; a file that is not there yet reads as
 // the window's first start: the defaults, with the tools found on PATH ticked.
-bool loadSettings(const QString &explicitPath, tinsoke::SettingValues *values,
+bool loadSettings(const QString &explicitPath, const QString &path, tinsoke::SettingValues *values,
                   QList<tinsoke::SettingNote> *notes, QList<tinsoke::ExtraTool> *extras,
                   QStringList *extraNotes, QString *error)
 {
-    const QString path = explicitPath.isEmpty()
-                             ? tinsoke::settingsFilePath(QCoreApplication::applicationFilePath())
-                             : explicitPath;
     const QFileInfo info(path);
     if (!info.exists() && !info.isSymLink()) {
         if (!explicitPath.isEmpty()) {
@@ -204,6 +206,24 @@ QString toolLines(const tinsoke::RunPlan &plan, const QString &path)
     return lines;
 }
 
+// The paths a --files-from file lists, one per line or NUL-separated, as
+// the very bytes they are; empty entries are none.
+bool readFileList(const QString &name, bool nullSeparated, QStringList *paths, QString *error)
+{
+    QFile file;
+    const bool opened = name == u"-" ? file.open(stdin, QIODevice::ReadOnly)
+                                     : (file.setFileName(name), file.open(QIODevice::ReadOnly));
+    if (!opened) {
+        *error = QStringLiteral("--files-from のファイルを読み込めません：%1").arg(name);
+        return false;
+    }
+    const QList<QByteArray> entries = file.readAll().split(nullSeparated ? '\0' : '\n');
+    for (const QByteArray &entry : entries)
+        if (!entry.isEmpty())
+            paths->append(tinsoke::pathFromBytes(entry));
+    return true;
+}
+
 // The files to process, in order, taken in as a drop of the same paths is;
 // a named file that is missing or no picture is told, as a drop cannot.
 QStringList collectFiles(const QStringList &arguments, int *problems, int *linksPassedOver)
@@ -307,14 +327,17 @@ private:
                 continue;
             }
             const tinsoke::RowResult &r = found->second;
-            if (r.outcome == tinsoke::RowResult::Outcome::Done && !m_quiet) {
+            const bool remembered = r.outcome == tinsoke::RowResult::Outcome::Remembered;
+            if ((r.outcome == tinsoke::RowResult::Outcome::Done || remembered) && !m_quiet) {
                 clearProgress();
                 print(stdout, QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\n")
                                   .arg(field(m_files.at(r.row)))
                                   .arg(r.before)
                                   .arg(r.after)
                                   .arg(change(r.before, r.after),
-                                       r.kept.isEmpty() ? QStringLiteral("-") : r.kept.join(u','),
+                                       remembered         ? QStringLiteral("=")
+                                       : r.kept.isEmpty() ? QStringLiteral("-")
+                                                          : r.kept.join(u','),
                                        field(r.savedAs)));
             }
             m_done.erase(found);
@@ -396,11 +419,23 @@ int runFromCommandLine(int argc, char *argv[])
     const QCommandLineOption quiet(
         QStringLiteral("quiet"),
         QStringLiteral("ファイルごとの行と合計、進み具合を出力しません。"));
+    const QCommandLineOption force(
+        QStringLiteral("force"),
+        QStringLiteral("処理済みと記憶しているファイルも処理します（記憶は更新します）。"));
+    const QCommandLineOption filesFrom(
+        QStringLiteral("files-from"),
+        QStringLiteral(
+            "処理するファイルとフォルダを FILE から1行に1つずつ読みます（- は標準入力）。"),
+        QStringLiteral("FILE"));
+    const QCommandLineOption nullSeparated(
+        QStringLiteral("null"),
+        QStringLiteral("--files-from の区切りを改行でなく NUL にします（find -print0 の形）。"));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("この説明を表示します。"));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("版を表示します。"));
-    parser.addOptions({run, jobs, save, settings, dryRun, quiet, help, version});
+    parser.addOptions(
+        {run, jobs, save, settings, dryRun, quiet, force, filesFrom, nullSeparated, help, version});
     parser.addPositionalArgument(
         QStringLiteral("PATH"),
         QStringLiteral("処理するファイルまたはフォルダ（フォルダは中まですべて）。"),
@@ -423,7 +458,15 @@ int runFromCommandLine(int argc, char *argv[])
     }
     if (!parser.isSet(run))
         return usageError(QStringLiteral("--run がありません。"));
-    if (parser.positionalArguments().isEmpty())
+    if (parser.isSet(nullSeparated) && !parser.isSet(filesFrom))
+        return usageError(QStringLiteral("--null は --files-from と使います。"));
+    QStringList paths = parser.positionalArguments();
+    if (parser.isSet(filesFrom)) {
+        QString error;
+        if (!readFileList(parser.value(filesFrom), parser.isSet(nullSeparated), &paths, &error))
+            return usageError(error);
+    }
+    if (paths.isEmpty())
         return usageError(QStringLiteral("処理するファイルかフォルダを指定してください。"));
 
     // Every usage error is answered before anything is read.
@@ -450,7 +493,11 @@ int runFromCommandLine(int argc, char *argv[])
     QString error;
     QList<tinsoke::ExtraTool> extras;
     QStringList extraNotes;
-    if (!loadSettings(parser.value(settings), &values, &notes, &extras, &extraNotes, &error)) {
+    const QString settingsPath =
+        parser.isSet(settings) ? parser.value(settings)
+                               : tinsoke::settingsFilePath(QCoreApplication::applicationFilePath());
+    if (!loadSettings(parser.value(settings), settingsPath, &values, &notes, &extras, &extraNotes,
+                      &error)) {
         print(stderr, QStringLiteral("pelmora-tinsoke: %1\n").arg(error));
         return ExitUsage;
     }
@@ -489,8 +536,7 @@ int runFromCommandLine(int argc, char *argv[])
                                      "（ファイルはそのまま、またはコピーされるだけです）。\n"));
     int problems = 0;
     int linksPassedOver = 0;
-    const QStringList files =
-        collectFiles(parser.positionalArguments(), &problems, &linksPassedOver);
+    const QStringList files = collectFiles(paths, &problems, &linksPassedOver);
     if (linksPassedOver > 0)
         print(stderr, tinsoke::linksPassedOverText(linksPassedOver) + u'\n');
     if (parser.isSet(dryRun)) {
@@ -505,6 +551,17 @@ int runFromCommandLine(int argc, char *argv[])
     for (int i = 0; i < files.size(); ++i)
         rows.append({i, files.at(i), tinsoke::fileNameOf(files.at(i))});
     tinsoke::RunEngine engine(plan, rows, tinsoke::readPictureFacts, tinsoke::checkPictureChange);
+    // The memory only saves work: whatever is wrong with it is told, and the
+    // run goes on as it would without it.
+    const auto memory =
+        std::make_shared<tinsoke::FinishedFiles>(tinsoke::finishedFilesPath(settingsPath));
+    const auto tellMemory = [&memory] {
+        const QString problem = memory->takeProblem();
+        if (!problem.isEmpty())
+            print(stderr, QStringLiteral("pelmora-tinsoke: %1\n").arg(problem));
+    };
+    tellMemory();
+    engine.setMemory(memory, parser.isSet(force));
     Printer printer(files, parser.isSet(quiet));
     int stoppedBy = 0;
     tinsoke::StopSignals stopSignals;
@@ -521,6 +578,7 @@ int runFromCommandLine(int argc, char *argv[])
 
     const tinsoke::RunSummary &summary = engine.summary();
     printer.end(summary);
+    tellMemory();
     if (stoppedBy != 0)
         return 128 + stoppedBy;
     const bool startFailed = std::any_of(summary.problems.begin(), summary.problems.end(),

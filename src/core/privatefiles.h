@@ -17,6 +17,7 @@ struct FileIdentity {
     quint64 inode = 0;
     qint64 size = 0;
     qint64 modifiedNs = 0;
+    qint64 changedNs = 0; // when the entry itself last changed, where the system tells
 
     static FileIdentity of(const QString &path);
     std::pair<quint64, quint64> key() const { return {device, inode}; }
@@ -41,6 +42,8 @@ public:
     const QString &realPath() const { return m_realPath; }
     // Copies the content as opened to a new private file.
     bool copyTo(const QString &target, QString *error) const;
+    // The content's BLAKE2b-256 digest as opened; empty when it cannot be read.
+    QByteArray digest() const;
     // Whether the file at the real path is still the one opened, as it was.
     bool unchangedOnDisk() const;
 

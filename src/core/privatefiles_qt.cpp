@@ -2,6 +2,7 @@
 // Qt's file classes.
 #include "privatefiles.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,6 +20,7 @@ FileIdentity identityOf(const QFileInfo &info)
     id.inode = qHash(info.canonicalFilePath());
     id.size = info.size();
     id.modifiedNs = info.lastModified().toMSecsSinceEpoch() * 1'000'000;
+    id.changedNs = info.metadataChangeTime().toMSecsSinceEpoch() * 1'000'000;
     return id;
 }
 
@@ -86,6 +88,15 @@ bool OpenedFile::copyTo(const QString &target, QString *error) const
         return false;
     }
     return copyNew(from, target, m_identity.size, error);
+}
+
+QByteArray OpenedFile::digest() const
+{
+    QFile from(m_realPath);
+    QCryptographicHash hash(QCryptographicHash::Blake2b_256);
+    if (!from.open(QIODevice::ReadOnly) || !hash.addData(&from))
+        return {};
+    return hash.result();
 }
 
 bool OpenedFile::unchangedOnDisk() const

@@ -2,6 +2,7 @@
 
 #include "paths.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -28,6 +29,7 @@ FileIdentity identityOf(const struct stat &st)
     id.inode = static_cast<quint64>(st.st_ino);
     id.size = static_cast<qint64>(st.st_size);
     id.modifiedNs = static_cast<qint64>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    id.changedNs = static_cast<qint64>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
     return id;
 }
 
@@ -161,6 +163,24 @@ OpenedFile::~OpenedFile()
 bool OpenedFile::copyTo(const QString &target, QString *error) const
 {
     return copyToNew(m_fd, target, m_identity.size, error);
+}
+
+QByteArray OpenedFile::digest() const
+{
+    QCryptographicHash hash(QCryptographicHash::Blake2b_256);
+    QByteArray buffer(1 << 16, Qt::Uninitialized);
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(m_fd, buffer.data(), static_cast<size_t>(buffer.size()), at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return {};
+        if (n == 0)
+            break;
+        hash.addData(QByteArrayView(buffer.constData(), n));
+        at += n;
+    }
+    return hash.result();
 }
 
 bool OpenedFile::unchangedOnDisk() const

@@ -14,6 +14,10 @@
 
 namespace tinsoke {
 
+// The rules below, as one number: raised whenever they take or refuse
+// results differently, so that files remembered as finished are tried again.
+constexpr int ResultCheckRules = 1;
+
 // Whether a result may take the working file's place: a regular file, a
 // whole image of its kind, smaller, and the same picture except where the
 // user's options ask for a change. Empty when it may; else why not. An

@@ -52,6 +52,12 @@ public:
     RowResult run()
     {
         const auto saved = qScopeGuard([this] { m_shared.saveOrder.done(m_task.row); });
+        if (knownFinished()) {
+            m_result.outcome = RowResult::Outcome::Remembered;
+            m_result.after = m_result.before;
+            m_result.savedAs = m_task.path;
+            return m_result;
+        }
         // Waited for before any file is locked: a row holding a lock never
         // waits for another row, so no two rows can wait for each other.
         if (!m_shared.saveOrder.waitTurn(m_task.row, m_shared.running)) {
@@ -89,6 +95,62 @@ public:
     }
 
 private:
+    static StatKey statKey(const FileIdentity &id)
+    {
+        return {id.device, id.inode, id.size, id.modifiedNs, id.changedNs};
+    }
+
+    // Whether the memory knows the file as it is now finished for its chain:
+    // by its directory entry alone, else by its content.
+    bool knownFinished()
+    {
+        const auto kind = chainFor(m_task.path, m_task.fileName);
+        if (!m_shared.memory || !kind)
+            return false;
+        m_chain = m_shared.chains.at(static_cast<std::size_t>(*kind));
+        if (m_chain.isEmpty() || m_shared.forgetMemory)
+            return false;
+        QString error;
+        const OpenedFile file = OpenedFile::open(m_task.path, &error);
+        if (!file.isOpen())
+            return false; // the row tells why, as it always has
+        const StatKey key = statKey(file.identity());
+        m_result.before = key.size;
+        if (m_shared.memory->knownByStat(key, m_chain))
+            return true;
+        const QByteArray digest = file.digest();
+        if (digest.isEmpty() || !file.unchangedOnDisk() ||
+            !m_shared.memory->knownByDigest(digest, m_chain))
+            return false;
+        m_shared.memory->remember(digest, m_chain, {key});
+        return true;
+    }
+
+    // A row that went through its whole chain without a fault: its result
+    // (or the unchanged file) is what the chain cannot make smaller.
+    void rememberFinished(const OpenedFile &original)
+    {
+        if (m_chain.isEmpty() || m_result.outcome != RowResult::Outcome::Done ||
+            !m_result.problems.isEmpty())
+            return;
+        QByteArray digest = m_originalDigest;
+        if (!m_result.kept.isEmpty()) {
+            QByteArray bytes;
+            if (!readRegularFile(m_working, &bytes))
+                return;
+            digest = QCryptographicHash::hash(bytes, QCryptographicHash::Blake2b_256);
+        }
+        std::vector<StatKey> entries;
+        const QString saved = m_shared.plan.saveMethod == SaveMethod::InPlace ? original.realPath()
+                                                                              : m_result.savedAs;
+        const FileIdentity now = FileIdentity::of(saved);
+        if (now.regular && now.size == m_result.after)
+            entries.push_back(statKey(now));
+        if (m_result.kept.isEmpty() && original.unchangedOnDisk())
+            entries.push_back(statKey(original.identity()));
+        m_shared.memory->remember(digest, m_chain, entries);
+    }
+
     void passOver(const QString &reason)
     {
         m_result.outcome = RowResult::Outcome::PassedOver;
@@ -145,6 +207,8 @@ private:
                 QStringLiteral("最後の確認で結果が元の画像と合わないため、書き込みませんでした"));
         else
             save(original);
+        if (m_shared.memory)
+            rememberFinished(original);
         removeFolder();
     }
 
@@ -344,6 +408,7 @@ private:
     QString m_folder;
     QString m_working;
     QByteArray m_originalDigest;
+    QByteArray m_chain; // the fingerprint of the file's chain, when the memory is used
 };
 
 } // namespace

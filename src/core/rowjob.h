@@ -1,5 +1,6 @@
 #pragma once
 
+#include "finishedfiles.h"
 #include "privatefiles.h"
 #include "rowcoordination.h"
 #include "runengine.h"
@@ -19,6 +20,9 @@ struct RunEngine::Shared {
     QString folderError;
     std::unique_ptr<ResultFolder> resultFolder;
     SaveOrder saveOrder;
+    std::shared_ptr<FinishedFiles> memory; // none: every file is worked
+    bool forgetMemory = false;             // worked all the same; the memory still learns
+    std::array<QByteArray, 2> chains;      // each kind's chain fingerprint, by ImageKind
 };
 
 // One row, on a worker thread: its private copy, its chain of tools, each

@@ -1,5 +1,6 @@
 #include "runengine.h"
 
+#include "finishedfiles.h"
 #include "rowjob.h"
 
 #include <QMetaObject>
@@ -32,11 +33,27 @@ RunEngine::~RunEngine()
     m_pool.waitForDone();
 }
 
+void RunEngine::setMemory(std::shared_ptr<FinishedFiles> memory, bool force)
+{
+    if (m_started)
+        return;
+    m_shared->memory = std::move(memory);
+    m_shared->forgetMemory = force;
+}
+
+QString RunEngine::memoryProblem()
+{
+    return m_shared->memory ? m_shared->memory->takeProblem() : QString();
+}
+
 void RunEngine::start()
 {
     if (m_started)
         return;
     m_started = true;
+    if (m_shared->memory)
+        for (const ImageKind kind : {ImageKind::Jpeg, ImageKind::Png})
+            m_shared->chains.at(static_cast<std::size_t>(kind)) = chainFingerprint(m_plan, kind);
     if (!m_rows.isEmpty()) {
         m_shared->folder = RunFolder::create(&m_shared->folderError);
         m_shared->resultFolder =
@@ -89,6 +106,8 @@ void RunEngine::finishIfIdle()
         return;
     m_finished = true;
     m_shared->folder.reset(); // the run's temporary folder goes with everything in it
+    if (m_shared->memory)
+        m_shared->memory->flush();
     Q_EMIT finished();
 }
 

@@ -13,6 +13,8 @@
 
 namespace tinsoke {
 
+class FinishedFiles;
+
 // Runs the listed files through their chains, several at once. Each row
 // works on private copies in the run's own temporary folder; a tool's result
 // is kept only when it passes the check of a whole, smaller, same picture,
@@ -27,7 +29,12 @@ public:
               PictureChangeCheck checkChange, QObject *parent = nullptr);
     ~RunEngine() override; // stops the run and waits for its threads
 
+    // Files the memory knows finished for their chain are passed over; with
+    // force none is, and the memory still learns. Set before start().
+    void setMemory(std::shared_ptr<FinishedFiles> memory, bool force);
     void start();
+    // What went wrong with the memory, once; empty when nothing did.
+    QString memoryProblem();
     // Ends every running tool at once; rows not finished stay as they were.
     void stop();
     int rowCount() const { return static_cast<int>(m_rows.size()); }

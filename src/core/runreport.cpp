@@ -11,6 +11,9 @@ void RunSummary::add(const RowResult &row)
 {
     problems += row.problems;
     switch (row.outcome) {
+    case RowResult::Outcome::Remembered:
+        ++remembered;
+        [[fallthrough]];
     case RowResult::Outcome::Done:
         ++done;
         before += row.before;
@@ -135,6 +138,8 @@ QString finishedStatus(const RunSummary &summary)
                     .arg(saved > 0 ? QStringLiteral("−") : QString())
                     .arg(QString::number(qAbs(saved), 'f', 1));
     }
+    if (summary.remembered > 0)
+        text += QStringLiteral("　うち %1 件は記憶済み").arg(summary.remembered);
     if (summary.passedOver > 0)
         text += QStringLiteral("　%1 件は処理できませんでした").arg(summary.passedOver);
     if (summary.stopped)

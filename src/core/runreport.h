@@ -30,6 +30,7 @@ struct RowResult {
         Done,       // went through its chain; its result (or its unchanged copy) is saved
         PassedOver, // nothing of it was saved; problems say why
         Stopped,    // the run was stopped: the file is as it was
+        Remembered, // known finished for its chain: no tool started, nothing written
     };
     int row = 0;
     QString path;
@@ -47,6 +48,7 @@ struct RowResult {
 struct RunSummary {
     int done = 0;
     int passedOver = 0;
+    int remembered = 0; // of done, those the memory knew
     qint64 before = 0;
     qint64 after = 0;
     bool stopped = false;

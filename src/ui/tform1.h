@@ -173,6 +173,10 @@ private:
     std::unique_ptr<tinsoke::RunEngine> m_engine;
     // Rows finished since the list and the status bar last showed them.
     QList<tinsoke::RowResult> m_rowsToShow;
+    // The list columns of each kind's chain in the running plan, by ImageKind:
+    // where a remembered file says so.
+    std::array<QList<int>, 2> m_chainColumns;
+    bool m_memoryProblemTold = false; // told once per start of the program
     QTimer *m_showRowsTimer = nullptr;
     QString DroppedToolPath;
     std::vector<std::unique_ptr<FileDropHook>> m_pathBoxDropHooks;

@@ -6,6 +6,7 @@
 #include "appinfo.h"
 #include "extratoolspage.h"
 #include "filelistmodel.h"
+#include "finishedfiles.h"
 #include "intake.h"
 #include "messages.h"
 #include "picturecheck.h"
@@ -63,8 +64,25 @@ void TForm1::Button1Click()
         const tinsoke::TLVData record = m_listModel->ReadRow(i);
         rows.append({i, record.Path, record.FileName});
     }
+    const tinsoke::RunPlan plan = takeRunPlan();
+    for (const tinsoke::ImageKind kind : {tinsoke::ImageKind::Jpeg, tinsoke::ImageKind::Png}) {
+        QList<int> &columns = m_chainColumns.at(static_cast<std::size_t>(kind));
+        columns.clear();
+        for (const tinsoke::Tool tool : tinsoke::AllTools)
+            if (plan.tools.at(static_cast<std::size_t>(tool)).use &&
+                tinsoke::toolInfo(tool).kind == kind)
+                columns.append(tinsoke::toolInfo(tool).column);
+        for (qsizetype i = 0; i < plan.extras.size(); ++i)
+            if (plan.extras.at(i).plan.use && plan.extras.at(i).kind == kind)
+                columns.append(tinsoke::TLVData::FieldCount + int(i));
+    }
     m_engine = std::make_unique<tinsoke::RunEngine>(
-        takeRunPlan(), std::move(rows), tinsoke::readPictureFacts, tinsoke::checkPictureChange);
+        plan, std::move(rows), tinsoke::readPictureFacts, tinsoke::checkPictureChange);
+    // 記憶済みも処理する holds for this run only; the memory learns either way.
+    m_engine->setMemory(
+        std::make_shared<tinsoke::FinishedFiles>(tinsoke::finishedFilesPath(IniFilePath)),
+        ui->CheckBox_Force->isChecked());
+    ui->CheckBox_Force->setChecked(false);
     connect(m_engine.get(), &tinsoke::RunEngine::rowFinished, this, &TForm1::runRowFinished);
     connect(m_engine.get(), &tinsoke::RunEngine::finished, this, &TForm1::runFinished);
     connect(ui->Button_Stop, &QPushButton::clicked, this, &TForm1::stopRun, Qt::UniqueConnection);
@@ -104,6 +122,14 @@ void TForm1::showFinishedRows()
         if (result.outcome == tinsoke::RowResult::Outcome::Stopped)
             continue;
         tinsoke::TLVData record = m_listModel->ReadRow(result.row);
+        if (result.outcome == tinsoke::RowResult::Outcome::Remembered) {
+            // No tool ran: each column of its chain says why.
+            if (const auto kind = tinsoke::chainFor(record.Path, record.FileName))
+                for (const int column : m_chainColumns.at(static_cast<std::size_t>(*kind)))
+                    record.field(column) = QStringLiteral("記憶済み");
+            records.append({result.row, std::move(record)});
+            continue;
+        }
         for (const tinsoke::Tool tool : tinsoke::AllTools) {
             const auto &size = result.columns.at(static_cast<std::size_t>(tool));
             // A file passed over shows no size at all: a failure never reads as a result.
@@ -131,6 +157,7 @@ void TForm1::runFinished()
 {
     showFinishedRows();
     const tinsoke::RunSummary summary = m_engine->summary();
+    const QString memoryProblem = m_engine->memoryProblem();
     // The engine goes once its signal has returned.
     m_engine.release()->deleteLater();
     ShowProgress(0, 1, 1);
@@ -142,6 +169,8 @@ void TForm1::runFinished()
     if (const int links = std::exchange(m_linksPassedOver, 0))
         text = (text.isEmpty() ? QString() : text + QStringLiteral("\n\n")) +
                tinsoke::linksPassedOverText(links);
+    if (!memoryProblem.isEmpty() && !std::exchange(m_memoryProblemTold, true))
+        text = (text.isEmpty() ? QString() : text + QStringLiteral("\n\n")) + memoryProblem;
     endRun();
     if (!text.isEmpty() && isVisible())
         messages::show(this, tinsoke::applicationTitle(), text, QMessageBox::Warning,

@@ -299,10 +299,12 @@ private Q_SLOTS:
         QProcessEnvironment env = withoutDisplay();
         env.insert(QStringLiteral("SLOW"), QStringLiteral("30"));
         p.setProcessEnvironment(env);
-        p.start(programCopy(), {QStringLiteral("--run"), QStringLiteral("--settings"), ini,
-                                at(QStringLiteral("par"))});
+        // The files are remembered from the run before: --force has the tools start again.
+        p.start(programCopy(), {QStringLiteral("--run"), QStringLiteral("--force"),
+                                QStringLiteral("--settings"), ini, at(QStringLiteral("par"))});
         QVERIFY(p.waitForStarted());
         QTest::qWait(1000);
+        QCOMPARE(p.state(), QProcess::Running);
         QElapsedTimer clock;
         clock.start();
         ::kill(static_cast<pid_t>(p.processId()), SIGINT);

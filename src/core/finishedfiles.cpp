@@ -1,0 +1,400 @@
+#include "finishedfiles.h"
+
+#include "commandline.h"
+#include "fileops.h"
+#include "paths.h"
+#include "privatefiles.h"
+#include "resultcheck.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+
+#include <sqlite3.h>
+
+namespace tinsoke {
+
+namespace {
+
+// The layout of the memory file; a file of a later layout is left alone.
+constexpr int Layout = 1;
+
+const char *const Schema = "CREATE TABLE IF NOT EXISTS finished("
+                           " digest BLOB NOT NULL, chain BLOB NOT NULL, used INTEGER NOT NULL,"
+                           " PRIMARY KEY (digest, chain));"
+                           "CREATE INDEX IF NOT EXISTS finished_used ON finished(used);"
+                           "CREATE TABLE IF NOT EXISTS entries("
+                           " device INTEGER NOT NULL, inode INTEGER NOT NULL,"
+                           " size INTEGER NOT NULL, modified INTEGER NOT NULL,"
+                           " changed INTEGER NOT NULL, digest BLOB NOT NULL, used INTEGER NOT NULL,"
+                           " PRIMARY KEY (device, inode));"
+                           "CREATE INDEX IF NOT EXISTS entries_used ON entries(used);";
+
+// A finished entry found again is marked used at most once a day: a re-run
+// over a library then writes next to nothing.
+constexpr qint64 UsedGrain = 24 * 60 * 60;
+
+qint64 now()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+// One statement, finalized when it goes.
+class Statement {
+public:
+    Statement(sqlite3 *db, const char *sql)
+    {
+        m_rc = sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr);
+    }
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+
+    bool ok() const { return m_rc == SQLITE_OK; }
+    int rc() const { return m_rc; }
+    void bind(int at, const QByteArray &blob)
+    {
+        sqlite3_bind_blob(m_stmt, at, blob.constData(), static_cast<int>(blob.size()),
+                          SQLITE_TRANSIENT);
+    }
+    void bind(int at, qint64 value) { sqlite3_bind_int64(m_stmt, at, value); }
+    void bindKey(const StatKey &key)
+    {
+        // Device and inode numbers are stored as the same 64 bits, signed.
+        bind(1, static_cast<qint64>(key.device));
+        bind(2, static_cast<qint64>(key.inode));
+        bind(3, key.size);
+        bind(4, key.modifiedNs);
+        bind(5, key.changedNs);
+    }
+    // SQLITE_ROW, SQLITE_DONE or an error.
+    int step()
+    {
+        m_rc = sqlite3_step(m_stmt);
+        return m_rc;
+    }
+    void reset()
+    {
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+    }
+    QByteArray blob(int column) const
+    {
+        return QByteArray(static_cast<const char *>(sqlite3_column_blob(m_stmt, column)),
+                          sqlite3_column_bytes(m_stmt, column));
+    }
+    qint64 integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
+
+private:
+    sqlite3_stmt *m_stmt = nullptr;
+    int m_rc = SQLITE_OK;
+};
+
+bool isDamaged(int rc)
+{
+    return (rc & 0xff) == SQLITE_NOTADB || (rc & 0xff) == SQLITE_CORRUPT;
+}
+
+// What a program is as far as a result can tell: where it really is, its
+// size and its times. Another program at the same path is another program.
+QByteArray programIdentity(const QString &program)
+{
+    const QString found = program.contains(u'/') || QDir::isAbsolutePath(program)
+                              ? program
+                              : findProgramOnPath(program);
+    const QString real = QFileInfo(found).canonicalFilePath();
+    const FileIdentity id = FileIdentity::of(real);
+    return bytesOfPath(real.isEmpty() ? program : real) + '\n' + QByteArray::number(id.size) + ' ' +
+           QByteArray::number(id.modifiedNs) + ' ' + QByteArray::number(id.changedNs) + ' ' +
+           QByteArray::number(id.inode);
+}
+
+void addStep(QByteArray &text, const QString &name, const ToolPlan &plan)
+{
+    text += "tool " + name.toUtf8() + '\n' + programIdentity(plan.program) + '\n';
+    for (const QString &word : plan.words)
+        text += "  " + word.toUtf8() + '\0';
+    text += '\n';
+}
+
+} // namespace
+
+QByteArray chainFingerprint(const RunPlan &plan, ImageKind kind)
+{
+    QByteArray text;
+    for (const Tool tool : AllTools) {
+        const ToolInfo &info = toolInfo(tool);
+        const ToolPlan &step = plan.tools.at(static_cast<std::size_t>(tool));
+        if (info.kind == kind && step.use)
+            addStep(text, QString::fromUtf16(info.name), step);
+    }
+    for (const ExtraToolPlan &extra : plan.extras)
+        if (extra.kind == kind && extra.plan.use)
+            addStep(text, QStringLiteral("own ") + extra.name, extra.plan);
+    if (text.isEmpty())
+        return {};
+    text.prepend("pelmora-tinsoke " TINSOKE_VERSION "\ncheck " +
+                 QByteArray::number(ResultCheckRules) + '\n' +
+                 (kind == ImageKind::Png ? "PNG\n" : "JPEG\n"));
+    return QCryptographicHash::hash(text, QCryptographicHash::Blake2b_256);
+}
+
+FinishedFiles::FinishedFiles(const QString &path)
+    : m_path(path)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!openLocked(path))
+        closeLocked();
+}
+
+FinishedFiles::~FinishedFiles()
+{
+    flush();
+    QMutexLocker lock(&m_mutex);
+    closeLocked();
+}
+
+bool FinishedFiles::execLocked(const char *sql)
+{
+    char *message = nullptr;
+    const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, &message);
+    sqlite3_free(message);
+    if (rc == SQLITE_OK)
+        return true;
+    failLocked(QString::fromUtf8(sqlite3_errstr(rc)));
+    if (isDamaged(rc))
+        m_problem = QStringLiteral("記憶ファイルが壊れています（%1）。使わずに処理を続けます。"
+                                   "次の実行で新しく作ります。")
+                        .arg(m_path);
+    return false;
+}
+
+bool FinishedFiles::openLocked(const QString &path)
+{
+    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
+        failLocked(QStringLiteral("フォルダを作成できません"));
+        return false;
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int rc = sqlite3_open_v2(bytesOfPath(path).constData(), &m_db,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        if (rc == SQLITE_OK) {
+            sqlite3_busy_timeout(m_db, 5000);
+            qint64 layout = 0;
+            {
+                Statement version(m_db, "PRAGMA user_version");
+                rc = version.ok() ? version.step() : version.rc();
+                if (rc == SQLITE_ROW)
+                    layout = version.integer(0);
+            } // done with before the journal mode may change
+            if (rc == SQLITE_ROW) {
+                if (layout > Layout) {
+                    m_problem = QStringLiteral("記憶ファイル %1 はこの版より新しい版のものです。"
+                                               "使わずに処理を続けます。")
+                                    .arg(path);
+                    return false;
+                }
+                // WAL lets two runs share the file: readers never wait for a writer.
+                return execLocked("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;") &&
+                       execLocked(Schema) && execLocked("PRAGMA user_version=1");
+            }
+        }
+        if (!isDamaged(rc) || attempt > 0) {
+            failLocked(QString::fromUtf8(sqlite3_errstr(rc)));
+            return false;
+        }
+        // Not a memory of ours: kept under another name for whoever wants
+        // to look, unless another run has put a new one there meanwhile.
+        closeLocked();
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly) && file.read(16) == QByteArray("SQLite format 3", 16))
+            continue;
+        file.close();
+        const QString aside =
+            path + QStringLiteral(".broken-") +
+            QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        QFile::remove(aside);
+        if (!QFile::rename(path, aside)) {
+            failLocked(QStringLiteral("壊れたファイルを別名にできません"));
+            return false;
+        }
+        for (const char *suffix : {"-wal", "-shm"})
+            QFile::remove(path + QLatin1String(suffix));
+        m_problem = QStringLiteral("記憶ファイルが壊れていたため %1 として残し、新しく作りました。")
+                        .arg(aside);
+    }
+    return false;
+}
+
+void FinishedFiles::closeLocked()
+{
+    if (m_db)
+        sqlite3_close_v2(m_db);
+    m_db = nullptr;
+}
+
+void FinishedFiles::failLocked(const QString &what)
+{
+    if (m_problem.isEmpty())
+        m_problem = QStringLiteral("記憶ファイル %1 を使えません（%2）。使わずに処理を続けます。")
+                        .arg(m_path, what);
+    closeLocked();
+}
+
+bool FinishedFiles::knownByStat(const StatKey &key, const QByteArray &chain)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_db || chain.isEmpty())
+        return false;
+    Statement find(m_db, "SELECT e.digest, f.used FROM entries e JOIN finished f"
+                         " ON f.digest = e.digest AND f.chain = ?6"
+                         " WHERE e.device = ?1 AND e.inode = ?2 AND e.size = ?3"
+                         " AND e.modified = ?4 AND e.changed = ?5");
+    if (!find.ok()) {
+        failLocked(QString::fromUtf8(sqlite3_errstr(find.rc())));
+        return false;
+    }
+    find.bindKey(key);
+    find.bind(6, chain);
+    const int rc = find.step();
+    if (rc == SQLITE_ROW) {
+        if (find.integer(1) < now() - UsedGrain)
+            m_pending.push_back({find.blob(0), chain, {key}});
+        return true;
+    }
+    if (rc != SQLITE_DONE)
+        failLocked(QString::fromUtf8(sqlite3_errstr(rc)));
+    return false;
+}
+
+bool FinishedFiles::knownByDigest(const QByteArray &digest, const QByteArray &chain)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_db || chain.isEmpty() || digest.isEmpty())
+        return false;
+    Statement find(m_db, "SELECT 1 FROM finished WHERE digest = ?1 AND chain = ?2");
+    if (!find.ok()) {
+        failLocked(QString::fromUtf8(sqlite3_errstr(find.rc())));
+        return false;
+    }
+    find.bind(1, digest);
+    find.bind(2, chain);
+    const int rc = find.step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        failLocked(QString::fromUtf8(sqlite3_errstr(rc)));
+    return rc == SQLITE_ROW;
+}
+
+void FinishedFiles::remember(const QByteArray &digest, const QByteArray &chain,
+                             const std::vector<StatKey> &entries)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_db || chain.isEmpty() || digest.isEmpty())
+        return;
+    m_pending.push_back({digest, chain, entries});
+    if (m_pending.size() >= 256)
+        writePendingLocked();
+}
+
+void FinishedFiles::flush()
+{
+    QMutexLocker lock(&m_mutex);
+    writePendingLocked();
+    pruneLocked();
+}
+
+void FinishedFiles::writePendingLocked()
+{
+    if (!m_db || m_pending.empty())
+        return;
+    const std::vector<Pending> pending = std::move(m_pending);
+    m_pending.clear();
+    // IMMEDIATE takes the write lock at once, so a busy file waits here
+    // (up to the timeout) rather than failing half-way.
+    if (!execLocked("BEGIN IMMEDIATE"))
+        return;
+    {
+        Statement finished(m_db, "INSERT INTO finished (digest, chain, used) VALUES (?1, ?2, ?3)"
+                                 " ON CONFLICT (digest, chain) DO UPDATE SET used = ?3");
+        Statement entry(m_db, "INSERT INTO entries (device, inode, size, modified, changed,"
+                              " digest, used) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)"
+                              " ON CONFLICT (device, inode) DO UPDATE SET size = ?3,"
+                              " modified = ?4, changed = ?5, digest = ?6, used = ?7");
+        if (!finished.ok() || !entry.ok()) {
+            failLocked(
+                QString::fromUtf8(sqlite3_errstr(finished.ok() ? entry.rc() : finished.rc())));
+            return;
+        }
+        const qint64 time = now();
+        for (const Pending &p : pending) {
+            finished.bind(1, p.digest);
+            finished.bind(2, p.chain);
+            finished.bind(3, time);
+            if (finished.step() != SQLITE_DONE) {
+                failLocked(QString::fromUtf8(sqlite3_errstr(finished.rc())));
+                return;
+            }
+            finished.reset();
+            for (const StatKey &key : p.entries) {
+                entry.bindKey(key);
+                entry.bind(6, p.digest);
+                entry.bind(7, time);
+                if (entry.step() != SQLITE_DONE) {
+                    failLocked(QString::fromUtf8(sqlite3_errstr(entry.rc())));
+                    return;
+                }
+                entry.reset();
+            }
+        }
+    }
+    execLocked("COMMIT");
+}
+
+void FinishedFiles::pruneLocked()
+{
+    if (!m_db)
+        return;
+    const auto prune = [this](const char *count, const char *remove, qint64 limit) {
+        Statement counted(m_db, count);
+        if (!counted.ok() || counted.step() != SQLITE_ROW || counted.integer(0) <= limit)
+            return;
+        Statement removed(m_db, remove);
+        if (!removed.ok())
+            return;
+        removed.bind(1, counted.integer(0) - limit);
+        removed.step();
+    };
+    prune("SELECT count(*) FROM finished",
+          "DELETE FROM finished WHERE rowid IN"
+          " (SELECT rowid FROM finished ORDER BY used LIMIT ?1)",
+          MaxFinished);
+    prune("SELECT count(*) FROM entries",
+          "DELETE FROM entries WHERE rowid IN (SELECT rowid FROM entries ORDER BY used LIMIT ?1)",
+          MaxEntries);
+}
+
+QString FinishedFiles::takeProblem()
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_told || m_problem.isEmpty())
+        return {};
+    m_told = true;
+    return m_problem;
+}
+
+QString finishedFilesPath(const QString &settingsPath)
+{
+    if (QFileInfo(settingsPath).absoluteFilePath() !=
+        QFileInfo(userSettingsFilePath()).absoluteFilePath())
+        return replaceExtension(QFileInfo(settingsPath).absoluteFilePath(),
+                                QStringLiteral(".finished.db"));
+    QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (!QDir::isAbsolutePath(cache))
+        cache = QDir::homePath() + QStringLiteral("/.cache");
+    return cache + QStringLiteral("/pelmora-tinsoke/finished.db");
+}
+
+} // namespace tinsoke

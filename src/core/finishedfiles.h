@@ -1,0 +1,92 @@
+#pragma once
+
+#include "runplan.h"
+
+#include <QByteArray>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+struct sqlite3;
+
+namespace tinsoke {
+
+// A file as its directory entry knows it: unchanged while all five stay.
+struct StatKey {
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = 0;
+    qint64 modifiedNs = 0;
+    qint64 changedNs = 0;
+};
+
+// What the chain of one kind of picture is made of: every ticked tool in
+// order, each with its program's identity and its option words, and the
+// rules of the result check. Empty when no tool of that kind runs.
+QByteArray chainFingerprint(const RunPlan &plan, ImageKind kind);
+
+// The memory of finished files: for a file's content and a chain, that the
+// chain could not make it smaller. It only ever saves work; it never stands
+// in for a check and never writes a picture. Every call may come from any
+// thread. Whatever goes wrong with the memory file is told once (problem())
+// and the run goes on without it.
+class FinishedFiles {
+public:
+    // The memory file at path, made when missing. A file that is no memory
+    // of ours is set aside and a new one made.
+    explicit FinishedFiles(const QString &path);
+    ~FinishedFiles(); // writes what is still waiting
+    FinishedFiles(const FinishedFiles &) = delete;
+    FinishedFiles &operator=(const FinishedFiles &) = delete;
+
+    // Whether the file is known finished for the chain without reading it.
+    bool knownByStat(const StatKey &key, const QByteArray &chain);
+    // Whether content of this digest is known finished for the chain.
+    bool knownByDigest(const QByteArray &digest, const QByteArray &chain);
+    // Content of this digest is finished for the chain; the entries given
+    // hold it. Written in batches.
+    void remember(const QByteArray &digest, const QByteArray &chain,
+                  const std::vector<StatKey> &entries);
+    // Writes what waits, and keeps the memory within its bounds.
+    void flush();
+
+    // What went wrong, once: empty when nothing did or it was told already.
+    QString takeProblem();
+
+    // Entries beyond these go, the longest unused first.
+    static constexpr int MaxFinished = 200000;
+    static constexpr int MaxEntries = 400000;
+
+private:
+    struct Pending {
+        QByteArray digest;
+        QByteArray chain;
+        std::vector<StatKey> entries;
+    };
+    bool openLocked(const QString &path);
+    void closeLocked();
+    void failLocked(const QString &what);
+    void writePendingLocked();
+    void pruneLocked();
+    bool execLocked(const char *sql);
+
+    QMutex m_mutex;
+    QString m_path;
+    sqlite3 *m_db = nullptr;
+    std::vector<Pending> m_pending;
+    std::vector<std::pair<QByteArray, QByteArray>> m_used; // finished entries found again
+    QString m_problem;
+    bool m_told = false;
+};
+
+// Where the memory of a settings file lives: for the user's own settings
+// file, $XDG_CACHE_HOME/pelmora-tinsoke/finished.db (~/.cache when unset or
+// not absolute); for any other (a portable copy's, or one named on the
+// command line) beside it, named like it: night.ini keeps night.finished.db.
+QString finishedFilesPath(const QString &settingsPath);
+
+} // namespace tinsoke
