@@ -24,13 +24,15 @@ packages=(
     build-essential cmake clang-format
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
     zlib1g-dev # the picture check reads colour profiles PNG keeps compressed
+    libsqlite3-dev # the memory of finished files
     procps     # the tests look for tools left running with pgrep
     libgtest-dev
     fonts-ipafont-gothic
     desktop-file-utils # the install test checks the menu entry with it
     # the optimizers Debian has; pngout, pngrewrite and cpngc are not packaged
     libjpeg-turbo-progs jpegoptim optipng pngcrush advancecomp
-    zopfli # zopflipng, a PNG tool a user may add as their own
+    zopfli   # zopflipng, a PNG tool a user may add as their own
+    parallel # a test spreads a run over GNU parallel, as the README shows
 )
 if [ "$mode" = package ]; then
     # dpkg-shlibdeps and dpkg-buildflags; the checks of the package and its files
