@@ -316,6 +316,123 @@ private Q_SLOTS:
             QCOMPARE(bytesOf(files.at(i)), before.at(i));
         QVERIFY(QDir(at(QStringLiteral("temp"))).isEmpty());
     }
+    // A second run starts no tool for what the first finished, however the
+    // files are named or touched; a change of file, option or program, or
+    // --force, makes work again. Runs spread by GNU parallel share the memory,
+    // and a broken memory is told, set aside and made anew.
+    void remembersWhatItFinished()
+    {
+        QDir().mkpath(at(QStringLiteral("temp")));
+        const QString record = at(QStringLiteral("memory-starts"));
+        const auto wrapper = [&](const char *name) {
+            return fakeTool(at(QStringLiteral("memory-tools")), QString::fromLatin1(name),
+                            "echo \"$0\" >> '" + QFile::encodeName(record) + "'\nexec /usr/bin/" +
+                                name + " \"$@\"");
+        };
+        const QString optipng = wrapper("optipng");
+        const QString jpegoptim = wrapper("jpegoptim");
+        const auto starts = [&] {
+            const int n = int(bytesOf(record).count('\n'));
+            QFile::remove(record);
+            return n;
+        };
+        const QString ini = at(QStringLiteral("memory.ini"));
+        const auto writeSettings = [&](int level) {
+            writeBytes(ini, "[Option]\r\nSaveMode=0\r\nJobs=2\r\n[OptiPNG]\r\nUse=Yes\r\nPath=" +
+                                optipng.toUtf8() + "\r\nUseParam=No\r\nParam=\r\nOptimizeLevel=" +
+                                QByteArray::number(level) +
+                                "\r\n[Jpegoptim]\r\nUse=Yes\r\nStrip=No\r\nStripMode=0\r\nPath=" +
+                                jpegoptim.toUtf8() + "\r\n");
+        };
+        writeSettings(1);
+        const QString tree = at(QStringLiteral("memory"));
+        QVERIFY(savePicture(makePicture(160, 120, 71), tree + QStringLiteral("/a.png")));
+        QVERIFY(savePicture(makePicture(160, 120, 72), tree + QStringLiteral("/sub/b.png")));
+        QVERIFY(savePicture(makePicture(160, 120, 73), tree + QStringLiteral("/c.jpg")));
+        const auto run = [&](const QStringList &more = {}) {
+            const Result r =
+                runProgram(QStringList{QStringLiteral("--run"), QStringLiteral("--settings"), ini} +
+                           more + QStringList{tree});
+            [&] {
+                QVERIFY2(r.code == 0, qPrintable(r.err));
+            }();
+            return r;
+        };
+        const auto remembered = [](const Result &r) {
+            int marked = 0;
+            for (const QString &line : r.out.split(u'\n', Qt::SkipEmptyParts))
+                marked += line.section(u'\t', 4, 4) == u"=";
+            return marked;
+        };
+
+        run();
+        QCOMPARE(starts(), 3);
+        Result again = run();
+        QCOMPARE(starts(), 0);
+        QCOMPARE(remembered(again), 3);
+        QCOMPARE(again.out.count(u'\n'), 4); // every file has its line, and the total
+
+        QVERIFY(QProcess::execute(QStringLiteral("touch"), {tree + QStringLiteral("/a.png"),
+                                                            tree + QStringLiteral("/c.jpg")}) == 0);
+        QVERIFY(QFile::copy(tree + QStringLiteral("/a.png"), tree + QStringLiteral("/copy.png")));
+        again = run();
+        QCOMPARE(starts(), 0);
+        QCOMPARE(remembered(again), 4);
+
+        QVERIFY(savePicture(makePicture(160, 120, 74), tree + QStringLiteral("/sub/b.png")));
+        run();
+        QCOMPARE(starts(), 1); // the changed file alone
+        writeSettings(2);
+        run();
+        QCOMPARE(starts(), 3); // every PNG, under another option
+        writeBytes(jpegoptim, bytesOf(jpegoptim) + "# another program at the same path\n");
+        run();
+        QCOMPARE(starts(), 1); // the JPEG
+        again = run({QStringLiteral("--force")});
+        QCOMPARE(starts(), 4);
+        QCOMPARE(remembered(again), 0);
+        QCOMPARE(run().out.count(u'='), 4); // --force let the memory learn all the same
+
+        // Spread over GNU parallel, two runs at a time, then read back from a NUL list.
+        const QString spread = at(QStringLiteral("memory-spread"));
+        for (int i = 0; i < 6; ++i)
+            QVERIFY(savePicture(makePicture(120, 90, 80 + i),
+                                spread + QStringLiteral("/%1.png").arg(i)));
+        const auto shell = [&](const QString &script) {
+            QProcess p;
+            p.setProcessEnvironment(withoutDisplay());
+            p.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
+            p.waitForFinished(120000);
+            return Result{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+                          QString::fromUtf8(p.readAllStandardError())};
+        };
+        const QString program = programCopy();
+        Result spreadRun = shell(
+            QStringLiteral("find '%1' -name '*.png' -print0 | parallel --will-cite -0 -j2 -N3 "
+                           "'%2' --run --quiet --settings '%3' {}")
+                .arg(spread, program, ini));
+        QVERIFY2(spreadRun.code == 0, qPrintable(spreadRun.err));
+        QCOMPARE(starts(), 6);
+        spreadRun = shell(QStringLiteral("find '%1' -name '*.png' -print0 | '%2' --run --settings "
+                                         "'%3' --files-from - --null")
+                              .arg(spread, program, ini));
+        QVERIFY2(spreadRun.code == 0, qPrintable(spreadRun.err));
+        QCOMPARE(starts(), 0);
+        QCOMPARE(remembered(spreadRun), 6);
+
+        // Garbage in place of the memory: told, set aside, and the run goes on.
+        const QString memory = at(QStringLiteral("memory.finished.db"));
+        QVERIFY(QFileInfo::exists(memory));
+        writeBytes(memory, QByteArray(4096, 'x'));
+        const Result broken = run();
+        QVERIFY2(broken.err.contains(QStringLiteral("記憶ファイルが壊れていた")),
+                 qPrintable(broken.err));
+        QCOMPARE(starts(), 4);
+        const Result next = run();
+        QVERIFY2(next.err.isEmpty(), qPrintable(next.err));
+        QCOMPARE(starts(), 0);
+    }
+
     // Usage errors, odd settings paths and hand-written values: answered at
     // once with 2, without a display, and nothing is overwritten.
     void refusesWhatItCannotUseWithoutTouchingFiles()
