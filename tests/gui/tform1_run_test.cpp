@@ -9,6 +9,7 @@
 #include "programstyle.h"
 #include "stopsignals.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -218,6 +219,56 @@ private Q_SLOTS:
                  qPrintable(shown.first()));
         QVERIFY(fresh.find("Button1")->isEnabled());
         QVERIFY(!fresh.find("Button_Stop")->isEnabled());
+    }
+
+    // 実行 twice starts the tools once per file, and so does a later start of
+    // the program; 記憶済みも処理する has them start again, for one run.
+    void aSecondRunRemembersFinishedFiles()
+    {
+        if (realTool("optipng").isEmpty())
+            QSKIP("optipng is not installed");
+        const QString record = path("memory-starts");
+        const QString tool =
+            fakeTool(files.filePath(QStringLiteral("memory-tools")), QStringLiteral("optipng"),
+                     "echo x >> '" + QFile::encodeName(record) + "'\nexec /usr/bin/optipng \"$@\"");
+        const auto starts = [&] {
+            const int n = int(bytesOf(record).count('\n'));
+            QFile::remove(record);
+            return n;
+        };
+        FreshForm fresh{settingsFor("[OptiPNG]\r\nUse=Yes\r\nUseParam=No\r\nOptimizeLevel=1\r\n"
+                                    "Path=" +
+                                    tool.toUtf8() + "\r\n")};
+        QStringList images;
+        for (int i = 0; i < 3; ++i) {
+            images << files.filePath(QStringLiteral("memory/%1.png").arg(i));
+            QVERIFY(savePicture(makePicture(120, 90, 40 + i), images.last()));
+        }
+        const auto run = [&] {
+            QVERIFY(fresh.showAndWait());
+            if (fresh->fileList().rowCount() == 0)
+                dropFiles(fresh.find<QTableView>("ListView1")->viewport(), images);
+            QTest::mouseClick(fresh.find("Button1"), Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!fresh->runInProgress(), 60000);
+        };
+        run();
+        QCOMPARE(starts(), 3);
+        run();
+        QCOMPARE(starts(), 0);
+        QCOMPARE(fresh->fileList().ReadRow(0).OptiPNGSize, QStringLiteral("記憶済み"));
+        const QString status = fresh.find<QLabel>("Label_Status")->text();
+        QVERIFY2(status.contains(QStringLiteral("うち 3 件は記憶済み")), qPrintable(status));
+
+        auto *force = fresh.find<QCheckBox>("CheckBox_Force");
+        QTest::mouseClick(force, Qt::LeftButton);
+        QVERIFY(force->isChecked());
+        run();
+        QCOMPARE(starts(), 3);
+        QVERIFY(!force->isChecked()); // for that run only
+
+        fresh.form = std::make_unique<TForm1>(fresh.iniPath()); // a later start
+        run();
+        QCOMPARE(starts(), 0);
     }
 
     // A tool of the user's own, taken from the ready ones on its page:
