@@ -142,8 +142,9 @@ QByteArray chainFingerprint(const RunPlan &plan, ImageKind kind)
     return QCryptographicHash::hash(text, QCryptographicHash::Blake2b_256);
 }
 
-FinishedFiles::FinishedFiles(const QString &path)
+FinishedFiles::FinishedFiles(const QString &path, int maxFinished)
     : m_path(path)
+    , m_maxFinished(maxFinished)
 {
     QMutexLocker lock(&m_mutex);
     if (!openLocked(path))
@@ -370,10 +371,10 @@ void FinishedFiles::pruneLocked()
     prune("SELECT count(*) FROM finished",
           "DELETE FROM finished WHERE rowid IN"
           " (SELECT rowid FROM finished ORDER BY used LIMIT ?1)",
-          MaxFinished);
+          m_maxFinished);
     prune("SELECT count(*) FROM entries",
           "DELETE FROM entries WHERE rowid IN (SELECT rowid FROM entries ORDER BY used LIMIT ?1)",
-          MaxEntries);
+          2 * qint64(m_maxFinished));
 }
 
 QString FinishedFiles::takeProblem()

@@ -38,7 +38,9 @@ class FinishedFiles {
 public:
     // The memory file at path, made when missing. A file that is no memory
     // of ours is set aside and a new one made.
-    explicit FinishedFiles(const QString &path);
+    // It keeps at most maxFinished results and twice as many entries; beyond
+    // that the longest unused go.
+    explicit FinishedFiles(const QString &path, int maxFinished = 200000);
     ~FinishedFiles(); // writes what is still waiting
     FinishedFiles(const FinishedFiles &) = delete;
     FinishedFiles &operator=(const FinishedFiles &) = delete;
@@ -57,10 +59,6 @@ public:
     // What went wrong, once: empty when nothing did or it was told already.
     QString takeProblem();
 
-    // Entries beyond these go, the longest unused first.
-    static constexpr int MaxFinished = 200000;
-    static constexpr int MaxEntries = 400000;
-
 private:
     struct Pending {
         QByteArray digest;
@@ -76,6 +74,7 @@ private:
 
     QMutex m_mutex;
     QString m_path;
+    int m_maxFinished;
     sqlite3 *m_db = nullptr;
     std::vector<Pending> m_pending;
     std::vector<std::pair<QByteArray, QByteArray>> m_used; // finished entries found again
