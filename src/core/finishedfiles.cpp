@@ -199,8 +199,11 @@ bool FinishedFiles::openLocked(const QString &path)
                     return false;
                 }
                 // WAL lets two runs share the file: readers never wait for a writer.
-                return execLocked("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;") &&
-                       execLocked(Schema) && execLocked("PRAGMA user_version=1");
+                if (!execLocked("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"))
+                    return false;
+                // Only a new file is written to here: opening a memory in use waits for nobody.
+                return layout == Layout ||
+                       (execLocked(Schema) && execLocked("PRAGMA user_version=1"));
             }
         }
         if (!isDamaged(rc) || attempt > 0) {
