@@ -1,5 +1,7 @@
 #include "settings.h"
 
+#include <QCryptographicHash>
+
 #include <gtest/gtest.h>
 
 using namespace tinsoke;
@@ -17,6 +19,14 @@ TEST(DefaultSettings, IsTheFixedTextOf595Bytes)
     EXPECT_TRUE(text.endsWith("\r\n\r\n[cPNGC]\r\nUse =No\r\nPath =\r\n"));
     EXPECT_TRUE(text.contains("[AdvPNG]\r\nUse =No\r\nPath =\r\nCompressLevel =2\r\nUseParam "
                               "=No\r\nParam =\r\n\r\n[OptiPNG]"));
+}
+
+// The text is put together from the tool table: a section, key, value or
+// order that moved would still give the same size.
+TEST(DefaultSettings, StaysTheSameTextByteForByte)
+{
+    EXPECT_EQ(QCryptographicHash::hash(defaultSettingsText(), QCryptographicHash::Sha256).toHex(),
+              QByteArray("328529263e49cf4b80ebba9813719f86fc9c90729972e73cd1fe79aeb61bca31"));
 }
 
 TEST(Settings, AnEmptyFileReadsAsYesAndZero)
