@@ -1,17 +1,18 @@
 #include "commandline.h"
 
+#include "commandsplit.h"
+
 #include <array>
 
 namespace tinsoke {
 
 namespace {
 
-QString at(const std::array<const char16_t *, 8> &table, int index)
+// The words of a radio item; none when no item, or one past the list, is chosen.
+template <std::size_t N> QStringList at(const std::array<QStringList, N> &table, int index)
 {
-    return index >= 0 && index < static_cast<int>(table.size()) &&
-                   table.at(static_cast<std::size_t>(index))
-               ? QString::fromUtf16(table.at(static_cast<std::size_t>(index)))
-               : QString();
+    return index >= 0 && index < static_cast<int>(N) ? table.at(static_cast<std::size_t>(index))
+                                                     : QStringList();
 }
 
 } // namespace
@@ -33,37 +34,37 @@ QString text(const SettingValues &v, Setting s)
     return valueOf(v, s).toString();
 }
 
-QString jpegtranFromSettings(const SettingValues &v)
+QStringList jpegtranFromSettings(const SettingValues &v)
 {
-    return jpegtranOptions({yes(v, S::JpegtranOptimize), yes(v, S::JpegtranProgressive),
-                            yes(v, S::JpegtranGrayscale), yes(v, S::JpegtranTrim),
-                            number(v, S::JpegtranCopyMode), number(v, S::JpegtranModifyMode)});
+    return jpegtranWords({yes(v, S::JpegtranOptimize), yes(v, S::JpegtranProgressive),
+                          yes(v, S::JpegtranGrayscale), yes(v, S::JpegtranTrim),
+                          number(v, S::JpegtranCopyMode), number(v, S::JpegtranModifyMode)});
 }
-QString jpegoptimFromSettings(const SettingValues &v)
+QStringList jpegoptimFromSettings(const SettingValues &v)
 {
-    return jpegoptimOptions({yes(v, S::JpegoptimStrip), number(v, S::JpegoptimStripMode)});
+    return jpegoptimWords({yes(v, S::JpegoptimStrip), number(v, S::JpegoptimStripMode)});
 }
-QString advPngFromSettings(const SettingValues &v)
+QStringList advPngFromSettings(const SettingValues &v)
 {
-    return advPngOptions(
+    return advPngWords(
         {yes(v, S::AdvPNGUseParam), text(v, S::AdvPNGParam), number(v, S::AdvPNGCompressLevel)});
 }
-QString optiPngFromSettings(const SettingValues &v)
+QStringList optiPngFromSettings(const SettingValues &v)
 {
-    return optiPngOptions(
+    return optiPngWords(
         {yes(v, S::OptiPNGUseParam), text(v, S::OptiPNGParam), number(v, S::OptiPNGOptimizeLevel)});
 }
-QString pngCrushFromSettings(const SettingValues &v)
+QStringList pngCrushFromSettings(const SettingValues &v)
 {
-    return pngCrushOptions({yes(v, S::PNGCrushUseParam), text(v, S::PNGCrushParam)});
+    return pngCrushWords({yes(v, S::PNGCrushUseParam), text(v, S::PNGCrushParam)});
 }
-QString pngoutFromSettings(const SettingValues &v)
+QStringList pngoutFromSettings(const SettingValues &v)
 {
-    return pngoutOptions({yes(v, S::PNGOUTUseParam), text(v, S::PNGOUTParam)});
+    return pngoutWords({yes(v, S::PNGOUTUseParam), text(v, S::PNGOUTParam)});
 }
-QString noOptions(const SettingValues &)
+QStringList noOptions(const SettingValues &)
 {
-    return QString();
+    return {};
 }
 
 // Argument lists, one per output form. Every path the run hands a tool is a
@@ -201,62 +202,73 @@ const ToolInfo &toolInfo(Tool tool)
     return Infos.at(static_cast<std::size_t>(tool));
 }
 
-QString jpegtranOptions(const JpegtranSettings &s)
+QStringList jpegtranWords(const JpegtranSettings &s)
 {
-    static const std::array<const char16_t *, 8> Copy{u"-copy none ", u"-copy comments ",
-                                                      u"-copy all "};
-    static const std::array<const char16_t *, 8> Transform{u"",
-                                                           u"-flip horizontal ",
-                                                           u"-flip vertical ",
-                                                           u"-rotate 90 ",
-                                                           u"-rotate 180 ",
-                                                           u"-rotate 270 ",
-                                                           u"-transpose ",
-                                                           u"-transverse "};
-    QString o;
+    static const std::array<QStringList, 3> Copy{
+        {{QStringLiteral("-copy"), QStringLiteral("none")},
+         {QStringLiteral("-copy"), QStringLiteral("comments")},
+         {QStringLiteral("-copy"), QStringLiteral("all")}}};
+    static const std::array<QStringList, 8> Transform{
+        {{},
+         {QStringLiteral("-flip"), QStringLiteral("horizontal")},
+         {QStringLiteral("-flip"), QStringLiteral("vertical")},
+         {QStringLiteral("-rotate"), QStringLiteral("90")},
+         {QStringLiteral("-rotate"), QStringLiteral("180")},
+         {QStringLiteral("-rotate"), QStringLiteral("270")},
+         {QStringLiteral("-transpose")},
+         {QStringLiteral("-transverse")}}};
+    QStringList o;
     if (s.optimize)
-        o += QStringLiteral("-optimize ");
+        o << QStringLiteral("-optimize");
     if (s.progressive)
-        o += QStringLiteral("-progressive ");
+        o << QStringLiteral("-progressive");
     if (s.grayscale)
-        o += QStringLiteral("-grayscale ");
+        o << QStringLiteral("-grayscale");
     if (s.trim)
-        o += QStringLiteral("-trim ");
+        o << QStringLiteral("-trim");
     o += at(Copy, s.markerCopy);
     o += at(Transform, s.transform);
-    o += QStringLiteral("-verbose");
+    o << QStringLiteral("-verbose");
     return o;
 }
 
-QString jpegoptimOptions(const JpegoptimSettings &s)
+QStringList jpegoptimWords(const JpegoptimSettings &s)
 {
-    static const std::array<const char16_t *, 8> Strip{
-        u"--strip-all ", u"--strip-com ", u"--strip-exif ", u"--strip-iptc ", u"--strip-icc "};
-    QString o;
+    static const std::array<QStringList, 5> Strip{{{QStringLiteral("--strip-all")},
+                                                   {QStringLiteral("--strip-com")},
+                                                   {QStringLiteral("--strip-exif")},
+                                                   {QStringLiteral("--strip-iptc")},
+                                                   {QStringLiteral("--strip-icc")}}};
+    QStringList o;
     if (s.strip)
         o += at(Strip, s.marker);
-    o += QStringLiteral("-v -p ");
+    o << QStringLiteral("-v") << QStringLiteral("-p");
     return o;
 }
 
-QString advPngOptions(const LevelSettings &s)
+QStringList advPngWords(const LevelSettings &s)
 {
-    return s.manual ? s.manualText : QStringLiteral("-z -") + QString::number(s.level);
+    return s.manual
+               ? splitArguments(s.manualText)
+               : QStringList{QStringLiteral("-z"), QStringLiteral("-") + QString::number(s.level)};
 }
 
-QString optiPngOptions(const LevelSettings &s)
+QStringList optiPngWords(const LevelSettings &s)
 {
-    return s.manual ? s.manualText : QStringLiteral("-o") + QString::number(s.level);
+    return s.manual ? splitArguments(s.manualText)
+                    : QStringList{QStringLiteral("-o") + QString::number(s.level)};
 }
 
-QString pngCrushOptions(const ManualSettings &s)
+QStringList pngCrushWords(const ManualSettings &s)
 {
-    return s.manual ? s.manualText : QStringLiteral("-rem alla -l 9");
+    return s.manual ? splitArguments(s.manualText)
+                    : QStringList{QStringLiteral("-rem"), QStringLiteral("alla"),
+                                  QStringLiteral("-l"), QStringLiteral("9")};
 }
 
-QString pngoutOptions(const ManualSettings &s)
+QStringList pngoutWords(const ManualSettings &s)
 {
-    return s.manual ? s.manualText : QString();
+    return s.manual ? splitArguments(s.manualText) : QStringList();
 }
 
 } // namespace tinsoke

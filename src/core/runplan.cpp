@@ -1,7 +1,6 @@
 #include "runplan.h"
 
 #include "commandline.h"
-#include "commandsplit.h"
 #include "fileops.h"
 #include "paths.h"
 
@@ -15,12 +14,12 @@ SaveMethod saveMethodOf(int number)
     return number >= 0 && number <= 2 ? static_cast<SaveMethod>(number) : SaveMethod::None;
 }
 
-ToolPlan toolPlan(Tool tool, bool use, const QString &program, const QString &options)
+ToolPlan toolPlan(Tool tool, bool use, const QString &program, const QStringList &words)
 {
     ToolPlan plan;
     plan.use = use && !program.isEmpty();
     plan.program = program;
-    plan.words = splitArguments(options);
+    plan.words = words;
     plan.allow = toolInfo(tool).allowances(plan.words);
     return plan;
 }

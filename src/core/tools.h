@@ -63,13 +63,12 @@ struct ToolInfo {
     const char16_t *program; // the program's usual file name on Linux, looked up on PATH
     int column;              // the list column of its size
     // The settings that tick the tool and name its program, and how its
-    // option string is built from the settings (the window builds the same
-    // string from its pages).
+    // option words are built from the settings.
     Setting useSetting;
     Setting pathSetting;
-    QString (*options)(const SettingValues &settings);
-    // Its arguments for one file, with the option words as the user's options
-    // split them: the output form of each tool lives here and nowhere else.
+    QStringList (*options)(const SettingValues &settings);
+    // Its arguments for one file, around its option words: the output form
+    // of each tool lives here and nowhere else.
     QStringList (*arguments)(const QStringList &words, const QString &input, const QString &output);
     // What its options ask to change of the picture.
     PictureAllowances (*allowances)(const QStringList &words);

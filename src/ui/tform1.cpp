@@ -535,7 +535,7 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-QString TForm1::BuildJpegtranOptions() const
+QStringList TForm1::BuildJpegtranOptions() const
 {
     tinsoke::JpegtranSettings s;
     s.optimize = ui->CheckBox_Jpegtran_Optimize->isChecked();
@@ -544,35 +544,35 @@ QString TForm1::BuildJpegtranOptions() const
     s.trim = ui->CheckBox_Jpegtran_Trim->isChecked();
     s.markerCopy = ui->RadioGroup2->itemIndex();
     s.transform = ui->RadioGroup3->itemIndex();
-    return tinsoke::jpegtranOptions(s);
+    return tinsoke::jpegtranWords(s);
 }
 
-QString TForm1::BuildJpegoptimOptions() const
+QStringList TForm1::BuildJpegoptimOptions() const
 {
-    return tinsoke::jpegoptimOptions(
+    return tinsoke::jpegoptimWords(
         {ui->CheckBox_Jpegoptim_Strip->isChecked(), ui->RadioGroup6->itemIndex()});
 }
 
-QString TForm1::BuildAdvPNGOptions() const
+QStringList TForm1::BuildAdvPNGOptions() const
 {
-    return tinsoke::advPngOptions({ui->CheckBox_AdvPNGCommand->isChecked(),
-                                   ui->Edit_AdvPNGParam->text(), ui->ScrollBar_AdvPNG->value()});
+    return tinsoke::advPngWords({ui->CheckBox_AdvPNGCommand->isChecked(),
+                                 ui->Edit_AdvPNGParam->text(), ui->ScrollBar_AdvPNG->value()});
 }
 
-QString TForm1::BuildOptiPNGOptions() const
+QStringList TForm1::BuildOptiPNGOptions() const
 {
-    return tinsoke::optiPngOptions({ui->CheckBox_OptiPNGCommand->isChecked(),
-                                    ui->Edit_OptiPNGParam->text(), ui->ScrollBar1->value()});
+    return tinsoke::optiPngWords({ui->CheckBox_OptiPNGCommand->isChecked(),
+                                  ui->Edit_OptiPNGParam->text(), ui->ScrollBar1->value()});
 }
 
-QString TForm1::BuildPNGOUTOptions() const
+QStringList TForm1::BuildPNGOUTOptions() const
 {
-    return tinsoke::pngoutOptions(
+    return tinsoke::pngoutWords(
         {ui->CheckBox_PNGOUTCommand->isChecked(), ui->Edit_PNGOUTParam->text()});
 }
 
-QString TForm1::BuildPNGCrushOptions() const
+QStringList TForm1::BuildPNGCrushOptions() const
 {
-    return tinsoke::pngCrushOptions(
+    return tinsoke::pngCrushWords(
         {ui->CheckBox_PNGCrushCommand->isChecked(), ui->Edit_PNGCrushParam->text()});
 }

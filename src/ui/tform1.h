@@ -73,13 +73,13 @@ public:
     // The rows of the file list.
     tinsoke::FileListModel &fileList() { return *m_listModel; }
 
-    // Option strings of the tools, composed from their pages' controls.
-    QString BuildJpegtranOptions() const;
-    QString BuildJpegoptimOptions() const;
-    QString BuildAdvPNGOptions() const;
-    QString BuildOptiPNGOptions() const;
-    QString BuildPNGOUTOptions() const;
-    QString BuildPNGCrushOptions() const;
+    // Option words of the tools, composed from their pages' controls.
+    QStringList BuildJpegtranOptions() const;
+    QStringList BuildJpegoptimOptions() const;
+    QStringList BuildAdvPNGOptions() const;
+    QStringList BuildOptiPNGOptions() const;
+    QStringList BuildPNGOUTOptions() const;
+    QStringList BuildPNGCrushOptions() const;
 
     // The dialog that browses for a tool's executable, opening in folder: gives
     // the chosen file, or the empty text when the user cancels. Tests put

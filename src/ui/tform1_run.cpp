@@ -24,7 +24,7 @@
 tinsoke::RunPlan TForm1::takeRunPlan() const
 {
     // The option builders in tool order; PNGRewrite and cPNGC take no options.
-    using Builder = QString (TForm1::*)() const;
+    using Builder = QStringList (TForm1::*)() const;
     static constexpr std::array<Builder, tinsoke::ToolCount> Builders{
         &TForm1::BuildJpegtranOptions,
         &TForm1::BuildJpegoptimOptions,
@@ -40,7 +40,7 @@ tinsoke::RunPlan TForm1::takeRunPlan() const
         const std::size_t t = static_cast<std::size_t>(tool);
         plan.tools[t] = tinsoke::toolPlan(
             tool, tools[t].tick->isChecked() && tools[t].tick->isEnabled(), tools[t].path->text(),
-            Builders[t] ? (this->*Builders[t])() : QString());
+            Builders[t] ? (this->*Builders[t])() : QStringList());
     }
     for (const tinsoke::ExtraTool &t : m_extraPage->tools())
         plan.extras.append(tinsoke::extraToolPlan(t));
