@@ -91,7 +91,7 @@ const QList<SettingKey> &settingKeys()
                 const KeySpec &k = spec.keys.at(i);
                 const Setting setting = static_cast<Setting>(static_cast<int>(section.first) + i);
                 Q_ASSERT(static_cast<int>(setting) == keys.size());
-                keys.append({setting, spec.section, spec.newSection, k.key, k.kind, &k});
+                keys.append({setting, spec.section, k.key, k.kind, &k});
             }
         }
         return keys;

@@ -43,10 +43,10 @@ struct SectionSpec {
     QList<QStringView> defaultOrder = {};
 };
 
+// A key as the whole file numbers it.
 struct SettingKey {
     Setting setting;
-    const char16_t *readSection;
-    const char16_t *writeSection; // the same section, spelt as a new header gets it
+    const char16_t *readSection; // its section as the default text spells it
     const char16_t *key;
     ValueKind kind;
     const KeySpec *spec;

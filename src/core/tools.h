@@ -120,6 +120,8 @@ struct ToolInfo {
     int column = 0;
 };
 
+// Every built-in tool, described once: the settings file, the window's pages
+// and list, the run and the command line all read it from here.
 const ToolInfo &toolInfo(Tool tool);
 
 // The setting of a key of the tool's section, if it has that key.

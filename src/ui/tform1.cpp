@@ -208,7 +208,7 @@ void TForm1::FormCreate(const QString &settingsPath)
     // 3. The file list takes dropped files and folders.
     m_listDropHook = std::make_unique<FileDropHook>(
         ui->ListView1->viewport(), [this](const QStringList &paths) { DropFiles(paths); });
-    // 4. The eight tool-path boxes take dropped executables, in tool order.
+    // 4. Each tool's path box takes dropped executables, in tool order.
     hookToolPathBoxes();
 
     // 5. The progress bar lives inside the status bar, below its top edge.
@@ -243,7 +243,7 @@ void TForm1::FormDestroy()
 {
     // 1. While the controls still hold their values.
     SaveSettings();
-    // 2. Drops are withdrawn: the list first, then the eight path boxes in tool order.
+    // 2. Drops are withdrawn: the list first, then the tools' path boxes in tool order.
     m_listDropHook.reset();
     m_pathBoxDropHooks.clear();
 }
