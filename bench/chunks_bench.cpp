@@ -135,13 +135,13 @@ int main(int argc, char *argv[])
 
     tinsoke::RunPlan plan;
     plan.jobs = jobs;
-    const auto set = [&](tinsoke::Tool tool, const char *program, const QString &options) {
+    const auto set = [&](tinsoke::Tool tool, const char *program, const QStringList &words) {
         plan.tools.at(static_cast<std::size_t>(tool)) =
-            tinsoke::toolPlan(tool, true, QString::fromLatin1(program), options);
+            tinsoke::toolPlan(tool, true, QString::fromLatin1(program), words);
     };
-    set(tinsoke::Tool::AdvPNG, "/usr/bin/advpng", tinsoke::advPngOptions({false, {}, 2}));
-    set(tinsoke::Tool::OptiPNG, "/usr/bin/optipng", tinsoke::optiPngOptions({false, {}, 2}));
-    set(tinsoke::Tool::PNGCrush, "/usr/bin/pngcrush", tinsoke::pngCrushOptions({}));
+    set(tinsoke::Tool::AdvPNG, "/usr/bin/advpng", tinsoke::advPngWords({false, {}, 2}));
+    set(tinsoke::Tool::OptiPNG, "/usr/bin/optipng", tinsoke::optiPngWords({false, {}, 2}));
+    set(tinsoke::Tool::PNGCrush, "/usr/bin/pngcrush", tinsoke::pngCrushWords({}));
     // The engine over one folder's files; what each file's run kept.
     const auto runEngine = [&](const tinsoke::RunPlan &with, const QString &folder) {
         QList<tinsoke::RowTask> rows;

@@ -67,10 +67,10 @@ Timed runEngine(const QStringList &paths, int jobs, const tinsoke::PictureReader
     plan.jobs = jobs;
     plan.tools[static_cast<std::size_t>(tinsoke::Tool::AdvPNG)] =
         tinsoke::toolPlan(tinsoke::Tool::AdvPNG, !shortTools, QStringLiteral("/usr/bin/advpng"),
-                          QStringLiteral("-z -2"));
+                          {QStringLiteral("-z"), QStringLiteral("-2")});
     plan.tools[static_cast<std::size_t>(tinsoke::Tool::OptiPNG)] =
         tinsoke::toolPlan(tinsoke::Tool::OptiPNG, true, QStringLiteral("/usr/bin/optipng"),
-                          shortTools ? QStringLiteral("-o1") : QStringLiteral("-o2"));
+                          {shortTools ? QStringLiteral("-o1") : QStringLiteral("-o2")});
     QList<tinsoke::RowTask> rows;
     for (int i = 0; i < paths.size(); ++i)
         rows.append({i, paths.at(i), tinsoke::fileNameOf(paths.at(i))});

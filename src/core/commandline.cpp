@@ -1,69 +1,53 @@
 #include "commandline.h"
 
+#include "commandsplit.h"
+#include "lvdata.h"
+
 #include <array>
 
 namespace tinsoke {
 
 namespace {
 
-QString at(const std::array<const char16_t *, 8> &table, int index)
+// The words of a radio item; none when no item, or one past the list, is chosen.
+template <std::size_t N> QStringList at(const std::array<QStringList, N> &table, int index)
 {
-    return index >= 0 && index < static_cast<int>(table.size()) &&
-                   table.at(static_cast<std::size_t>(index))
-               ? QString::fromUtf16(table.at(static_cast<std::size_t>(index)))
-               : QString();
+    return index >= 0 && index < static_cast<int>(N) ? table.at(static_cast<std::size_t>(index))
+                                                     : QStringList();
 }
 
 } // namespace
 
 namespace {
 
-using S = Setting;
-
-bool yes(const SettingValues &v, Setting s)
+QStringList jpegtranFromSettings(const ToolSettings &s)
 {
-    return valueOf(v, s).toBool();
+    return jpegtranWords({s.yes(u"Optimize"), s.yes(u"Progressive"), s.yes(u"Grayscale"),
+                          s.yes(u"Trim"), s.number(u"CopyMode"), s.number(u"ModifyMode")});
 }
-int number(const SettingValues &v, Setting s)
+QStringList jpegoptimFromSettings(const ToolSettings &s)
 {
-    return valueOf(v, s).toInt();
+    return jpegoptimWords({s.yes(u"Strip"), s.number(u"StripMode")});
 }
-QString text(const SettingValues &v, Setting s)
+QStringList advPngFromSettings(const ToolSettings &s)
 {
-    return valueOf(v, s).toString();
+    return advPngWords({s.yes(u"UseParam"), s.text(u"Param"), s.number(u"CompressLevel")});
 }
-
-QString jpegtranFromSettings(const SettingValues &v)
+QStringList optiPngFromSettings(const ToolSettings &s)
 {
-    return jpegtranOptions({yes(v, S::JpegtranOptimize), yes(v, S::JpegtranProgressive),
-                            yes(v, S::JpegtranGrayscale), yes(v, S::JpegtranTrim),
-                            number(v, S::JpegtranCopyMode), number(v, S::JpegtranModifyMode)});
+    return optiPngWords({s.yes(u"UseParam"), s.text(u"Param"), s.number(u"OptimizeLevel")});
 }
-QString jpegoptimFromSettings(const SettingValues &v)
+QStringList pngCrushFromSettings(const ToolSettings &s)
 {
-    return jpegoptimOptions({yes(v, S::JpegoptimStrip), number(v, S::JpegoptimStripMode)});
+    return pngCrushWords({s.yes(u"UseParam"), s.text(u"Param")});
 }
-QString advPngFromSettings(const SettingValues &v)
+QStringList pngoutFromSettings(const ToolSettings &s)
 {
-    return advPngOptions(
-        {yes(v, S::AdvPNGUseParam), text(v, S::AdvPNGParam), number(v, S::AdvPNGCompressLevel)});
+    return pngoutWords({s.yes(u"UseParam"), s.text(u"Param")});
 }
-QString optiPngFromSettings(const SettingValues &v)
+QStringList noOptions(const ToolSettings &)
 {
-    return optiPngOptions(
-        {yes(v, S::OptiPNGUseParam), text(v, S::OptiPNGParam), number(v, S::OptiPNGOptimizeLevel)});
-}
-QString pngCrushFromSettings(const SettingValues &v)
-{
-    return pngCrushOptions({yes(v, S::PNGCrushUseParam), text(v, S::PNGCrushParam)});
-}
-QString pngoutFromSettings(const SettingValues &v)
-{
-    return pngoutOptions({yes(v, S::PNGOUTUseParam), text(v, S::PNGOUTParam)});
-}
-QString noOptions(const SettingValues &)
-{
-    return QString();
+    return {};
 }
 
 // Argument lists, one per output form. Every path the run hands a tool is a
@@ -174,89 +158,295 @@ PictureAllowances pngCrushAllowances(const QStringList &words)
 
 } // namespace
 
+namespace {
+
+using K = ValueKind;
+
+// Every tool's section starts with these: its tick and its program.
+KeySpec useKey(const char *control)
+{
+    return {u"Use", K::YesNo, "No", control};
+}
+KeySpec pathKey(const char *control)
+{
+    return {u"Path", K::Text, "", control};
+}
+
+std::array<ToolInfo, ToolCount> makeToolTable()
+{
+    // A manual text typed for the tool, and the tick that uses it instead of the page's options.
+    const auto param = [](const char *control) {
+        return KeySpec{u"Param", K::Text, "", control};
+    };
+    const auto useParam = [](const char *control) {
+        return KeySpec{u"UseParam", K::YesNo, "No", control};
+    };
+    std::array<ToolInfo, ToolCount> tools{{
+        {Tool::Jpegtran,
+         u"Jpegtran",
+         ImageKind::Jpeg,
+         Output::BesideWithJpg,
+         u"jpegtran",
+         {u"Jpegtran",
+          u"Jpegtran",
+          {useKey("CheckBox_Jpegtran"),
+           pathKey("Edit_Jpegtran"),
+           {u"Optimize", K::YesNo, "No", "CheckBox_Jpegtran_Optimize"},
+           {u"Progressive", K::YesNo, "No", "CheckBox_Jpegtran_Progressive"},
+           {u"Grayscale", K::YesNo, "No", "CheckBox_Jpegtran_Grayscale", true},
+           {u"Trim", K::YesNo, "No", "CheckBox_Jpegtran_Trim", true},
+           // Unreadable: every marker copied.
+           {u"CopyMode", K::Integer, "0", "RadioGroup2", true, 2},
+           {u"ModifyMode", K::Integer, "0", "RadioGroup3", true}}},
+         "TabSheet_Jpegtran",
+         "Button_Jpegtran",
+         u"Jpegtran",
+         0,
+         &TLVData::JpegtranSize,
+         jpegtranFromSettings,
+         jpegtranArguments,
+         jpegtranAllowances},
+        {Tool::Jpegoptim,
+         u"Jpegoptim",
+         ImageKind::Jpeg,
+         Output::InPlace,
+         u"jpegoptim",
+         {u"Jpegoptim",
+          u"Jpegoptim",
+          {useKey("CheckBox_Jpegoptim"),
+           pathKey("Edit_Jpegoptim"),
+           {u"Strip", K::YesNo, "No", "CheckBox_Jpegoptim_Strip", true},
+           // Which markers to strip cannot be read: nothing is stripped.
+           {u"StripMode", K::Integer, "0", "RadioGroup6", true, 0, u"Strip"}}},
+         "TabSheet_Jpegoptim",
+         "Button_Jpegoptim",
+         u"Jpegoptim",
+         50,
+         &TLVData::JpegoptimSize,
+         jpegoptimFromSettings,
+         optionsThenFile,
+         jpegoptimAllowances},
+        {Tool::AdvPNG,
+         u"AdvPNG",
+         ImageKind::Png,
+         Output::InPlace,
+         u"advpng",
+         {u"AdvPNG",
+          u"AdvPNG",
+          {useKey("CheckBox_AdvPNG"),
+           pathKey("Edit_AdvPNG"),
+           param("Edit_AdvPNGParam"),
+           useParam("CheckBox_AdvPNGCommand"),
+           {u"CompressLevel", K::Integer, "2", "ScrollBar_AdvPNG"}},
+          {u"Use", u"Path", u"UseParam", u"Param", u"CompressLevel"},
+          {u"Use", u"Path", u"CompressLevel", u"UseParam", u"Param"}},
+         "TabSheet_AdvPNG",
+         "Button_AdvPNG",
+         u"AdvPNG",
+         50,
+         &TLVData::AdvPNGSize,
+         advPngFromSettings,
+         optionsThenFile,
+         keepsPicture},
+        {Tool::OptiPNG,
+         u"OptiPNG",
+         ImageKind::Png,
+         Output::InPlace,
+         u"optipng",
+         {u"OptiPNG",
+          u"OptiPNG",
+          {useKey("CheckBox_OptiPNG"),
+           pathKey("Edit_OptiPNG"),
+           param("Edit_OptiPNGParam"),
+           useParam("CheckBox_OptiPNGCommand"),
+           {u"OptimizeLevel", K::Integer, "2", "ScrollBar1"}},
+          {u"Use", u"Path", u"UseParam", u"Param", u"OptimizeLevel"},
+          {u"Use", u"Path", u"OptimizeLevel", u"UseParam", u"Param"}},
+         "TabSheet_OptiPNG",
+         "Button_OptiPNG",
+         u"OptiPNG",
+         0,
+         &TLVData::OptiPNGSize,
+         optiPngFromSettings,
+         optionsThenFile,
+         optiPngAllowances},
+        {Tool::PNGCrush,
+         u"PNGCrush",
+         ImageKind::Png,
+         Output::TemporaryFile,
+         u"pngcrush",
+         {u"PNGCrush",
+          u"PNGCrush",
+          {useKey("CheckBox_PNGCrush"), pathKey("Edit_PNGCrush"),
+           useParam("CheckBox_PNGCrushCommand"), param("Edit_PNGCrushParam")}},
+         "TabSheet_PNGCrush",
+         "Button_PNGCrush",
+         u"PNGCrush",
+         50,
+         &TLVData::PNGCrushSize,
+         pngCrushFromSettings,
+         optionsThenBoth,
+         pngCrushAllowances},
+        {Tool::PNGOUT,
+         u"PNGOUT",
+         ImageKind::Png,
+         Output::InPlace,
+         u"pngout",
+         {u"PNGOut",
+          u"PNGOUT",
+          {useKey("CheckBox_PNGOUT"), pathKey("Edit_PNGOUT"), param("Edit_PNGOUTParam"),
+           useParam("CheckBox_PNGOUTCommand")},
+          {u"Use", u"Path", u"UseParam", u"Param"},
+          {u"Use", u"Path", u"UseParam", u"Param"}},
+         "TabSheet_PNGOUT",
+         "Button_PNGOUT",
+         u"PNGOut",
+         0,
+         &TLVData::PNGOutSize,
+         pngoutFromSettings,
+         fileThenOptions,
+         keepsPicture,
+         2 /* nothing better found */},
+        {Tool::PNGRewrite,
+         u"PNGRewrite",
+         ImageKind::Png,
+         Output::InPlace,
+         u"pngrewrite",
+         {u"PNGRewrite",
+          u"PNGRewrite",
+          {useKey("CheckBox_PNGRewrite"), pathKey("Edit_PNGRewrite")}},
+         "TabSheet_PNGRewrite",
+         "Button_PNGRewrite",
+         u"PNGRewrite",
+         0,
+         &TLVData::PNGRewriteSize,
+         noOptions,
+         fileOnly,
+         keepsPicture},
+        {Tool::cPNGC,
+         u"cPNGC",
+         ImageKind::Png,
+         Output::TemporaryFile,
+         u"cpngc",
+         {u"cPNGC", u"cPNGC", {useKey("CheckBox_cPNGC"), pathKey("Edit_cPNGC")}},
+         "TabSheet_PNGRewrite", // the page of both tools without options
+         "Button_cPNGC",
+         u"cPNGC",
+         50,
+         &TLVData::cPNGCSize,
+         noOptions,
+         fileThenOutput,
+         keepsPicture},
+    }};
+    // The settings are numbered on from the program's own, each tool's after
+    // the one before; the size columns follow the caption and the size.
+    int next = static_cast<int>(Setting::FirstToolKey);
+    for (std::size_t i = 0; i < tools.size(); ++i) {
+        ToolInfo &t = tools.at(i);
+        Q_ASSERT(t.tool == static_cast<Tool>(i));
+        Q_ASSERT(QStringView(t.settings.keys.at(0).key) == u"Use");
+        Q_ASSERT(QStringView(t.settings.keys.at(1).key) == u"Path");
+        t.useSetting = static_cast<Setting>(next);
+        t.pathSetting = static_cast<Setting>(next + 1);
+        t.column = 2 + static_cast<int>(i);
+        next += static_cast<int>(t.settings.keys.size());
+    }
+    return tools;
+}
+
+} // namespace
+
 const ToolInfo &toolInfo(Tool tool)
 {
-    static const std::array<ToolInfo, ToolCount> Infos{{
-        {Tool::Jpegtran, u"Jpegtran", ImageKind::Jpeg, Output::BesideWithJpg, u"jpegtran", 2,
-         S::JpegtranUse, S::JpegtranPath, jpegtranFromSettings, jpegtranArguments,
-         jpegtranAllowances},
-        {Tool::Jpegoptim, u"Jpegoptim", ImageKind::Jpeg, Output::InPlace, u"jpegoptim", 3,
-         S::JpegoptimUse, S::JpegoptimPath, jpegoptimFromSettings, optionsThenFile,
-         jpegoptimAllowances},
-        {Tool::AdvPNG, u"AdvPNG", ImageKind::Png, Output::InPlace, u"advpng", 4, S::AdvPNGUse,
-         S::AdvPNGPath, advPngFromSettings, optionsThenFile, keepsPicture},
-        {Tool::OptiPNG, u"OptiPNG", ImageKind::Png, Output::InPlace, u"optipng", 5, S::OptiPNGUse,
-         S::OptiPNGPath, optiPngFromSettings, optionsThenFile, optiPngAllowances},
-        {Tool::PNGCrush, u"PNGCrush", ImageKind::Png, Output::TemporaryFile, u"pngcrush", 6,
-         S::PNGCrushUse, S::PNGCrushPath, pngCrushFromSettings, optionsThenBoth,
-         pngCrushAllowances},
-        {Tool::PNGOUT, u"PNGOUT", ImageKind::Png, Output::InPlace, u"pngout", 7, S::PNGOUTUse,
-         S::PNGOUTPath, pngoutFromSettings, fileThenOptions, keepsPicture,
-         2 /* nothing better found */},
-        {Tool::PNGRewrite, u"PNGRewrite", ImageKind::Png, Output::InPlace, u"pngrewrite", 8,
-         S::PNGRewriteUse, S::PNGRewritePath, noOptions, fileOnly, keepsPicture},
-        {Tool::cPNGC, u"cPNGC", ImageKind::Png, Output::TemporaryFile, u"cpngc", 9, S::cPNGCUse,
-         S::cPNGCPath, noOptions, fileThenOutput, keepsPicture},
-    }};
-    return Infos.at(static_cast<std::size_t>(tool));
+    static const std::array<ToolInfo, ToolCount> Tools = makeToolTable();
+    return Tools.at(static_cast<std::size_t>(tool));
 }
 
-QString jpegtranOptions(const JpegtranSettings &s)
+std::optional<Setting> toolSetting(Tool tool, QStringView key)
 {
-    static const std::array<const char16_t *, 8> Copy{u"-copy none ", u"-copy comments ",
-                                                      u"-copy all "};
-    static const std::array<const char16_t *, 8> Transform{u"",
-                                                           u"-flip horizontal ",
-                                                           u"-flip vertical ",
-                                                           u"-rotate 90 ",
-                                                           u"-rotate 180 ",
-                                                           u"-rotate 270 ",
-                                                           u"-transpose ",
-                                                           u"-transverse "};
-    QString o;
+    const ToolInfo &info = toolInfo(tool);
+    for (qsizetype i = 0; i < info.settings.keys.size(); ++i) {
+        if (QStringView(info.settings.keys.at(i).key) == key)
+            return static_cast<Setting>(static_cast<int>(info.useSetting) + i);
+    }
+    return std::nullopt;
+}
+
+const QVariant &ToolSettings::value(const char16_t *key) const
+{
+    const std::optional<Setting> s = toolSetting(m_tool, key);
+    Q_ASSERT(s);
+    static const QVariant None;
+    return s ? valueOf(m_values, *s) : None;
+}
+
+QStringList jpegtranWords(const JpegtranSettings &s)
+{
+    static const std::array<QStringList, 3> Copy{
+        {{QStringLiteral("-copy"), QStringLiteral("none")},
+         {QStringLiteral("-copy"), QStringLiteral("comments")},
+         {QStringLiteral("-copy"), QStringLiteral("all")}}};
+    static const std::array<QStringList, 8> Transform{
+        {{},
+         {QStringLiteral("-flip"), QStringLiteral("horizontal")},
+         {QStringLiteral("-flip"), QStringLiteral("vertical")},
+         {QStringLiteral("-rotate"), QStringLiteral("90")},
+         {QStringLiteral("-rotate"), QStringLiteral("180")},
+         {QStringLiteral("-rotate"), QStringLiteral("270")},
+         {QStringLiteral("-transpose")},
+         {QStringLiteral("-transverse")}}};
+    QStringList o;
     if (s.optimize)
-        o += QStringLiteral("-optimize ");
+        o << QStringLiteral("-optimize");
     if (s.progressive)
-        o += QStringLiteral("-progressive ");
+        o << QStringLiteral("-progressive");
     if (s.grayscale)
-        o += QStringLiteral("-grayscale ");
+        o << QStringLiteral("-grayscale");
     if (s.trim)
-        o += QStringLiteral("-trim ");
+        o << QStringLiteral("-trim");
     o += at(Copy, s.markerCopy);
     o += at(Transform, s.transform);
-    o += QStringLiteral("-verbose");
+    o << QStringLiteral("-verbose");
     return o;
 }
 
-QString jpegoptimOptions(const JpegoptimSettings &s)
+QStringList jpegoptimWords(const JpegoptimSettings &s)
 {
-    static const std::array<const char16_t *, 8> Strip{
-        u"--strip-all ", u"--strip-com ", u"--strip-exif ", u"--strip-iptc ", u"--strip-icc "};
-    QString o;
+    static const std::array<QStringList, 5> Strip{{{QStringLiteral("--strip-all")},
+                                                   {QStringLiteral("--strip-com")},
+                                                   {QStringLiteral("--strip-exif")},
+                                                   {QStringLiteral("--strip-iptc")},
+                                                   {QStringLiteral("--strip-icc")}}};
+    QStringList o;
     if (s.strip)
         o += at(Strip, s.marker);
-    o += QStringLiteral("-v -p ");
+    o << QStringLiteral("-v") << QStringLiteral("-p");
     return o;
 }
 
-QString advPngOptions(const LevelSettings &s)
+QStringList advPngWords(const LevelSettings &s)
 {
-    return s.manual ? s.manualText : QStringLiteral("-z -") + QString::number(s.level);
+    return s.manual
+               ? splitArguments(s.manualText)
+               : QStringList{QStringLiteral("-z"), QStringLiteral("-") + QString::number(s.level)};
 }
 
-QString optiPngOptions(const LevelSettings &s)
+QStringList optiPngWords(const LevelSettings &s)
 {
-    return s.manual ? s.manualText : QStringLiteral("-o") + QString::number(s.level);
+    return s.manual ? splitArguments(s.manualText)
+                    : QStringList{QStringLiteral("-o") + QString::number(s.level)};
 }
 
-QString pngCrushOptions(const ManualSettings &s)
+QStringList pngCrushWords(const ManualSettings &s)
 {
-    return s.manual ? s.manualText : QStringLiteral("-rem alla -l 9");
+    return s.manual ? splitArguments(s.manualText)
+                    : QStringList{QStringLiteral("-rem"), QStringLiteral("alla"),
+                                  QStringLiteral("-l"), QStringLiteral("9")};
 }
 
-QString pngoutOptions(const ManualSettings &s)
+QStringList pngoutWords(const ManualSettings &s)
 {
-    return s.manual ? s.manualText : QString();
+    return s.manual ? splitArguments(s.manualText) : QStringList();
 }
 
 } // namespace tinsoke

@@ -3,6 +3,7 @@
 #include "tools.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace tinsoke {
 
@@ -36,13 +37,13 @@ struct ManualSettings {
     QString manualText;
 };
 
-// Option strings. Switches end in a blank so that they can follow each other;
-// a manual text replaces everything and is used exactly as typed.
-QString jpegtranOptions(const JpegtranSettings &s);
-QString jpegoptimOptions(const JpegoptimSettings &s);
-QString advPngOptions(const LevelSettings &s);
-QString optiPngOptions(const LevelSettings &s);
-QString pngCrushOptions(const ManualSettings &s);
-QString pngoutOptions(const ManualSettings &s);
+// Option words. A manual text replaces everything: it is what the user
+// typed, split once into arguments.
+QStringList jpegtranWords(const JpegtranSettings &s);
+QStringList jpegoptimWords(const JpegoptimSettings &s);
+QStringList advPngWords(const LevelSettings &s);
+QStringList optiPngWords(const LevelSettings &s);
+QStringList pngCrushWords(const ManualSettings &s);
+QStringList pngoutWords(const ManualSettings &s);
 
 } // namespace tinsoke

@@ -9,7 +9,7 @@ namespace {
 bool comparesAsNumber(int column)
 {
     // The sizes, the user's own tools' after the path included.
-    return (column >= 1 && column <= 9) || column >= TLVData::FieldCount;
+    return (column >= 1 && column < TLVData::PathColumn) || column >= TLVData::FieldCount;
 }
 
 qint64 cellNumber(const QString &cell)

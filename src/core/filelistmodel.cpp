@@ -12,9 +12,17 @@ namespace tinsoke {
 
 namespace {
 
-const char16_t *const Captions[TLVData::FieldCount] = {
-    u"ファイル名", u"Size",   u"Jpegtran",   u"Jpegoptim", u"AdvPNG", u"OptiPNG",
-    u"PNGCrush",   u"PNGOut", u"PNGRewrite", u"cPNGC",     u"Path"};
+// The caption of a list column; each tool's comes from its row of the table.
+QString caption(int column)
+{
+    if (column == 0)
+        return QStringLiteral("ファイル名");
+    if (column == 1)
+        return QStringLiteral("Size");
+    if (column < TLVData::PathColumn)
+        return QString::fromUtf16(toolInfo(static_cast<Tool>(column - 2)).caption);
+    return QStringLiteral("Path");
+}
 
 // A path as the index compares it.
 #ifdef Q_OS_WIN
@@ -60,7 +68,7 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
         return {};
     if (section >= TLVData::FieldCount)
         return m_extraNames.at(section - TLVData::FieldCount);
-    return QString::fromUtf16(Captions[section]);
+    return caption(section);
 }
 
 Qt::ItemFlags FileListModel::flags(const QModelIndex &index) const

@@ -13,35 +13,17 @@ QString &TLVData::field(int column)
 
 const QString &TLVData::field(int column) const
 {
-    switch (column) {
-    case 0:
+    if (column == 0)
         return FileName;
-    case 1:
+    if (column == 1)
         return Size;
-    case 2:
-        return JpegtranSize;
-    case 3:
-        return JpegoptimSize;
-    case 4:
-        return AdvPNGSize;
-    case 5:
-        return OptiPNGSize;
-    case 6:
-        return PNGCrushSize;
-    case 7:
-        return PNGOutSize;
-    case 8:
-        return PNGRewriteSize;
-    case 9:
-        return cPNGCSize;
-    default:
-        if (column >= FieldCount) {
-            static const QString None;
-            return column - FieldCount < ExtraSizes.size() ? ExtraSizes.at(column - FieldCount)
-                                                           : None;
-        }
-        return Path;
+    if (column >= 2 && column < PathColumn) // each tool's row names its field
+        return this->*toolInfo(static_cast<Tool>(column - 2)).field;
+    if (column >= FieldCount) {
+        static const QString None;
+        return column - FieldCount < ExtraSizes.size() ? ExtraSizes.at(column - FieldCount) : None;
     }
+    return Path;
 }
 
 } // namespace tinsoke

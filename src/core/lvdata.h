@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -7,7 +9,8 @@
 
 namespace tinsoke {
 
-// The record behind one row of the file list: eleven texts in column order.
+// The record behind one row of the file list: its texts in column order, a
+// size column for each built-in tool between Size and Path.
 struct TLVData {
     QString FileName;     // the row's caption: the name without its folder
     QString Size;         // size in bytes when the row was added
@@ -22,10 +25,10 @@ struct TLVData {
     QString Path;           // the full path, exactly as dropped or as the folder walk built it
     QStringList ExtraSizes; // size after each of the user's own tools, columns 11 on
 
-    static constexpr int FieldCount = 11;
-    static constexpr int PathColumn = 10;
+    static constexpr int PathColumn = 2 + ToolCount;
+    static constexpr int FieldCount = PathColumn + 1;
 
-    // The field of a list column: 0 to 10, then the user's own tools.
+    // The field of a list column: 0 to Path, then the user's own tools.
     QString &field(int column);
     const QString &field(int column) const;
 };

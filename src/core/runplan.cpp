@@ -1,7 +1,6 @@
 #include "runplan.h"
 
 #include "commandline.h"
-#include "commandsplit.h"
 #include "fileops.h"
 #include "paths.h"
 
@@ -15,12 +14,12 @@ SaveMethod saveMethodOf(int number)
     return number >= 0 && number <= 2 ? static_cast<SaveMethod>(number) : SaveMethod::None;
 }
 
-ToolPlan toolPlan(Tool tool, bool use, const QString &program, const QString &options)
+ToolPlan toolPlan(Tool tool, bool use, const QString &program, const QStringList &words)
 {
     ToolPlan plan;
     plan.use = use && !program.isEmpty();
     plan.program = program;
-    plan.words = splitArguments(options);
+    plan.words = words;
     plan.allow = toolInfo(tool).allowances(plan.words);
     return plan;
 }
@@ -46,9 +45,9 @@ RunPlan runPlanFromSettings(const SettingValues &values, const QList<ExtraTool> 
         plan.extras.append(extraToolPlan(tool));
     for (const Tool tool : AllTools) {
         const ToolInfo &info = toolInfo(tool);
-        plan.tools.at(static_cast<std::size_t>(tool)) =
-            toolPlan(tool, valueOf(values, info.useSetting).toBool(),
-                     valueOf(values, info.pathSetting).toString(), info.options(values));
+        plan.tools.at(static_cast<std::size_t>(tool)) = toolPlan(
+            tool, valueOf(values, info.useSetting).toBool(),
+            valueOf(values, info.pathSetting).toString(), info.options(ToolSettings(values, tool)));
     }
     plan.saveMethod = saveMethodOf(valueOf(values, Setting::SaveMode).toInt());
     plan.jobs = valueOf(values, Setting::Jobs).toInt();

@@ -18,7 +18,7 @@ namespace tinsoke {
 struct ToolPlan {
     bool use = false;  // ticked, and its program was found
     QString program;   // as the user named it
-    QStringList words; // the same, split once into arguments
+    QStringList words; // its options, word by word
     PictureAllowances allow;
 };
 
@@ -44,8 +44,8 @@ struct RunPlan {
     int jobs = 0; // rows at once; 0 one per core
 };
 
-// A tool's plan from its tick, program and option string.
-ToolPlan toolPlan(Tool tool, bool use, const QString &program, const QString &options);
+// A tool's plan from its tick, program and option words.
+ToolPlan toolPlan(Tool tool, bool use, const QString &program, const QStringList &words);
 
 // A user's tool's plan; one that cannot run as it stands is not used.
 ExtraToolPlan extraToolPlan(const ExtraTool &tool);

@@ -1,126 +1,112 @@
 #include "settings.h"
 
+#include "tools.h"
+
 #include <algorithm>
 
 namespace tinsoke {
 
 namespace {
 
-using S = Setting;
 using K = ValueKind;
 
-// The order in which a save writes the keys.
-constexpr std::array<Setting, SettingCount> WriteOrder{
-    S::SaveMode,
-    S::Jobs,
-    S::FormTop,
-    S::FormLeft,
-    S::FormWidth,
-    S::FormHeight,
-    S::JpegtranUse,
-    S::JpegtranPath,
-    S::JpegtranOptimize,
-    S::JpegtranProgressive,
-    S::JpegtranGrayscale,
-    S::JpegtranTrim,
-    S::JpegtranCopyMode,
-    S::JpegtranModifyMode,
-    S::JpegoptimUse,
-    S::JpegoptimPath,
-    S::JpegoptimStrip,
-    S::JpegoptimStripMode,
-    S::AdvPNGUse,
-    S::AdvPNGPath,
-    S::AdvPNGUseParam,
-    S::AdvPNGParam,
-    S::AdvPNGCompressLevel,
-    S::OptiPNGUse,
-    S::OptiPNGPath,
-    S::OptiPNGUseParam,
-    S::OptiPNGParam,
-    S::OptiPNGOptimizeLevel,
-    S::PNGCrushUse,
-    S::PNGCrushPath,
-    S::PNGCrushUseParam,
-    S::PNGCrushParam,
-    S::PNGOUTUse,
-    S::PNGOUTPath,
-    S::PNGOUTUseParam,
-    S::PNGOUTParam,
-    S::PNGRewriteUse,
-    S::PNGRewritePath,
-    S::cPNGCUse,
-    S::cPNGCPath,
+// The program's own sections, in reading order.
+const QList<SectionSpec> &ownSections()
+{
+    static const QList<SectionSpec> Sections{
+        {u"Form",
+         u"Form",
+         {{u"Top", K::Integer, "0"},
+          {u"Left", K::Integer, "0"},
+          {u"Width", K::Integer, "632"},
+          {u"Height", K::Integer, "453"}}},
+        {u"Option",
+         u"Option",
+         {// An unreadable save method gets the designed choice: a copy beside
+          // the file, the original untouched.
+          {u"SaveMode", K::Integer, "0", "RadioGroup1", false, 1},
+          {u"Jobs", K::Integer, "0", "SpinEdit_Jobs"}}},
+    };
+    return Sections;
+}
+
+struct Section {
+    const SectionSpec *spec;
+    Setting first; // the setting of its first key
 };
+
+// Every section in reading order: the program's own, then each tool's.
+const QList<Section> &sectionsInReadingOrder()
+{
+    static const QList<Section> Sections = [] {
+        QList<Section> sections;
+        int next = 0;
+        for (const SectionSpec &own : ownSections()) {
+            sections.append({&own, static_cast<Setting>(next)});
+            next += static_cast<int>(own.keys.size());
+        }
+        for (const Tool tool : AllTools)
+            sections.append({&toolInfo(tool).settings, toolInfo(tool).useSetting});
+        return sections;
+    }();
+    return Sections;
+}
+
+// A save, and the default text, take [Option] before [Form].
+QList<Section> sectionsInWritingOrder()
+{
+    QList<Section> sections = sectionsInReadingOrder();
+    sections.swapItemsAt(0, 1);
+    return sections;
+}
+
+// The places of a section's keys in the order the names give, or in reading order.
+QList<qsizetype> keyOrder(const SectionSpec &section, const QList<QStringView> &names)
+{
+    QList<qsizetype> order;
+    if (names.isEmpty()) {
+        for (qsizetype i = 0; i < section.keys.size(); ++i)
+            order.append(i);
+        return order;
+    }
+    for (const QStringView name : names) {
+        for (qsizetype i = 0; i < section.keys.size(); ++i) {
+            if (name == QStringView(section.keys.at(i).key))
+                order.append(i);
+        }
+    }
+    Q_ASSERT(order.size() == section.keys.size());
+    return order;
+}
 
 } // namespace
 
-const std::array<SettingKey, SettingCount> &settingKeys()
+const QList<SettingKey> &settingKeys()
 {
-    static const std::array<SettingKey, SettingCount> Keys{{
-        {S::FormTop, u"Form", u"Form", u"Top", K::Integer},
-        {S::FormLeft, u"Form", u"Form", u"Left", K::Integer},
-        {S::FormWidth, u"Form", u"Form", u"Width", K::Integer},
-        {S::FormHeight, u"Form", u"Form", u"Height", K::Integer},
-        {S::SaveMode, u"Option", u"Option", u"SaveMode", K::Integer},
-        {S::Jobs, u"Option", u"Option", u"Jobs", K::Integer},
-        {S::JpegtranUse, u"Jpegtran", u"Jpegtran", u"Use", K::YesNo},
-        {S::JpegtranPath, u"Jpegtran", u"Jpegtran", u"Path", K::Text},
-        {S::JpegtranOptimize, u"Jpegtran", u"Jpegtran", u"Optimize", K::YesNo},
-        {S::JpegtranProgressive, u"Jpegtran", u"Jpegtran", u"Progressive", K::YesNo},
-        {S::JpegtranGrayscale, u"Jpegtran", u"Jpegtran", u"Grayscale", K::YesNo},
-        {S::JpegtranTrim, u"Jpegtran", u"Jpegtran", u"Trim", K::YesNo},
-        {S::JpegtranCopyMode, u"Jpegtran", u"Jpegtran", u"CopyMode", K::Integer},
-        {S::JpegtranModifyMode, u"Jpegtran", u"Jpegtran", u"ModifyMode", K::Integer},
-        {S::JpegoptimUse, u"Jpegoptim", u"Jpegoptim", u"Use", K::YesNo},
-        {S::JpegoptimPath, u"Jpegoptim", u"Jpegoptim", u"Path", K::Text},
-        {S::JpegoptimStrip, u"Jpegoptim", u"Jpegoptim", u"Strip", K::YesNo},
-        {S::JpegoptimStripMode, u"Jpegoptim", u"Jpegoptim", u"StripMode", K::Integer},
-        {S::AdvPNGUse, u"AdvPNG", u"AdvPNG", u"Use", K::YesNo},
-        {S::AdvPNGPath, u"AdvPNG", u"AdvPNG", u"Path", K::Text},
-        {S::AdvPNGParam, u"AdvPNG", u"AdvPNG", u"Param", K::Text},
-        {S::AdvPNGUseParam, u"AdvPNG", u"AdvPNG", u"UseParam", K::YesNo},
-        {S::AdvPNGCompressLevel, u"AdvPNG", u"AdvPNG", u"CompressLevel", K::Integer},
-        {S::OptiPNGUse, u"OptiPNG", u"OptiPNG", u"Use", K::YesNo},
-        {S::OptiPNGPath, u"OptiPNG", u"OptiPNG", u"Path", K::Text},
-        {S::OptiPNGParam, u"OptiPNG", u"OptiPNG", u"Param", K::Text},
-        {S::OptiPNGUseParam, u"OptiPNG", u"OptiPNG", u"UseParam", K::YesNo},
-        {S::OptiPNGOptimizeLevel, u"OptiPNG", u"OptiPNG", u"OptimizeLevel", K::Integer},
-        {S::PNGCrushUse, u"PNGCrush", u"PNGCrush", u"Use", K::YesNo},
-        {S::PNGCrushPath, u"PNGCrush", u"PNGCrush", u"Path", K::Text},
-        {S::PNGCrushUseParam, u"PNGCrush", u"PNGCrush", u"UseParam", K::YesNo},
-        {S::PNGCrushParam, u"PNGCrush", u"PNGCrush", u"Param", K::Text},
-        {S::PNGOUTUse, u"PNGOut", u"PNGOUT", u"Use", K::YesNo},
-        {S::PNGOUTPath, u"PNGOut", u"PNGOUT", u"Path", K::Text},
-        {S::PNGOUTParam, u"PNGOut", u"PNGOUT", u"Param", K::Text},
-        {S::PNGOUTUseParam, u"PNGOut", u"PNGOUT", u"UseParam", K::YesNo},
-        {S::PNGRewriteUse, u"PNGRewrite", u"PNGRewrite", u"Use", K::YesNo},
-        {S::PNGRewritePath, u"PNGRewrite", u"PNGRewrite", u"Path", K::Text},
-        {S::cPNGCUse, u"cPNGC", u"cPNGC", u"Use", K::YesNo},
-        {S::cPNGCPath, u"cPNGC", u"cPNGC", u"Path", K::Text},
-    }};
+    static const QList<SettingKey> Keys = [] {
+        QList<SettingKey> keys;
+        for (const Section &section : sectionsInReadingOrder()) {
+            const SectionSpec &spec = *section.spec;
+            for (qsizetype i = 0; i < spec.keys.size(); ++i) {
+                const KeySpec &k = spec.keys.at(i);
+                const Setting setting = static_cast<Setting>(static_cast<int>(section.first) + i);
+                Q_ASSERT(static_cast<int>(setting) == keys.size());
+                keys.append({setting, spec.section, k.key, k.kind, &k});
+            }
+        }
+        return keys;
+    }();
     return Keys;
 }
 
 const SettingKey &settingKey(Setting setting)
 {
-    return settingKeys().at(static_cast<std::size_t>(setting));
+    return settingKeys().at(static_cast<qsizetype>(setting));
 }
 
-bool isDestructiveSetting(Setting setting)
-{
-    switch (setting) {
-    case S::JpegtranGrayscale:
-    case S::JpegtranTrim:
-    case S::JpegtranCopyMode:
-    case S::JpegtranModifyMode:
-    case S::JpegoptimStrip:
-    case S::JpegoptimStripMode:
-        return true;
-    default:
-        return false;
-    }
-}
+SettingValues::SettingValues()
+    : m_values(settingKeys().size())
+{}
 
 namespace {
 
@@ -145,17 +131,15 @@ bool isNumber(const QString &text)
     return true;
 }
 
-// What an unreadable number becomes: the harmless choice where there is one.
-QVariant unreadableNumber(Setting s)
+// Another key of the same section.
+Setting settingIn(const SettingKey &near, const char16_t *key)
 {
-    switch (s) {
-    case S::SaveMode:
-        return 1; // the designed choice: a copy beside the file, the original untouched
-    case S::JpegtranCopyMode:
-        return 2; // every marker copied
-    default:
-        return 0; // no transform; for the rest, the design's reading
+    for (const SettingKey &k : settingKeys()) {
+        if (k.readSection == near.readSection && QStringView(k.key) == QStringView(key))
+            return k.setting;
     }
+    Q_ASSERT(false);
+    return near.setting;
 }
 
 } // namespace
@@ -163,7 +147,7 @@ QVariant unreadableNumber(Setting s)
 SettingValues readSettings(const IniDocument &document, QList<SettingNote> *notes)
 {
     SettingValues values;
-    bool stripUnreadable = false;
+    QList<Setting> offWhenUnreadable;
     for (const SettingKey &k : settingKeys()) {
         const std::optional<QString> found =
             document.value(QString::fromUtf16(k.readSection), QString::fromUtf16(k.key));
@@ -179,15 +163,16 @@ SettingValues readSettings(const IniDocument &document, QList<SettingNote> *note
             valueOf(values, k.setting) = iniInteger(text);
             if (found && !isNumber(text)) {
                 note = SettingNote::Kind::NotNumber;
-                valueOf(values, k.setting) = unreadableNumber(k.setting);
-                stripUnreadable = stripUnreadable || k.setting == S::JpegoptimStripMode;
+                valueOf(values, k.setting) = k.spec->unreadable;
+                if (k.spec->offWhenUnreadable)
+                    offWhenUnreadable.append(settingIn(k, k.spec->offWhenUnreadable));
             }
             break;
         case ValueKind::YesNo:
             valueOf(values, k.setting) = iniBool(text);
             if (found && !isYesNoWord(text)) {
                 note = SettingNote::Kind::NotYesNo;
-                if (isDestructiveSetting(k.setting))
+                if (k.spec->destructive)
                     valueOf(values, k.setting) = false;
             }
             break;
@@ -195,9 +180,9 @@ SettingValues readSettings(const IniDocument &document, QList<SettingNote> *note
         if (note && notes)
             notes->append({k.setting, *note, text});
     }
-    // Which markers to strip cannot be read: nothing is stripped.
-    if (stripUnreadable)
-        valueOf(values, S::JpegoptimStrip) = false;
+    // What the number chooses cannot be read: the switch it belongs to is off.
+    for (const Setting s : std::as_const(offWhenUnreadable))
+        valueOf(values, s) = false;
     return values;
 }
 
@@ -244,85 +229,32 @@ QString settingNoteText(const SettingNote &note, const SettingValues &values)
 
 void writeSettings(IniDocument &document, const SettingValues &values)
 {
-    for (const Setting s : WriteOrder) {
-        const SettingKey &k = settingKey(s);
-        const QVariant &v = valueOf(values, s);
-        const QString text = k.kind == ValueKind::Text      ? v.toString()
-                             : k.kind == ValueKind::Integer ? iniText(v.toInt())
-                                                            : iniText(v.toBool());
-        document.setValue(QString::fromUtf16(k.writeSection), QString::fromUtf16(k.key), text);
+    for (const Section &section : sectionsInWritingOrder()) {
+        const SectionSpec &spec = *section.spec;
+        for (const qsizetype i : keyOrder(spec, spec.writeOrder)) {
+            const KeySpec &k = spec.keys.at(i);
+            const QVariant &v =
+                valueOf(values, static_cast<Setting>(static_cast<int>(section.first) + i));
+            const QString text = k.kind == ValueKind::Text      ? v.toString()
+                                 : k.kind == ValueKind::Integer ? iniText(v.toInt())
+                                                                : iniText(v.toBool());
+            document.setValue(QString::fromUtf16(spec.newSection), QString::fromUtf16(k.key), text);
+        }
     }
 }
 
 QByteArray defaultSettingsText()
 {
-    static const char *const Lines[] = {
-        "[Set]",
-        "FittingThreshold =10",
-        "",
-        "[Option]",
-        "SaveMode =0",
-        "Jobs =0",
-        "",
-        "[Form]",
-        "Top =0",
-        "Left =0",
-        "Width =632",
-        "Height =453",
-        "",
-        "[Jpegtran]",
-        "Use =No",
-        "Path =",
-        "Optimize =No",
-        "Progressive =No",
-        "Grayscale =No",
-        "Trim =No",
-        "CopyMode =0",
-        "ModifyMode =0",
-        "",
-        "[Jpegoptim]",
-        "Use =No",
-        "Path =",
-        "Strip =No",
-        "StripMode =0",
-        "",
-        "[AdvPNG]",
-        "Use =No",
-        "Path =",
-        "CompressLevel =2",
-        "UseParam =No",
-        "Param =",
-        "",
-        "[OptiPNG]",
-        "Use =No",
-        "Path =",
-        "OptimizeLevel =2",
-        "UseParam =No",
-        "Param =",
-        "",
-        "[PNGCrush]",
-        "Use =No",
-        "Path =",
-        "UseParam =No",
-        "Param =",
-        "",
-        "[PNGOut]",
-        "Use =No",
-        "Path =",
-        "UseParam =No",
-        "Param =",
-        "",
-        "[PNGRewrite]",
-        "Use =No",
-        "Path =",
-        "",
-        "[cPNGC]",
-        "Use =No",
-        "Path =",
-    };
-    QByteArray text;
-    for (const char *line : Lines)
-        text += QByteArray(line) + "\r\n";
+    // [Set] is kept for the file's own sake: no setting of ours is behind it.
+    QByteArray text = "[Set]\r\nFittingThreshold =10\r\n";
+    for (const Section &section : sectionsInWritingOrder()) {
+        const SectionSpec &spec = *section.spec;
+        text += "\r\n[" + QString::fromUtf16(spec.section).toUtf8() + "]\r\n";
+        for (const qsizetype i : keyOrder(spec, spec.defaultOrder)) {
+            const KeySpec &k = spec.keys.at(i);
+            text += QString::fromUtf16(k.key).toUtf8() + " =" + k.defaultValue + "\r\n";
+        }
+    }
     return text;
 }
 

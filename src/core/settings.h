@@ -7,82 +7,74 @@
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <QStringList>
 #include <QVariant>
-
-#include <array>
 
 namespace tinsoke {
 
-// Every stored setting. Each belongs to one control of the window, except the
-// window's position and size.
-enum class Setting {
-    FormTop,
-    FormLeft,
-    FormWidth,
-    FormHeight,
-    SaveMode,
-    Jobs,
-    JpegtranUse,
-    JpegtranPath,
-    JpegtranOptimize,
-    JpegtranProgressive,
-    JpegtranGrayscale,
-    JpegtranTrim,
-    JpegtranCopyMode,
-    JpegtranModifyMode,
-    JpegoptimUse,
-    JpegoptimPath,
-    JpegoptimStrip,
-    JpegoptimStripMode,
-    AdvPNGUse,
-    AdvPNGPath,
-    AdvPNGParam,
-    AdvPNGUseParam,
-    AdvPNGCompressLevel,
-    OptiPNGUse,
-    OptiPNGPath,
-    OptiPNGParam,
-    OptiPNGUseParam,
-    OptiPNGOptimizeLevel,
-    PNGCrushUse,
-    PNGCrushPath,
-    PNGCrushUseParam,
-    PNGCrushParam,
-    PNGOUTUse,
-    PNGOUTPath,
-    PNGOUTParam,
-    PNGOUTUseParam,
-    PNGRewriteUse,
-    PNGRewritePath,
-    cPNGCUse,
-    cPNGCPath,
-};
-constexpr int SettingCount = static_cast<int>(Setting::cPNGCPath) + 1;
-
 enum class ValueKind { Text, Integer, YesNo };
 
-struct SettingKey {
-    Setting setting;
-    const char16_t *readSection;
-    const char16_t *writeSection; // the same section, spelt as a new header gets it
+// A stored setting: the program's own, then every tool's keys in tool order,
+// numbered on from FirstToolKey (the tool table gives them; see toolSetting).
+enum class Setting { FormTop, FormLeft, FormWidth, FormHeight, SaveMode, Jobs, FirstToolKey };
+
+// One key of a settings section, as a table describes it.
+struct KeySpec {
     const char16_t *key;
     ValueKind kind;
+    const char *defaultValue;      // its value in the default text
+    const char *control = nullptr; // the objectName of the window's control that holds it
+    // A yes, or a number other than 0, changes pixels or removes data: a
+    // yes/no that cannot be read then reads as no.
+    bool destructive = false;
+    int unreadable = 0; // what a number that cannot be read becomes
+    // A switch that goes off with this number when it cannot be read.
+    const char16_t *offWhenUnreadable = nullptr;
+};
+
+// A section of the settings file and its keys in the order they are read.
+struct SectionSpec {
+    const char16_t *section;    // as the default text spells it; read in any letter case
+    const char16_t *newSection; // as a save spells it when the file lacks it
+    QList<KeySpec> keys;
+    // The keys' names in the order a save writes them, and in the order the
+    // default text has them, where those differ from the reading order.
+    QList<QStringView> writeOrder = {};
+    QList<QStringView> defaultOrder = {};
+};
+
+// A key as the whole file numbers it.
+struct SettingKey {
+    Setting setting;
+    const char16_t *readSection; // its section as the default text spells it
+    const char16_t *key;
+    ValueKind kind;
+    const KeySpec *spec;
 };
 
 // All keys in the order they are read.
-const std::array<SettingKey, SettingCount> &settingKeys();
+const QList<SettingKey> &settingKeys();
 const SettingKey &settingKey(Setting setting);
 
-// The values of all settings: QString for text, int for integers, bool for yes/no.
-using SettingValues = std::array<QVariant, SettingCount>;
+// The values of all settings: QString for text, int for integers, bool for
+// yes/no; every one empty until given.
+class SettingValues {
+public:
+    SettingValues();
+    QVariant &operator[](Setting s) { return m_values[static_cast<qsizetype>(s)]; }
+    const QVariant &operator[](Setting s) const { return m_values[static_cast<qsizetype>(s)]; }
+
+private:
+    QList<QVariant> m_values;
+};
 
 inline QVariant &valueOf(SettingValues &values, Setting s)
 {
-    return values[static_cast<std::size_t>(s)];
+    return values[s];
 }
 inline const QVariant &valueOf(const SettingValues &values, Setting s)
 {
-    return values[static_cast<std::size_t>(s)];
+    return values[s];
 }
 
 // What reading found that a save of ours never writes, to be told.
@@ -96,10 +88,6 @@ struct SettingNote {
     Kind kind;
     QString text; // the value as it stands in the file
 };
-
-// Whether a yes for the setting changes pixels or removes data (Jpegtran's
-// grayscale, trim, transforms and marker copy; Jpegoptim's stripping).
-bool isDestructiveSetting(Setting setting);
 
 // Reads every key; a missing one reads as empty text, 0 or yes. A word that
 // is no yes/no reads as yes, except for a destructive option, where it reads

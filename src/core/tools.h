@@ -8,17 +8,28 @@
 #include <QStringList>
 
 #include <array>
+#include <optional>
+#include <utility>
 
 namespace tinsoke {
 
-// The eight optimizers, in the order the program always takes them: list
-// columns, pages, settings sections and the order of a run.
+// The built-in optimizers, in the order the program always takes them: list
+// columns, pages, settings sections and the order of a run. Each is
+// described once, by toolInfo.
 enum class Tool { Jpegtran, Jpegoptim, AdvPNG, OptiPNG, PNGCrush, PNGOUT, PNGRewrite, cPNGC };
 
-constexpr int ToolCount = 8;
-constexpr std::array<Tool, ToolCount> AllTools{Tool::Jpegtran,   Tool::Jpegoptim, Tool::AdvPNG,
-                                               Tool::OptiPNG,    Tool::PNGCrush,  Tool::PNGOUT,
-                                               Tool::PNGRewrite, Tool::cPNGC};
+constexpr int ToolCount = static_cast<int>(Tool::cPNGC) + 1;
+
+namespace detail {
+template <std::size_t... I>
+constexpr std::array<Tool, ToolCount> allTools(std::index_sequence<I...>)
+{
+    return {static_cast<Tool>(I)...};
+}
+} // namespace detail
+
+constexpr std::array<Tool, ToolCount> AllTools =
+    detail::allTools(std::make_index_sequence<ToolCount>());
 
 enum class ImageKind { Jpeg, Png };
 
@@ -55,28 +66,65 @@ struct PictureAllowances {
     PictureAllowances &operator|=(const PictureAllowances &o);
 };
 
+struct TLVData;
+
+// A tool's own settings, by key, as its option builder reads them.
+class ToolSettings {
+public:
+    ToolSettings(const SettingValues &values, Tool tool)
+        : m_values(values)
+        , m_tool(tool)
+    {}
+    bool yes(const char16_t *key) const { return value(key).toBool(); }
+    int number(const char16_t *key) const { return value(key).toInt(); }
+    QString text(const char16_t *key) const { return value(key).toString(); }
+
+private:
+    const QVariant &value(const char16_t *key) const;
+    const SettingValues &m_values;
+    Tool m_tool;
+};
+
+// Everything the program knows of one built-in tool.
 struct ToolInfo {
     Tool tool;
-    const char16_t *name;
+    const char16_t *name; // in messages and on the command line
     ImageKind kind;
     Output output;
     const char16_t *program; // the program's usual file name on Linux, looked up on PATH
-    int column;              // the list column of its size
-    // The settings that tick the tool and name its program, and how its
-    // option string is built from the settings (the window builds the same
-    // string from its pages).
-    Setting useSetting;
-    Setting pathSetting;
-    QString (*options)(const SettingValues &settings);
-    // Its arguments for one file, with the option words as the user's options
-    // split them: the output form of each tool lives here and nowhere else.
+    // Its settings section: Use and Path first, then its options. A key's
+    // control is the window's; the page is where they are shown, the browse
+    // button the one beside Path.
+    SectionSpec settings;
+    const char *page;
+    const char *browse;
+    // Its list column: the caption, the designed width (0 shares the free
+    // width) and the row's field for it.
+    const char16_t *caption;
+    int columnWidth;
+    QString TLVData::*field;
+    // How its option words are built from its settings.
+    QStringList (*options)(const ToolSettings &settings);
+    // Its arguments for one file, around its option words: the output form
+    // of each tool lives here and nowhere else.
     QStringList (*arguments)(const QStringList &words, const QString &input, const QString &output);
     // What its options ask to change of the picture.
     PictureAllowances (*allowances)(const QStringList &words);
     // An exit code besides 0 that still means it worked, or 0.
     int alsoFine = 0;
+
+    // Set from its place in the table: the settings that tick the tool and
+    // name its program, and the list column of its size.
+    Setting useSetting = Setting::FirstToolKey;
+    Setting pathSetting = Setting::FirstToolKey;
+    int column = 0;
 };
 
+// Every built-in tool, described once: the settings file, the window's pages
+// and list, the run and the command line all read it from here.
 const ToolInfo &toolInfo(Tool tool);
+
+// The setting of a key of the tool's section, if it has that key.
+std::optional<Setting> toolSetting(Tool tool, QStringView key);
 
 } // namespace tinsoke

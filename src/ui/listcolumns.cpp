@@ -7,12 +7,21 @@ namespace tinsoke {
 namespace {
 
 // Fixed widths of the columns; 0 marks a column that shares the free width.
-constexpr std::array<int, ListColumnCount> FixedWidths{0, 0, 0, 50, 50, 0, 50, 0, 0, 50, 120};
+// The name and the size share it; each tool's row gives its column's width.
+std::array<int, ListColumnCount> fixedWidths()
+{
+    std::array<int, ListColumnCount> widths{};
+    for (const Tool tool : AllTools)
+        widths.at(static_cast<std::size_t>(toolInfo(tool).column)) = toolInfo(tool).columnWidth;
+    widths.at(TLVData::PathColumn) = 120;
+    return widths;
+}
 
 } // namespace
 
 std::array<int, ListColumnCount> listColumnWidths(int clientWidth)
 {
+    static const std::array<int, ListColumnCount> FixedWidths = fixedWidths();
     int fixedTotal = 0;
     int autoCount = 0;
     for (const int fixed : FixedWidths) {

@@ -1,7 +1,6 @@
 #include "tform1.h"
 #include "ui_mainwindow.h"
 
-#include "commandline.h"
 #include "extratoolspage.h"
 #include "filedrop.h"
 #include "messages.h"
@@ -209,7 +208,7 @@ void TForm1::FormCreate(const QString &settingsPath)
     // 3. The file list takes dropped files and folders.
     m_listDropHook = std::make_unique<FileDropHook>(
         ui->ListView1->viewport(), [this](const QStringList &paths) { DropFiles(paths); });
-    // 4. The eight tool-path boxes take dropped executables, in tool order.
+    // 4. Each tool's path box takes dropped executables, in tool order.
     hookToolPathBoxes();
 
     // 5. The progress bar lives inside the status bar, below its top edge.
@@ -244,95 +243,28 @@ void TForm1::FormDestroy()
 {
     // 1. While the controls still hold their values.
     SaveSettings();
-    // 2. Drops are withdrawn: the list first, then the eight path boxes in tool order.
+    // 2. Drops are withdrawn: the list first, then the tools' path boxes in tool order.
     m_listDropHook.reset();
     m_pathBoxDropHooks.clear();
 }
 
-// Which control holds each setting; the window position is the form's own.
+// Which control holds each setting, by the name the settings table gives;
+// the window position is the form's own.
 QWidget *TForm1::settingControl(tinsoke::Setting setting) const
 {
-    using S = tinsoke::Setting;
-    switch (setting) {
-    case S::FormTop:
-    case S::FormLeft:
-    case S::FormWidth:
-    case S::FormHeight:
-        return nullptr;
-    case S::SaveMode:
-        return ui->RadioGroup1;
-    case S::Jobs:
-        return ui->SpinEdit_Jobs;
-    case S::JpegtranUse:
-        return ui->CheckBox_Jpegtran;
-    case S::JpegtranPath:
-        return ui->Edit_Jpegtran;
-    case S::JpegtranOptimize:
-        return ui->CheckBox_Jpegtran_Optimize;
-    case S::JpegtranProgressive:
-        return ui->CheckBox_Jpegtran_Progressive;
-    case S::JpegtranGrayscale:
-        return ui->CheckBox_Jpegtran_Grayscale;
-    case S::JpegtranTrim:
-        return ui->CheckBox_Jpegtran_Trim;
-    case S::JpegtranCopyMode:
-        return ui->RadioGroup2;
-    case S::JpegtranModifyMode:
-        return ui->RadioGroup3;
-    case S::JpegoptimUse:
-        return ui->CheckBox_Jpegoptim;
-    case S::JpegoptimPath:
-        return ui->Edit_Jpegoptim;
-    case S::JpegoptimStrip:
-        return ui->CheckBox_Jpegoptim_Strip;
-    case S::JpegoptimStripMode:
-        return ui->RadioGroup6;
-    case S::AdvPNGUse:
-        return ui->CheckBox_AdvPNG;
-    case S::AdvPNGPath:
-        return ui->Edit_AdvPNG;
-    case S::AdvPNGParam:
-        return ui->Edit_AdvPNGParam;
-    case S::AdvPNGUseParam:
-        return ui->CheckBox_AdvPNGCommand;
-    case S::AdvPNGCompressLevel:
-        return ui->ScrollBar_AdvPNG;
-    case S::OptiPNGUse:
-        return ui->CheckBox_OptiPNG;
-    case S::OptiPNGPath:
-        return ui->Edit_OptiPNG;
-    case S::OptiPNGParam:
-        return ui->Edit_OptiPNGParam;
-    case S::OptiPNGUseParam:
-        return ui->CheckBox_OptiPNGCommand;
-    case S::OptiPNGOptimizeLevel:
-        return ui->ScrollBar1;
-    case S::PNGCrushUse:
-        return ui->CheckBox_PNGCrush;
-    case S::PNGCrushPath:
-        return ui->Edit_PNGCrush;
-    case S::PNGCrushUseParam:
-        return ui->CheckBox_PNGCrushCommand;
-    case S::PNGCrushParam:
-        return ui->Edit_PNGCrushParam;
-    case S::PNGOUTUse:
-        return ui->CheckBox_PNGOUT;
-    case S::PNGOUTPath:
-        return ui->Edit_PNGOUT;
-    case S::PNGOUTParam:
-        return ui->Edit_PNGOUTParam;
-    case S::PNGOUTUseParam:
-        return ui->CheckBox_PNGOUTCommand;
-    case S::PNGRewriteUse:
-        return ui->CheckBox_PNGRewrite;
-    case S::PNGRewritePath:
-        return ui->Edit_PNGRewrite;
-    case S::cPNGCUse:
-        return ui->CheckBox_cPNGC;
-    case S::cPNGCPath:
-        return ui->Edit_cPNGC;
+    const char *name = tinsoke::settingKey(setting).spec->control;
+    return name ? findChild<QWidget *>(QString::fromLatin1(name)) : nullptr;
+}
+
+// Every setting a control holds, as it holds it now.
+tinsoke::SettingValues TForm1::controlValues() const
+{
+    tinsoke::SettingValues values;
+    for (const tinsoke::SettingKey &k : tinsoke::settingKeys()) {
+        if (const QWidget *control = settingControl(k.setting))
+            valueOf(values, k.setting) = controlValue(control);
     }
-    return nullptr;
+    return values;
 }
 
 // Each value goes through its control, as a user's change would.
@@ -385,17 +317,13 @@ void TForm1::tellUnreadableSettings(const QList<tinsoke::SettingNote> &notes,
 void TForm1::SaveSettings()
 {
     using S = tinsoke::Setting;
-    tinsoke::SettingValues values;
+    tinsoke::SettingValues values = controlValues();
     valueOf(values, S::FormTop) = pos().y();
     valueOf(values, S::FormLeft) = pos().x();
     // A maximised window keeps the size it comes back to.
     const QSize size = isMaximized() || isFullScreen() ? normalGeometry().size() : this->size();
     valueOf(values, S::FormWidth) = size.width();
     valueOf(values, S::FormHeight) = size.height();
-    for (const tinsoke::SettingKey &k : tinsoke::settingKeys()) {
-        if (const QWidget *control = settingControl(k.setting))
-            valueOf(values, k.setting) = controlValue(control);
-    }
 
     bool readable = false;
     tinsoke::IniDocument document = tinsoke::loadIniFile(IniFilePath, &readable);
@@ -535,44 +463,37 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-QString TForm1::BuildJpegtranOptions() const
+QStringList TForm1::toolOptions(tinsoke::Tool tool) const
 {
-    tinsoke::JpegtranSettings s;
-    s.optimize = ui->CheckBox_Jpegtran_Optimize->isChecked();
-    s.progressive = ui->CheckBox_Jpegtran_Progressive->isChecked();
-    s.grayscale = ui->CheckBox_Jpegtran_Grayscale->isChecked();
-    s.trim = ui->CheckBox_Jpegtran_Trim->isChecked();
-    s.markerCopy = ui->RadioGroup2->itemIndex();
-    s.transform = ui->RadioGroup3->itemIndex();
-    return tinsoke::jpegtranOptions(s);
+    return tinsoke::toolInfo(tool).options(tinsoke::ToolSettings(controlValues(), tool));
 }
 
-QString TForm1::BuildJpegoptimOptions() const
+QStringList TForm1::BuildJpegtranOptions() const
 {
-    return tinsoke::jpegoptimOptions(
-        {ui->CheckBox_Jpegoptim_Strip->isChecked(), ui->RadioGroup6->itemIndex()});
+    return toolOptions(tinsoke::Tool::Jpegtran);
 }
 
-QString TForm1::BuildAdvPNGOptions() const
+QStringList TForm1::BuildJpegoptimOptions() const
 {
-    return tinsoke::advPngOptions({ui->CheckBox_AdvPNGCommand->isChecked(),
-                                   ui->Edit_AdvPNGParam->text(), ui->ScrollBar_AdvPNG->value()});
+    return toolOptions(tinsoke::Tool::Jpegoptim);
 }
 
-QString TForm1::BuildOptiPNGOptions() const
+QStringList TForm1::BuildAdvPNGOptions() const
 {
-    return tinsoke::optiPngOptions({ui->CheckBox_OptiPNGCommand->isChecked(),
-                                    ui->Edit_OptiPNGParam->text(), ui->ScrollBar1->value()});
+    return toolOptions(tinsoke::Tool::AdvPNG);
 }
 
-QString TForm1::BuildPNGOUTOptions() const
+QStringList TForm1::BuildOptiPNGOptions() const
 {
-    return tinsoke::pngoutOptions(
-        {ui->CheckBox_PNGOUTCommand->isChecked(), ui->Edit_PNGOUTParam->text()});
+    return toolOptions(tinsoke::Tool::OptiPNG);
 }
 
-QString TForm1::BuildPNGCrushOptions() const
+QStringList TForm1::BuildPNGOUTOptions() const
 {
-    return tinsoke::pngCrushOptions(
-        {ui->CheckBox_PNGCrushCommand->isChecked(), ui->Edit_PNGCrushParam->text()});
+    return toolOptions(tinsoke::Tool::PNGOUT);
+}
+
+QStringList TForm1::BuildPNGCrushOptions() const
+{
+    return toolOptions(tinsoke::Tool::PNGCrush);
 }

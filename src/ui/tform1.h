@@ -3,6 +3,7 @@
 #include "listcolumns.h"
 #include "runengine.h"
 #include "settings.h"
+#include "tools.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -73,13 +74,15 @@ public:
     // The rows of the file list.
     tinsoke::FileListModel &fileList() { return *m_listModel; }
 
-    // Option strings of the tools, composed from their pages' controls.
-    QString BuildJpegtranOptions() const;
-    QString BuildJpegoptimOptions() const;
-    QString BuildAdvPNGOptions() const;
-    QString BuildOptiPNGOptions() const;
-    QString BuildPNGOUTOptions() const;
-    QString BuildPNGCrushOptions() const;
+    // Option words of a tool, composed from its page's controls; the
+    // designed names for each tool that has options.
+    QStringList toolOptions(tinsoke::Tool tool) const;
+    QStringList BuildJpegtranOptions() const;
+    QStringList BuildJpegoptimOptions() const;
+    QStringList BuildAdvPNGOptions() const;
+    QStringList BuildOptiPNGOptions() const;
+    QStringList BuildPNGOUTOptions() const;
+    QStringList BuildPNGCrushOptions() const;
 
     // The dialog that browses for a tool's executable, opening in folder: gives
     // the chosen file, or the empty text when the user cancels. Tests put
@@ -111,6 +114,7 @@ private:
                                 const tinsoke::SettingValues &values,
                                 const QStringList &extraNotes);
     QWidget *settingControl(tinsoke::Setting setting) const;
+    tinsoke::SettingValues controlValues() const;
 
     // The run.
     tinsoke::RunPlan takeRunPlan() const;
@@ -154,7 +158,14 @@ private:
         QLineEdit *path;
         QPushButton *browse;
     };
-    std::array<ToolControls, 8> toolControls() const;
+    std::array<ToolControls, tinsoke::ToolCount> toolControls() const;
+    // A tool's manual option box, its tick and the page they are on.
+    struct ManualOption {
+        QWidget *page;
+        QCheckBox *tick;
+        QLineEdit *text;
+    };
+    std::vector<ManualOption> manualOptions() const;
 
     std::unique_ptr<Ui::TForm1> ui;
     tinsoke::FileListModel *m_listModel = nullptr;

@@ -21,18 +21,33 @@
 #include <QScrollBar>
 #include <QUrl>
 
-std::array<TForm1::ToolControls, 8> TForm1::toolControls() const
+std::array<TForm1::ToolControls, tinsoke::ToolCount> TForm1::toolControls() const
 {
-    return {{
-        {ui->CheckBox_Jpegtran, ui->Edit_Jpegtran, ui->Button_Jpegtran},
-        {ui->CheckBox_Jpegoptim, ui->Edit_Jpegoptim, ui->Button_Jpegoptim},
-        {ui->CheckBox_AdvPNG, ui->Edit_AdvPNG, ui->Button_AdvPNG},
-        {ui->CheckBox_OptiPNG, ui->Edit_OptiPNG, ui->Button_OptiPNG},
-        {ui->CheckBox_PNGCrush, ui->Edit_PNGCrush, ui->Button_PNGCrush},
-        {ui->CheckBox_PNGOUT, ui->Edit_PNGOUT, ui->Button_PNGOUT},
-        {ui->CheckBox_PNGRewrite, ui->Edit_PNGRewrite, ui->Button_PNGRewrite},
-        {ui->CheckBox_cPNGC, ui->Edit_cPNGC, ui->Button_cPNGC},
-    }};
+    std::array<ToolControls, tinsoke::ToolCount> controls{};
+    for (const tinsoke::Tool tool : tinsoke::AllTools) {
+        const tinsoke::ToolInfo &info = tinsoke::toolInfo(tool);
+        controls.at(static_cast<std::size_t>(tool)) = {
+            qobject_cast<QCheckBox *>(settingControl(info.useSetting)),
+            qobject_cast<QLineEdit *>(settingControl(info.pathSetting)),
+            findChild<QPushButton *>(QString::fromLatin1(info.browse))};
+    }
+    return controls;
+}
+
+// The tools whose sections have a manual text and the tick that uses it.
+std::vector<TForm1::ManualOption> TForm1::manualOptions() const
+{
+    std::vector<ManualOption> options;
+    for (const tinsoke::Tool tool : tinsoke::AllTools) {
+        const auto tick = tinsoke::toolSetting(tool, u"UseParam");
+        const auto text = tinsoke::toolSetting(tool, u"Param");
+        if (tick && text)
+            options.push_back(
+                {findChild<QWidget *>(QString::fromLatin1(tinsoke::toolInfo(tool).page)),
+                 qobject_cast<QCheckBox *>(settingControl(*tick)),
+                 qobject_cast<QLineEdit *>(settingControl(*text))});
+    }
+    return options;
 }
 
 // Handlers are in place before the settings are loaded, so that loading
@@ -47,15 +62,9 @@ void TForm1::wirePageHandlers()
         connect(t.browse, &QPushButton::clicked, this, [this, path] { browseForExecutable(path); });
     }
 
-    const std::pair<QCheckBox *, QLineEdit *> manual[] = {
-        {ui->CheckBox_AdvPNGCommand, ui->Edit_AdvPNGParam},
-        {ui->CheckBox_OptiPNGCommand, ui->Edit_OptiPNGParam},
-        {ui->CheckBox_PNGCrushCommand, ui->Edit_PNGCrushParam},
-        {ui->CheckBox_PNGOUTCommand, ui->Edit_PNGOUTParam},
-    };
-    for (const auto &[tick, options] : manual) {
-        connect(tick, &QCheckBox::toggled, this,
-                [this, tick = tick, options = options] { applyManualOption(tick, options); });
+    for (const ManualOption &m : manualOptions()) {
+        connect(m.tick, &QCheckBox::toggled, this,
+                [this, tick = m.tick, text = m.text] { applyManualOption(tick, text); });
     }
 
     connect(ui->ScrollBar1, &QScrollBar::valueChanged, this, &TForm1::ScrollBar1Change);
@@ -65,9 +74,10 @@ void TForm1::wirePageHandlers()
         connect(link, &QLabel::linkActivated, this, &TForm1::LinkLabel_LinkClick);
 
     // Pages announce their showing: at the window's first display and at every switch.
-    for (QWidget *page : {ui->TabSheet_Common, ui->TabSheet_AdvPNG, ui->TabSheet_OptiPNG,
-                          ui->TabSheet_PNGCrush, ui->TabSheet_PNGOUT, ui->TabSheet_Version})
-        page->installEventFilter(this);
+    ui->TabSheet_Common->installEventFilter(this);
+    for (const ManualOption &m : manualOptions())
+        m.page->installEventFilter(this);
+    ui->TabSheet_Version->installEventFilter(this);
 }
 
 void TForm1::hookToolPathBoxes()
@@ -87,16 +97,12 @@ void TForm1::pageShown(QObject *page)
 {
     if (page == ui->TabSheet_Common)
         TabSheet_CommonShow();
-    else if (page == ui->TabSheet_AdvPNG)
-        applyManualOption(ui->CheckBox_AdvPNGCommand, ui->Edit_AdvPNGParam);
-    else if (page == ui->TabSheet_OptiPNG)
-        applyManualOption(ui->CheckBox_OptiPNGCommand, ui->Edit_OptiPNGParam);
-    else if (page == ui->TabSheet_PNGCrush)
-        applyManualOption(ui->CheckBox_PNGCrushCommand, ui->Edit_PNGCrushParam);
-    else if (page == ui->TabSheet_PNGOUT)
-        applyManualOption(ui->CheckBox_PNGOUTCommand, ui->Edit_PNGOUTParam);
     else if (page == ui->TabSheet_Version)
         TabSheet_VersionShow();
+    for (const ManualOption &m : manualOptions()) {
+        if (page == m.page)
+            applyManualOption(m.tick, m.text);
+    }
 }
 
 void TForm1::browseForExecutable(QLineEdit *pathBox)

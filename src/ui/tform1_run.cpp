@@ -24,30 +24,14 @@
 // order. A tool whose tick is greyed (its program was not found) does not run.
 tinsoke::RunPlan TForm1::takeRunPlan() const
 {
-    // The option builders in tool order; PNGRewrite and cPNGC take no options.
-    using Builder = QString (TForm1::*)() const;
-    static constexpr std::array<Builder, tinsoke::ToolCount> Builders{
-        &TForm1::BuildJpegtranOptions,
-        &TForm1::BuildJpegoptimOptions,
-        &TForm1::BuildAdvPNGOptions,
-        &TForm1::BuildOptiPNGOptions,
-        &TForm1::BuildPNGCrushOptions,
-        &TForm1::BuildPNGOUTOptions,
-        nullptr,
-        nullptr};
-    tinsoke::RunPlan plan;
+    tinsoke::SettingValues values = controlValues();
     const auto tools = toolControls();
     for (const tinsoke::Tool tool : tinsoke::AllTools) {
-        const std::size_t t = static_cast<std::size_t>(tool);
-        plan.tools[t] = tinsoke::toolPlan(
-            tool, tools[t].tick->isChecked() && tools[t].tick->isEnabled(), tools[t].path->text(),
-            Builders[t] ? (this->*Builders[t])() : QString());
+        const QCheckBox *tick = tools.at(static_cast<std::size_t>(tool)).tick;
+        valueOf(values, tinsoke::toolInfo(tool).useSetting) =
+            tick->isChecked() && tick->isEnabled();
     }
-    for (const tinsoke::ExtraTool &t : m_extraPage->tools())
-        plan.extras.append(tinsoke::extraToolPlan(t));
-    plan.saveMethod = tinsoke::saveMethodOf(ui->RadioGroup1->itemIndex());
-    plan.jobs = ui->SpinEdit_Jobs->value();
-    return plan;
+    return tinsoke::runPlanFromSettings(values, m_extraPage->tools());
 }
 
 void TForm1::Button1Click()

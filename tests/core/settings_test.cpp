@@ -1,9 +1,22 @@
 #include "settings.h"
+#include "tools.h"
+
+#include <QCryptographicHash>
 
 #include <gtest/gtest.h>
 
 using namespace tinsoke;
 using S = Setting;
+
+namespace {
+
+// A tool's setting by its key.
+Setting key(Tool tool, const char16_t *name)
+{
+    return *toolSetting(tool, name);
+}
+
+} // namespace
 
 TEST(DefaultSettings, IsTheFixedTextOf595Bytes)
 {
@@ -19,20 +32,28 @@ TEST(DefaultSettings, IsTheFixedTextOf595Bytes)
                               "=No\r\nParam =\r\n\r\n[OptiPNG]"));
 }
 
+// The text is put together from the tool table: a section, key, value or
+// order that moved would still give the same size.
+TEST(DefaultSettings, StaysTheSameTextByteForByte)
+{
+    EXPECT_EQ(QCryptographicHash::hash(defaultSettingsText(), QCryptographicHash::Sha256).toHex(),
+              QByteArray("328529263e49cf4b80ebba9813719f86fc9c90729972e73cd1fe79aeb61bca31"));
+}
+
 TEST(Settings, AnEmptyFileReadsAsYesAndZero)
 {
     const SettingValues v = readSettings(IniDocument::fromBytes(QByteArray()));
-    EXPECT_TRUE(valueOf(v, S::JpegtranUse).toBool());
-    EXPECT_TRUE(valueOf(v, S::PNGOUTUseParam).toBool());
-    EXPECT_EQ(valueOf(v, S::AdvPNGCompressLevel).toInt(), 0);
-    EXPECT_EQ(valueOf(v, S::cPNGCPath).toString(), QString());
+    EXPECT_TRUE(valueOf(v, key(Tool::Jpegtran, u"Use")).toBool());
+    EXPECT_TRUE(valueOf(v, key(Tool::PNGOUT, u"UseParam")).toBool());
+    EXPECT_EQ(valueOf(v, key(Tool::AdvPNG, u"CompressLevel")).toInt(), 0);
+    EXPECT_EQ(valueOf(v, key(Tool::cPNGC, u"Path")).toString(), QString());
 }
 
 TEST(Settings, SavingWritesEveryKeyInItsOrder)
 {
     SettingValues v = readSettings(IniDocument::fromBytes(QByteArray()));
     valueOf(v, S::SaveMode) = -1;
-    valueOf(v, S::JpegtranPath) = QStringLiteral("/usr/bin/jpegtran");
+    valueOf(v, key(Tool::Jpegtran, u"Path")) = QStringLiteral("/usr/bin/jpegtran");
     IniDocument d = IniDocument::fromBytes(QByteArray());
     writeSettings(d, v);
     EXPECT_EQ(d.toBytes(),
@@ -72,7 +93,8 @@ TEST(Settings, PngoutSectionIsFoundInAnySpellingAndCreatedInCapitals)
     IniDocument d = IniDocument::fromBytes(
         text.replace("Path =\r\nUseParam =No\r\nParam =\r\n\r\n[PNGRewrite]",
                      "Path =/x/pngout\r\nUseParam =No\r\nParam =\r\n\r\n[PNGRewrite]"));
-    EXPECT_EQ(valueOf(readSettings(d), S::PNGOUTPath).toString(), QStringLiteral("/x/pngout"));
+    EXPECT_EQ(valueOf(readSettings(d), key(Tool::PNGOUT, u"Path")).toString(),
+              QStringLiteral("/x/pngout"));
 
     const QByteArray without =
         QByteArray(defaultSettingsText())
@@ -117,12 +139,12 @@ TEST(Settings, HandWrittenValuesAreToldAndDoNoHarm)
                                "ModifyMode=x\r\n[Jpegoptim]\r\nUse=Yes\r\nStrip=\r\n"),
         &notes);
     EXPECT_EQ(valueOf(v, S::SaveMode).toInt(), 1); // a copy beside, never the original
-    EXPECT_TRUE(valueOf(v, S::JpegtranUse).toBool());
-    EXPECT_FALSE(valueOf(v, S::JpegtranGrayscale).toBool());
-    EXPECT_FALSE(valueOf(v, S::JpegtranTrim).toBool());
-    EXPECT_EQ(valueOf(v, S::JpegtranCopyMode).toInt(), 2); // every marker kept
-    EXPECT_EQ(valueOf(v, S::JpegtranModifyMode).toInt(), 0);
-    EXPECT_FALSE(valueOf(v, S::JpegoptimStrip).toBool());
+    EXPECT_TRUE(valueOf(v, key(Tool::Jpegtran, u"Use")).toBool());
+    EXPECT_FALSE(valueOf(v, key(Tool::Jpegtran, u"Grayscale")).toBool());
+    EXPECT_FALSE(valueOf(v, key(Tool::Jpegtran, u"Trim")).toBool());
+    EXPECT_EQ(valueOf(v, key(Tool::Jpegtran, u"CopyMode")).toInt(), 2); // every marker kept
+    EXPECT_EQ(valueOf(v, key(Tool::Jpegtran, u"ModifyMode")).toInt(), 0);
+    EXPECT_FALSE(valueOf(v, key(Tool::Jpegoptim, u"Strip")).toBool());
     const auto kindOf = [&notes](Setting s) {
         for (const SettingNote &n : notes)
             if (n.setting == s)
@@ -130,10 +152,16 @@ TEST(Settings, HandWrittenValuesAreToldAndDoNoHarm)
         return -1;
     };
     EXPECT_EQ(kindOf(S::SaveMode), static_cast<int>(SettingNote::Kind::NotNumber));
-    EXPECT_EQ(kindOf(S::JpegtranGrayscale), static_cast<int>(SettingNote::Kind::NotYesNo));
-    EXPECT_EQ(kindOf(S::JpegoptimStrip), static_cast<int>(SettingNote::Kind::NotYesNo));
-    EXPECT_EQ(kindOf(S::JpegoptimStripMode), static_cast<int>(SettingNote::Kind::Missing));
-    EXPECT_EQ(kindOf(S::JpegtranOptimize), static_cast<int>(SettingNote::Kind::Missing));
-    EXPECT_EQ(kindOf(S::JpegtranProgressive), static_cast<int>(SettingNote::Kind::Missing));
-    EXPECT_TRUE(valueOf(v, S::JpegtranOptimize).toBool()); // a missing key keeps its default
+    EXPECT_EQ(kindOf(key(Tool::Jpegtran, u"Grayscale")),
+              static_cast<int>(SettingNote::Kind::NotYesNo));
+    EXPECT_EQ(kindOf(key(Tool::Jpegoptim, u"Strip")),
+              static_cast<int>(SettingNote::Kind::NotYesNo));
+    EXPECT_EQ(kindOf(key(Tool::Jpegoptim, u"StripMode")),
+              static_cast<int>(SettingNote::Kind::Missing));
+    EXPECT_EQ(kindOf(key(Tool::Jpegtran, u"Optimize")),
+              static_cast<int>(SettingNote::Kind::Missing));
+    EXPECT_EQ(kindOf(key(Tool::Jpegtran, u"Progressive")),
+              static_cast<int>(SettingNote::Kind::Missing));
+    EXPECT_TRUE(
+        valueOf(v, key(Tool::Jpegtran, u"Optimize")).toBool()); // a missing key keeps its default
 }

@@ -36,7 +36,7 @@ Finished runOne(RunPlan plan, const QString &path)
     return f;
 }
 
-using Tools = QList<QPair<Tool, QPair<QString, QString>>>; // slot, program, options
+using Tools = QList<QPair<Tool, QPair<QString, QStringList>>>; // slot, program, options
 
 RunPlan planWith(const Tools &tools, int method = 0)
 {
@@ -135,7 +135,7 @@ private Q_SLOTS:
         const QString fake = fakeTool(at(QStringLiteral("fakes")), QStringLiteral("damage"),
                                       input + "; truncate -s " + damage + " \"$in\"");
 
-        const Finished f = runOne(planWith({{tool, {fake, QString()}}}, method), path);
+        const Finished f = runOne(planWith({{tool, {fake, QStringList()}}}, method), path);
 
         QVERIFY2(bytesOf(path) == before, qPrintable(report(f)));
         const QString copy = withUnderscoreBeforeExtension(path);
@@ -151,18 +151,20 @@ private Q_SLOTS:
         QTest::addColumn<Tools>("tools");
         QTest::addColumn<QString>("saves"); // a tool whose saving is taken, if any
         QTest::newRow("AdvPNG") << Tools{{Tool::AdvPNG,
-                                          {realTool("advpng"), QStringLiteral("-z -4")}}}
+                                          {realTool("advpng"),
+                                           {QStringLiteral("-z"), QStringLiteral("-4")}}}}
                                 << QString();
         QTest::newRow("OptiPNG") << Tools{{Tool::OptiPNG,
-                                           {realTool("optipng"), QStringLiteral("-o2")}}}
+                                           {realTool("optipng"), {QStringLiteral("-o2")}}}}
                                  << QStringLiteral("OptiPNG");
         QTest::newRow("PNGCrush") << Tools{{Tool::PNGCrush,
-                                            {realTool("pngcrush"), pngCrushOptions({})}}}
+                                            {realTool("pngcrush"), pngCrushWords({})}}}
                                   << QString();
         QTest::newRow("all three")
-            << Tools{{Tool::AdvPNG, {realTool("advpng"), QStringLiteral("-z -4")}},
-                     {Tool::OptiPNG, {realTool("optipng"), QStringLiteral("-o2")}},
-                     {Tool::PNGCrush, {realTool("pngcrush"), pngCrushOptions({})}}}
+            << Tools{{Tool::AdvPNG,
+                      {realTool("advpng"), {QStringLiteral("-z"), QStringLiteral("-4")}}},
+                     {Tool::OptiPNG, {realTool("optipng"), {QStringLiteral("-o2")}}},
+                     {Tool::PNGCrush, {realTool("pngcrush"), pngCrushWords({})}}}
             << QStringLiteral("OptiPNG");
     }
     void animationKeepsEveryFrame()
@@ -201,14 +203,14 @@ private Q_SLOTS:
         QTest::addColumn<QList<Chunk>>("chunks");
         QTest::addColumn<Tools>("tools");
         QTest::addColumn<bool>("saves");
-        const Tools adv{{Tool::AdvPNG, {realTool("advpng"), advPngOptions({false, {}, 4})}}};
+        const Tools adv{{Tool::AdvPNG, {realTool("advpng"), advPngWords({false, {}, 4})}}};
         QTest::newRow("text, XMP, pHYs, eXIf, tIME via AdvPNG") << pngTextAndExif() << adv << true;
         QTest::newRow("iCCP and text via AdvPNG")
             << (QList<Chunk>{iccpChunk()} + pngTextAndExif()) << adv << true;
         QTest::newRow("layers via AdvPNG") << QList<Chunk>{layersChunk()} << adv << true;
         QTest::newRow("layers via PNGCrush -rem alla")
             << QList<Chunk>{layersChunk()}
-            << Tools{{Tool::PNGCrush, {realTool("pngcrush"), pngCrushOptions({})}}} << false;
+            << Tools{{Tool::PNGCrush, {realTool("pngcrush"), pngCrushWords({})}}} << false;
     }
     void pngChunksStay()
     {
@@ -249,13 +251,13 @@ private Q_SLOTS:
         QTest::addColumn<bool>("profile");
         const QString jpegtran = realTool("jpegtran");
         const auto copying = [&](int markerCopy) {
-            return QPair<Tool, QPair<QString, QString>>{
+            return QPair<Tool, QPair<QString, QStringList>>{
                 Tool::Jpegtran,
-                {jpegtran, jpegtranOptions({true, false, false, false, markerCopy, 0})}};
+                {jpegtran, jpegtranWords({true, false, false, false, markerCopy, 0})}};
         };
         QTest::newRow("削除 and Jpegoptim strip all")
             << Tools{copying(0),
-                     {Tool::Jpegoptim, {realTool("jpegoptim"), jpegoptimOptions({true, 0})}}}
+                     {Tool::Jpegoptim, {realTool("jpegoptim"), jpegoptimWords({true, 0})}}}
             << false << false;
         QTest::newRow("削除") << Tools{copying(0)} << false << true;
         QTest::newRow("すべて") << Tools{copying(2)} << true << true;
@@ -341,7 +343,7 @@ private Q_SLOTS:
 
         const Finished f = runOne(
             planWith({{Tool::Jpegtran,
-                       {jpegtran, jpegtranOptions({true, false, grayscale, trim, 2, transform})}}}),
+                       {jpegtran, jpegtranWords({true, false, grayscale, trim, 2, transform})}}}),
             path);
 
         if (!refused.isEmpty()) {
@@ -369,16 +371,16 @@ private Q_SLOTS:
         QTest::addColumn<bool>("jpeg");
         QTest::newRow("JPEG via Jpegtran")
             << Tools{{Tool::Jpegtran,
-                      {realTool("jpegtran"), jpegtranOptions({true, false, false, false, 0, 0})}}}
+                      {realTool("jpegtran"), jpegtranWords({true, false, false, false, 0, 0})}}}
             << true;
         QTest::newRow("two joined JPEGs via Jpegtran")
             << Tools{{Tool::Jpegtran,
-                      {realTool("jpegtran"), jpegtranOptions({true, false, false, false, 0, 0})}}}
+                      {realTool("jpegtran"), jpegtranWords({true, false, false, false, 0, 0})}}}
             << true;
         QTest::newRow("PNG via AdvPNG")
-            << Tools{{Tool::AdvPNG, {realTool("advpng"), advPngOptions({false, {}, 4})}}} << false;
+            << Tools{{Tool::AdvPNG, {realTool("advpng"), advPngWords({false, {}, 4})}}} << false;
         QTest::newRow("PNG via PNGCrush")
-            << Tools{{Tool::PNGCrush, {realTool("pngcrush"), pngCrushOptions({})}}} << false;
+            << Tools{{Tool::PNGCrush, {realTool("pngcrush"), pngCrushWords({})}}} << false;
     }
     void bytesAfterThePictureStay()
     {

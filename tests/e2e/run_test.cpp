@@ -58,9 +58,9 @@ RunPlan planWith(std::initializer_list<std::pair<Tool, ToolPlan>> tools, int met
     return plan;
 }
 
-ToolPlan use(Tool tool, const QString &program, const QString &options = QString())
+ToolPlan use(Tool tool, const QString &program, const QStringList &words = {})
 {
-    return toolPlan(tool, true, program, options);
+    return toolPlan(tool, true, program, words);
 }
 
 std::optional<qint64> column(const RowResult &r, Tool tool)
@@ -131,15 +131,15 @@ private Q_SLOTS:
         QVERIFY(facts.readable && !facts.colour.isEmpty());
 
         const Finished f = runOver(
-            planWith({{Tool::Jpegtran, use(Tool::Jpegtran, realTool("jpegtran"),
-                                           jpegtranOptions({true, false, false, false, 2, 0}))},
-                      {Tool::Jpegoptim,
-                       use(Tool::Jpegoptim, realTool("jpegoptim"), jpegoptimOptions({}))},
-                      {Tool::OptiPNG,
-                       use(Tool::OptiPNG, realTool("optipng"), optiPngOptions({false, {}, 2}))},
-                      {Tool::PNGCrush,
-                       use(Tool::PNGCrush, realTool("pngcrush"), QStringLiteral("-l 9"))}},
-                     method),
+            planWith(
+                {{Tool::Jpegtran, use(Tool::Jpegtran, realTool("jpegtran"),
+                                      jpegtranWords({true, false, false, false, 2, 0}))},
+                 {Tool::Jpegoptim, use(Tool::Jpegoptim, realTool("jpegoptim"), jpegoptimWords({}))},
+                 {Tool::OptiPNG,
+                  use(Tool::OptiPNG, realTool("optipng"), optiPngWords({false, {}, 2}))},
+                 {Tool::PNGCrush, use(Tool::PNGCrush, realTool("pngcrush"),
+                                      {QStringLiteral("-l"), QStringLiteral("9")})}},
+                method),
             {png, jpg});
 
         QVERIFY2(f.summary.problems.isEmpty(), qPrintable(f.summary.reportText()));
@@ -189,7 +189,7 @@ private Q_SLOTS:
             QVERIFY(QFile::link(a, c));
             const qint64 original = QFileInfo(a).size();
             RunPlan plan = planWith(
-                {{Tool::OptiPNG, use(Tool::OptiPNG, realTool("optipng"), QStringLiteral("-o1"))}},
+                {{Tool::OptiPNG, use(Tool::OptiPNG, realTool("optipng"), {QStringLiteral("-o1")})}},
                 round % 3 == 0   ? 0
                 : round % 3 == 1 ? 1
                                  : 2);
@@ -341,7 +341,9 @@ private Q_SLOTS:
             b.append({i, second.at(i), fileNameOf(second.at(i))});
         }
         RunPlan plan =
-            planWith({{Tool::PNGCrush, use(Tool::PNGCrush, tool, QStringLiteral("-l 9"))}}, 1);
+            planWith({{Tool::PNGCrush,
+                       use(Tool::PNGCrush, tool, {QStringLiteral("-l"), QStringLiteral("9")})}},
+                     1);
         plan.jobs = 3;
         RunEngine one(plan, a, readPictureFacts, checkPictureChange);
         RunEngine two(plan, b, readPictureFacts, checkPictureChange);
