@@ -6,6 +6,7 @@
 #include "executeprocess.h"
 #include "fileops.h"
 #include "paths.h"
+#include "privatefiles.h"
 #include "runplan.h"
 
 #include <QDir>
@@ -54,11 +55,13 @@ private:
 // order, so a row's result does not depend on which row finished first.
 class SaveOrder {
 public:
+    // Rows may be planned in several lots (a watch adds them as they come);
+    // each lot is planned before any of its rows starts.
     void plan(const QList<RowTask> &rows, SaveMethod saveMethod)
     {
         if (saveMethod != SaveMethod::CopyBeside && saveMethod != SaveMethod::ResultFolder)
             return;
-        std::map<QString, int> lastWithKey;
+        const QMutexLocker lock(&m_mutex);
         for (const RowTask &row : rows) {
             QString name = fileNameOf(row.path);
             const QString ext = fileExtension(name);
@@ -68,20 +71,21 @@ public:
             const QString key =
                 (saveMethod == SaveMethod::CopyBeside ? folderOf(row.path) : QString()) + u'/' +
                 stem + ext;
-            const auto found = lastWithKey.find(key);
-            if (found != lastWithKey.end())
+            const auto found = m_lastWithKey.find(key);
+            if (found != m_lastWithKey.end() && !m_done.count(found->second))
                 m_before[row.row] = found->second;
-            lastWithKey[key] = row.row;
+            m_lastWithKey[key] = row.row;
         }
     }
     // Waits until the earlier row whose name could meet this one's has saved.
     bool waitTurn(int row, const RunningTools &running)
     {
+        QMutexLocker lock(&m_mutex);
         const auto before = m_before.find(row);
         if (before == m_before.end())
             return true;
-        QMutexLocker lock(&m_mutex);
-        while (!m_done.count(before->second)) {
+        const int earlier = before->second;
+        while (!m_done.count(earlier)) {
             if (running.stopped())
                 return false;
             m_changed.wait(&m_mutex, 100);
@@ -92,13 +96,15 @@ public:
     {
         const QMutexLocker lock(&m_mutex);
         m_done.insert(row);
+        m_before.erase(row);
         m_changed.wakeAll();
     }
 
 private:
-    std::map<int, int> m_before; // fixed before the first row starts
     QMutex m_mutex;
     QWaitCondition m_changed;
+    std::map<QString, int> m_lastWithKey;
+    std::map<int, int> m_before;
     std::set<int> m_done;
 };
 

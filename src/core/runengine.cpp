@@ -54,15 +54,43 @@ void RunEngine::start()
     if (m_shared->memory)
         for (const ImageKind kind : {ImageKind::Jpeg, ImageKind::Png})
             m_shared->chains.at(static_cast<std::size_t>(kind)) = chainFingerprint(m_plan, kind);
-    if (!m_rows.isEmpty()) {
-        m_shared->folder = RunFolder::create(&m_shared->folderError);
-        m_shared->resultFolder =
-            std::make_unique<ResultFolder>(folderOf(m_rows.first().path) + ResultFolderName);
-        m_shared->saveOrder.plan(m_rows, m_plan.saveMethod);
-    }
+    prepare();
+    m_shared->saveOrder.plan(m_rows, m_plan.saveMethod);
     dispatch();
     // Even an empty run ends through the event loop, after start() has returned.
     QMetaObject::invokeMethod(this, &RunEngine::finishIfIdle, Qt::QueuedConnection);
+}
+
+void RunEngine::keepOpen()
+{
+    if (!m_started)
+        m_open = true;
+}
+
+void RunEngine::prepare()
+{
+    if (m_prepared || m_rows.isEmpty())
+        return;
+    m_prepared = true;
+    m_shared->folder = RunFolder::create(&m_shared->folderError);
+    m_shared->resultFolder =
+        std::make_unique<ResultFolder>(folderOf(m_rows.first().path) + ResultFolderName);
+}
+
+void RunEngine::append(const QList<RowTask> &rows)
+{
+    if (!m_open || m_stopping || m_finished || rows.isEmpty())
+        return;
+    // Rows already handed out are let go, so a watch's list does not grow.
+    if (m_next > 256) {
+        m_rows.erase(m_rows.begin(), m_rows.begin() + m_next);
+        m_next = 0;
+    }
+    m_rows += rows;
+    prepare();
+    m_shared->saveOrder.plan(rows, m_plan.saveMethod);
+    if (m_started)
+        dispatch();
 }
 
 void RunEngine::stop()
@@ -104,6 +132,13 @@ void RunEngine::finishIfIdle()
 {
     if (m_finished || m_inFlight > 0 || (m_next < m_rows.size() && !m_stopping))
         return;
+    if (m_open && !m_stopping) {
+        // What the memory learnt is shared with other runs before the watch waits.
+        if (m_shared->memory)
+            m_shared->memory->flush();
+        Q_EMIT idle();
+        return;
+    }
     m_finished = true;
     m_shared->folder.reset(); // the run's temporary folder goes with everything in it
     if (m_shared->memory)

@@ -32,7 +32,12 @@ public:
     // Files the memory knows finished for their chain are passed over; with
     // force none is, and the memory still learns. Set before start().
     void setMemory(std::shared_ptr<FinishedFiles> memory, bool force);
+    // A watch's run: it takes rows until it is stopped, and tells when it is
+    // idle instead of finishing. Set before start().
+    void keepOpen();
     void start();
+    // More rows, numbered on from the last ones; taken while the run keeps open.
+    void append(const QList<RowTask> &rows);
     // What went wrong with the memory, once; empty when nothing did.
     QString memoryProblem();
     // Ends every running tool at once; rows not finished stay as they were.
@@ -44,6 +49,7 @@ public:
 Q_SIGNALS:
     void rowFinished(const tinsoke::RowResult &result);
     void finished();
+    void idle(); // a run kept open has done every row it was given
 
 public:
     // What the row jobs on the worker threads share.
@@ -53,6 +59,7 @@ private:
     void dispatch();
     void rowDone(const RowResult &result);
     void finishIfIdle();
+    void prepare(); // the run's folders and save order, once there are rows
 
     RunPlan m_plan;
     QList<RowTask> m_rows;
@@ -62,6 +69,8 @@ private:
     int m_inFlight = 0;
     int m_finishedRows = 0;
     bool m_started = false;
+    bool m_open = false;
+    bool m_prepared = false;
     bool m_stopping = false;
     bool m_finished = false;
     RunSummary m_summary;
