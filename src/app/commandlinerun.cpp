@@ -1,5 +1,8 @@
 #include "commandlinerun.h"
 
+#include "commandlineoutput.h"
+#include "commandlinewatch.h"
+
 #include "appinfo.h"
 #include "filelistmodel.h"
 #include "finishedfiles.h"
@@ -50,40 +53,12 @@ const char *const OutputFormat =
     "\n"
     "終了コード: 0 すべて処理した（小さくならなかったファイルも含む）、1 処理できなかった\n"
     "ファイルか起動できないツールがあった、2 使い方の誤りか設定ファイルを使えない、\n"
-    "130 Ctrl+C で中止した（ファイルはすべて元のままか、処理を終えた状態です）。\n";
-
-// Paths go out as the very bytes the system gave them.
-void print(FILE *stream, const QString &text)
-{
-    std::fputs(tinsoke::bytesOfPath(text).constData(), stream);
-}
-
-// A path as one field of a line: tabs, line ends and backslashes escaped.
-QString field(const QString &path)
-{
-    QString out;
-    out.reserve(path.size());
-    for (const QChar c : path) {
-        if (c == u'\\')
-            out += QStringLiteral("\\\\");
-        else if (c == u'\t')
-            out += QStringLiteral("\\t");
-        else if (c == u'\n')
-            out += QStringLiteral("\\n");
-        else if (c == u'\r')
-            out += QStringLiteral("\\r");
-        else
-            out += c;
-    }
-    return out;
-}
-
-QString change(qint64 before, qint64 after)
-{
-    if (before <= 0)
-        return QStringLiteral("0.0%");
-    return QString::number(100.0 * static_cast<double>(after - before) / before, 'f', 1) + u'%';
-}
+    "130 Ctrl+C で中止した（ファイルはすべて元のままか、処理を終えた状態です）。\n"
+    "\n"
+    "--watch はフォルダの中身を処理したあと、届いた画像や変わった画像を書き終わりから\n"
+    "1秒待って処理し、同じ形の行を出力します（TOTAL の行と、記憶済みのファイルの行は\n"
+    "出しません）。SIGINT・SIGTERM・SIGHUP で終わり、終了コードは 128 + シグナル番号\n"
+    "（SIGTERM なら 143）です。\n";
 
 int usageError(const QString &message)
 {
@@ -307,11 +282,7 @@ private:
     void problem(const tinsoke::RunProblem &p)
     {
         clearProgress();
-        QString text = QStringLiteral("%1: %2\n").arg(field(p.path), p.reason);
-        const QString output = p.output.trimmed();
-        if (!output.isEmpty())
-            text += QStringLiteral("  ") + output.split(u'\n').join(QStringLiteral("\n  ")) + u'\n';
-        print(stderr, text);
+        print(stderr, problemText(p));
     }
 
     // Rows go out in list order; at the end, what is left, skipping rows
@@ -330,15 +301,7 @@ private:
             const bool remembered = r.outcome == tinsoke::RowResult::Outcome::Remembered;
             if ((r.outcome == tinsoke::RowResult::Outcome::Done || remembered) && !m_quiet) {
                 clearProgress();
-                print(stdout, QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\n")
-                                  .arg(field(m_files.at(r.row)))
-                                  .arg(r.before)
-                                  .arg(r.after)
-                                  .arg(change(r.before, r.after),
-                                       remembered         ? QStringLiteral("=")
-                                       : r.kept.isEmpty() ? QStringLiteral("-")
-                                                          : r.kept.join(u','),
-                                       field(r.savedAs)));
+                print(stdout, resultLine(m_files.at(r.row), r));
             }
             m_done.erase(found);
             ++m_next;
@@ -401,6 +364,10 @@ int runFromCommandLine(int argc, char *argv[])
     const QCommandLineOption run(
         QStringLiteral("run"),
         QStringLiteral("ウィンドウを開かずに PATH のファイルとフォルダを処理します。"));
+    const QCommandLineOption watch(
+        QStringLiteral("watch"),
+        QStringLiteral("PATH のフォルダを処理したあとも監視し、画像が届くか変わるたびに、"
+                       "書き終わりを待って処理します。シグナルで終わるまで続けます。"));
     const QCommandLineOption jobs(
         QStringLiteral("jobs"),
         QStringLiteral("同時に処理するファイル数（0 は CPU コア数。既定は設定ファイルの Jobs）。"),
@@ -434,8 +401,8 @@ int runFromCommandLine(int argc, char *argv[])
                                   QStringLiteral("この説明を表示します。"));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("版を表示します。"));
-    parser.addOptions(
-        {run, jobs, save, settings, dryRun, quiet, force, filesFrom, nullSeparated, help, version});
+    parser.addOptions({run, watch, jobs, save, settings, dryRun, quiet, force, filesFrom,
+                       nullSeparated, help, version});
     parser.addPositionalArgument(
         QStringLiteral("PATH"),
         QStringLiteral("処理するファイルまたはフォルダ（フォルダは中まですべて）。"),
@@ -456,8 +423,13 @@ int runFromCommandLine(int argc, char *argv[])
                                                     QCoreApplication::applicationVersion()));
         return ExitDone;
     }
-    if (!parser.isSet(run))
-        return usageError(QStringLiteral("--run がありません。"));
+    const bool watching = parser.isSet(watch);
+    if (!parser.isSet(run) && !watching)
+        return usageError(QStringLiteral("--run か --watch がありません。"));
+    if (parser.isSet(run) && watching)
+        return usageError(QStringLiteral("--run と --watch は一緒に使えません。"));
+    if (watching && (parser.isSet(dryRun) || parser.isSet(filesFrom)))
+        return usageError(QStringLiteral("--watch は --dry-run、--files-from と使えません。"));
     if (parser.isSet(nullSeparated) && !parser.isSet(filesFrom))
         return usageError(QStringLiteral("--null は --files-from と使います。"));
     QStringList paths = parser.positionalArguments();
@@ -468,6 +440,21 @@ int runFromCommandLine(int argc, char *argv[])
     }
     if (paths.isEmpty())
         return usageError(QStringLiteral("処理するファイルかフォルダを指定してください。"));
+#ifdef Q_OS_LINUX
+    constexpr bool canWatch = true;
+#else
+    constexpr bool canWatch = false;
+#endif
+    if (watching && !canWatch)
+        return usageError(QStringLiteral("このシステムでは --watch を使えません。"));
+    if (watching) {
+        for (QString &path : paths) {
+            path = QDir::cleanPath(QDir::current().absoluteFilePath(path));
+            if (tinsoke::entryType(path) != tinsoke::EntryType::Folder)
+                return usageError(
+                    QStringLiteral("--watch にはフォルダを指定してください：%1").arg(path));
+        }
+    }
 
     // Every usage error is answered before anything is read.
     int jobsValue = -1;
@@ -534,6 +521,11 @@ int runFromCommandLine(int argc, char *argv[])
                      [](const tinsoke::ExtraToolPlan &t) { return t.plan.use; }))
         print(stderr, QStringLiteral("pelmora-tinsoke: 使うツールが設定ファイルで選ばれていません"
                                      "（ファイルはそのまま、またはコピーされるだけです）。\n"));
+#ifdef Q_OS_LINUX
+    if (watching)
+        return watchFolders(plan, tinsoke::finishedFilesPath(settingsPath), paths,
+                            parser.isSet(quiet), parser.isSet(force));
+#endif
     int problems = 0;
     int linksPassedOver = 0;
     const QStringList files = collectFiles(paths, &problems, &linksPassedOver);

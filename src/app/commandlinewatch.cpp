@@ -1,0 +1,172 @@
+#include "commandlinewatch.h"
+
+#include "commandlineoutput.h"
+#include "finishedfiles.h"
+#include "folderwatch.h"
+#include "intake.h"
+#include "paths.h"
+#include "picturecheck.h"
+#include "privatefiles.h"
+#include "runengine.h"
+#include "stopsignals.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+
+namespace {
+
+// How long a picture must stay complete, untouched, before its turn: a
+// writer that closes and opens it again between parts is not taken midway.
+constexpr int SettleMs = 1000;
+
+bool sameEntry(const tinsoke::FileIdentity &a, const tinsoke::FileIdentity &b)
+{
+    return a.exists && b.exists && a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           a.modifiedNs == b.modifiedNs && a.changedNs == b.changedNs;
+}
+
+void tell(const QString &text)
+{
+    print(stderr, QStringLiteral("pelmora-tinsoke: %1\n").arg(text));
+}
+
+// The pictures the folders hold now, but for the run's own result folders.
+QStringList picturesIn(const QStringList &folders)
+{
+    QStringList pictures;
+    for (const QString &folder : folders) {
+        QStringList found;
+        tinsoke::FindFiles(folder, found);
+        for (const QString &path : std::as_const(found))
+            if (!tinsoke::liesInResultFolder(path, folder))
+                pictures.append(path);
+    }
+    return pictures;
+}
+
+// A limit of folder watches worth setting: twice today's, and no less than
+// what large photo libraries need.
+qint64 raisedWatchLimit()
+{
+    QFile limit(QStringLiteral("/proc/sys/fs/inotify/max_user_watches"));
+    const qint64 now = limit.open(QIODevice::ReadOnly) ? limit.readAll().trimmed().toLongLong() : 0;
+    return std::max<qint64>(524288, 2 * now);
+}
+
+} // namespace
+
+int watchFolders(const tinsoke::RunPlan &plan, const QString &memoryPath,
+                 const QStringList &folders, bool quiet, bool force)
+{
+    tinsoke::FolderWatch watch(SettleMs);
+    int error = 0;
+    if (!watch.open(&error)) {
+        tell(error == EMFILE
+                 ? QStringLiteral("inotify の数が上限に達したため、フォルダを監視できません。"
+                                  "上限は sudo sysctl fs.inotify.max_user_instances=1024 で"
+                                  "上げられます。")
+                 : QStringLiteral("フォルダを監視できません（%1）。")
+                       .arg(QString::fromLocal8Bit(std::strerror(error))));
+        return 1;
+    }
+    const auto memory = std::make_shared<tinsoke::FinishedFiles>(memoryPath);
+    const auto tellMemory = [&memory] {
+        const QString problem = memory->takeProblem();
+        if (!problem.isEmpty())
+            tell(problem);
+    };
+    tellMemory();
+
+    tinsoke::RunEngine engine(plan, {}, tinsoke::readPictureFacts, tinsoke::checkPictureChange);
+    engine.keepOpen();
+    engine.setMemory(memory, force);
+
+    // What the watch wrote itself, as it stood then: its arrival starts nothing.
+    std::map<QString, tinsoke::FileIdentity> ownWrites;
+    int nextRow = 0;
+    const auto take = [&](const QStringList &paths) {
+        QList<tinsoke::RowTask> rows;
+        for (const QString &path : paths) {
+            const auto own = ownWrites.find(path);
+            if (own != ownWrites.end()) {
+                const bool same = sameEntry(own->second, tinsoke::FileIdentity::of(path));
+                ownWrites.erase(own);
+                if (same)
+                    continue;
+            }
+            rows.append({nextRow++, path, tinsoke::fileNameOf(path)});
+        }
+        engine.append(rows);
+    };
+
+    QObject::connect(
+        &engine, &tinsoke::RunEngine::rowFinished, &engine, [&](const tinsoke::RowResult &r) {
+            if (!r.savedAs.isEmpty())
+                ownWrites[r.savedAs] = tinsoke::FileIdentity::of(r.savedAs);
+            if (r.outcome == tinsoke::RowResult::Outcome::PassedOver &&
+                tinsoke::entryType(r.path) == tinsoke::EntryType::Missing) {
+                print(stderr, QStringLiteral("%1: 処理の前になくなりました\n").arg(field(r.path)));
+                return;
+            }
+            for (const tinsoke::RunProblem &p : r.problems)
+                print(stderr, problemText(p));
+            if (r.outcome == tinsoke::RowResult::Outcome::Done && !quiet) {
+                print(stdout, resultLine(r.path, r));
+                std::fflush(stdout);
+            }
+        });
+    QObject::connect(&engine, &tinsoke::RunEngine::idle, &engine, [&] {
+        tellMemory();
+        // A long watch keeps only what it wrote lately.
+        if (ownWrites.size() > 100000)
+            ownWrites.clear();
+    });
+    QObject::connect(&watch, &tinsoke::FolderWatch::fileReady, &engine,
+                     [&](const QString &path) { take({path}); });
+    QObject::connect(&watch, &tinsoke::FolderWatch::fileGone, &engine, [](const QString &path) {
+        print(stderr, QStringLiteral("%1: 処理の前になくなりました\n").arg(field(path)));
+    });
+    QObject::connect(&watch, &tinsoke::FolderWatch::folderGone, &engine, [](const QString &path) {
+        tell(QStringLiteral("監視していたフォルダがなくなりました（削除または移動）：%1")
+                 .arg(field(path)));
+    });
+    QObject::connect(
+        &watch, &tinsoke::FolderWatch::limitReached, &engine,
+        [](const QString &folder, int unwatched) {
+            tell(QStringLiteral("inotify の監視数が上限に達したため、%1 など %2 個のフォルダを"
+                                "監視できません。上限は sudo sysctl "
+                                "fs.inotify.max_user_watches=%3 で上げられます"
+                                "（/etc/sysctl.d/ に書けば再起動後も続きます）。")
+                     .arg(field(folder))
+                     .arg(unwatched)
+                     .arg(raisedWatchLimit()));
+        });
+    QObject::connect(&watch, &tinsoke::FolderWatch::overflowed, &engine, [&] {
+        tell(QStringLiteral("変化の知らせがあふれたため、フォルダ全体を見直します。"));
+        take(picturesIn(folders));
+    });
+
+    int stoppedBy = 0;
+    tinsoke::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &tinsoke::StopSignals::received, &engine, [&](int number) {
+        if (stoppedBy == 0)
+            stoppedBy = number;
+        engine.stop();
+    });
+    QObject::connect(&engine, &tinsoke::RunEngine::finished, QCoreApplication::instance(),
+                     &QCoreApplication::quit);
+
+    // Watched first, then looked over: nothing arrives unseen in between.
+    for (const QString &folder : folders)
+        watch.watchTree(folder);
+    engine.start();
+    take(picturesIn(folders));
+    QCoreApplication::exec();
+    tellMemory();
+    return 128 + stoppedBy;
+}
