@@ -31,11 +31,29 @@ jHi0loy0oKC0qrS0tMi0vty0yAAAyGQUyG4oyHg8yIJQyIxkyJZ4yKCMyKqgyLS0yL7IyMjcyNIA
 ANxuFNx4KNyCPNyMUNyWZNygeNyqjNy0oNy+tNzIyNzS3Nzclku5oYerw+QAAAAASUVORK5CYII=
 PNG
 before=$(stat -c %s "$picture")
+cp "$picture" "$work/original.png"
 # No settings yet: the tools Debian installed are found on PATH and used.
 line=$(cd "$work" && pelmora-tinsoke --run --save overwrite picture.png | sed -n 1p)
 echo "$line"
 test "$(stat -c %s "$picture")" -lt "$before"
 echo "$line" | cut -f 5 | grep OptiPNG >/dev/null
+
+# The watch, as the installed user unit starts it (%f is the folder), ended
+# as systemctl stops it: SIGTERM, and the exit code the unit takes as success.
+unit=/usr/lib/systemd/user/pelmora-tinsoke-watch@.service
+mkdir "$work/watched"
+exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
+${exec_start//%f/$work/watched} >"$work/watch.out" &
+watch=$!
+sleep 1
+cp "$work/original.png" "$work/watched/arrived.png"
+for _ in $(seq 100); do grep -q arrived.png "$work/watch.out" && break; sleep 0.1; done
+kill -TERM "$watch"
+status=0
+wait "$watch" || status=$?
+cat "$work/watch.out"
+grep -q "^$work/watched/arrived.png" "$work/watch.out"
+grep -qx "SuccessExitStatus=$status" "$unit"
 
 # The window, offscreen; SIGTERM closes it, and it saves its settings.
 QT_QPA_PLATFORM=offscreen pelmora-tinsoke &
