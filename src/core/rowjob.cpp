@@ -116,14 +116,35 @@ private:
             return false; // the row tells why, as it always has
         const StatKey key = statKey(file.identity());
         m_result.before = key.size;
-        if (m_shared.memory->knownByStat(key, m_chain))
+        const QByteArray copied = copiedChain();
+        if (m_shared.memory->knownByStat(key, m_chain) ||
+            (!copied.isEmpty() && m_shared.memory->knownByStat(key, copied)))
             return true;
         const QByteArray digest = file.digest();
-        if (digest.isEmpty() || !file.unchangedOnDisk() ||
-            !m_shared.memory->knownByDigest(digest, m_chain))
+        if (digest.isEmpty() || !file.unchangedOnDisk())
             return false;
-        m_shared.memory->remember(digest, m_chain, {key});
-        return true;
+        for (const QByteArray &chain : {m_chain, copied}) {
+            if (!chain.isEmpty() && m_shared.memory->knownByDigest(digest, chain)) {
+                m_shared.memory->remember(digest, chain, {key});
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // An original whose smaller copy this chain saved beside it, or in a
+    // result folder, is done for that save method: another run (a watch that
+    // starts again) would only add one more copy.
+    QByteArray copiedChain() const
+    {
+        switch (m_shared.plan.saveMethod) {
+        case SaveMethod::CopyBeside:
+            return m_chain + QByteArrayLiteral("\ncopied beside");
+        case SaveMethod::ResultFolder:
+            return m_chain + QByteArrayLiteral("\ncopied to a result folder");
+        default:
+            return QByteArray();
+        }
     }
 
     // A row that went through its whole chain without a fault: its result
@@ -149,6 +170,9 @@ private:
         if (m_result.kept.isEmpty() && original.unchangedOnDisk())
             entries.push_back(statKey(original.identity()));
         m_shared.memory->remember(digest, m_chain, entries);
+        if (!m_result.kept.isEmpty() && !copiedChain().isEmpty() && original.unchangedOnDisk())
+            m_shared.memory->remember(m_originalDigest, copiedChain(),
+                                      {statKey(original.identity())});
     }
 
     void passOver(const QString &reason)

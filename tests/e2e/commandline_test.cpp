@@ -420,6 +420,16 @@ private Q_SLOTS:
         QCOMPARE(starts(), 0);
         QCOMPARE(remembered(spreadRun), 6);
 
+        // Copies beside: an original once copied smaller gets no second copy.
+        const QString copies = at(QStringLiteral("memory-copies"));
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(savePicture(makePicture(120, 90, 90 + i),
+                                copies + QStringLiteral("/%1.png").arg(i)));
+        for (int pass = 0; pass < 2; ++pass)
+            run({QStringLiteral("--save"), QStringLiteral("copy"), copies});
+        QCOMPARE(starts(), 2);
+        QCOMPARE(QDir(copies).entryList(QDir::Files).size(), 4);
+
         // Garbage in place of the memory: told, set aside, and the run goes on.
         const QString memory = at(QStringLiteral("memory.finished.db"));
         QVERIFY(QFileInfo::exists(memory));
