@@ -44,7 +44,7 @@ struct RowResult {
     QList<RunProblem> problems;
 };
 
-// What a run did, for the status bar, the report and the command line.
+// What a run did: the window and the command line tell it from this.
 struct RunSummary {
     int done = 0;
     int passedOver = 0;
@@ -55,22 +55,6 @@ struct RunSummary {
     QList<RunProblem> problems;
 
     void add(const RowResult &row);
-    // The problems grouped by reason, with counts, for one message at the end.
-    QString reportText() const;
-    // The same for a box whose details open on request: the grouped problems
-    // without the tools' words, and everything the tools printed, file by file.
-    struct Report {
-        QString summary;
-        QString details;
-    };
-    Report splitReport() const;
 };
-
-// The status bar's texts: "n / N 件" during a run; after it, the files
-// done, the bytes before and after and the share saved.
-QString runningStatus(int done, int total);
-QString finishedStatus(const RunSummary &summary);
-// A byte count for people: "35.4 MB".
-QString formatBytes(qint64 bytes);
 
 } // namespace tinsoke
