@@ -308,7 +308,7 @@ private:
     void problem(const tinsoke::RunProblem &p)
     {
         clearProgress();
-        QString text = QStringLiteral("%1: %2\n").arg(field(p.path), p.reason);
+        QString text = QStringLiteral("%1: %2\n").arg(field(p.path), tinsoke::reasonText(p));
         const QString output = p.output.trimmed();
         if (!output.isEmpty())
             text += QStringLiteral("  ") + output.split(u'\n').join(QStringLiteral("\n  ")) + u'\n';

@@ -11,7 +11,8 @@
 
 namespace tinsoke {
 
-// Something that went wrong with a file, grouped by its reason in the report.
+// Something that went wrong with a file. The core tells what happened; the
+// window and the command line word it, and the report groups by those words.
 struct RunProblem {
     enum class Kind {
         PassedOver, // nothing of the file was saved
@@ -19,11 +20,46 @@ struct RunProblem {
         NotStarted, // a tool could not be started at all
         Refused,    // a tool's result was not used; the file was processed
     };
-    QString reason;
+    // What went wrong, and which of the arguments below its words take.
+    enum class Reason {
+        WorkFolderFailed, // detail: the file layer's words (the private folder)
+        NotOpened,        // detail: the file layer's words (the user's file)
+        CopyFailed,       // detail: why a copy of the file could not be made
+        NotAPicture,      // detail: the picture layer's words
+        StepCopyFailed,   // tool; detail: why, or the folder
+        ToolNotStarted,   // tool, systemError
+        ToolCrashed,      // tool, signal
+        ToolExitCode,     // tool, exitCode
+        NoResult,         // tool
+        ResultNotRegular, // tool
+        ResultBroken,     // tool
+        PartsNotKept,     // tool; detail: the picture layer's words, %1 for the tool
+        EdgeBlocks,       // tool
+        ResultNotTaken,   // tool
+        FramesChanged,    // tool, framesBefore, framesAfter
+        PixelsChanged,    // tool
+        ColourLost,       // tool
+        ChangeNotAsAsked, // tool; detail: the picture check's words
+        LastCheckFailed,
+        FileChangedDuringRun,
+        WriteFailed,        // detail: the file layer's words
+        ResultFolderFailed, // detail: the folder's path
+        NoSaveMethod,
+    };
+    Reason reason = Reason::NoResult;
     QString path;
     QString output; // what a failing tool printed, if anything
     Kind kind = Kind::ToolFailed;
+    QString tool;
+    QString detail;
+    int systemError = 0;
+    int exitCode = 0;
+    int signal = 0;
+    int framesBefore = 0;
+    int framesAfter = 0;
 };
+// Every reason, for those that word them all (NoSaveMethod stays last).
+constexpr int RunProblemReasonCount = int(RunProblem::Reason::NoSaveMethod) + 1;
 
 struct RowResult {
     enum class Outcome {

@@ -1,10 +1,73 @@
 #include "runtexts.h"
 
+#include "executeprocess.h"
+
 #include <QStringList>
 
 #include <map>
 
 namespace tinsoke {
+
+QString reasonText(const RunProblem &p)
+{
+    using Reason = RunProblem::Reason;
+    switch (p.reason) {
+    case Reason::WorkFolderFailed:
+    case Reason::NotOpened:
+        return p.detail; // the file layer's own words say it all
+    case Reason::CopyFailed:
+        return QStringLiteral("コピーを作成できません（%1）").arg(p.detail);
+    case Reason::NotAPicture:
+        return p.detail + QStringLiteral("（処理しませんでした）");
+    case Reason::StepCopyFailed:
+        return QStringLiteral("%1 用のコピーを作成できません（%2）").arg(p.tool, p.detail);
+    case Reason::ToolNotStarted:
+        return QStringLiteral("%1 を実行できません：%2（%3）")
+            .arg(p.tool, startFailureMessage(static_cast<unsigned long>(p.systemError)),
+                 qt_error_string(p.systemError));
+    case Reason::ToolCrashed:
+        return QStringLiteral("%1 が異常終了しました（シグナル %2）")
+            .arg(p.tool, QString::number(p.signal));
+    case Reason::ToolExitCode:
+        return QStringLiteral("%1 がエラーで終了しました（終了コード %2）")
+            .arg(p.tool, QString::number(p.exitCode));
+    case Reason::NoResult:
+        return QStringLiteral("%1 が結果を出力しませんでした").arg(p.tool);
+    case Reason::ResultNotRegular:
+        return QStringLiteral("%1 の結果が通常のファイルではありません").arg(p.tool);
+    case Reason::ResultBroken:
+        return QStringLiteral("%1 の結果が壊れた画像でした").arg(p.tool);
+    case Reason::PartsNotKept:
+        return p.detail.arg(p.tool);
+    case Reason::EdgeBlocks:
+        return QStringLiteral(
+                   "%1 の結果では端の画素を回転・反転できません（切り取りを選んでください）")
+            .arg(p.tool);
+    case Reason::ResultNotTaken:
+        return QStringLiteral("%1 の結果を取り込めません").arg(p.tool);
+    case Reason::FramesChanged:
+        return QStringLiteral("%1 の結果ではアニメーションのコマが変わりました（%2 → %3 コマ）")
+            .arg(p.tool, QString::number(p.framesBefore), QString::number(p.framesAfter));
+    case Reason::PixelsChanged:
+        return QStringLiteral("%1 の結果は画素が元の画像と異なりました").arg(p.tool);
+    case Reason::ColourLost:
+        return QStringLiteral("%1 の結果では色の情報（カラープロファイルなど）が失われました")
+            .arg(p.tool);
+    case Reason::ChangeNotAsAsked:
+        return QStringLiteral("%1 の結果は").arg(p.tool) + p.detail;
+    case Reason::LastCheckFailed:
+        return QStringLiteral("最後の確認で結果が元の画像と合わないため、書き込みませんでした");
+    case Reason::FileChangedDuringRun:
+        return QStringLiteral("処理中にファイルが変更されたため、結果を書き込みませんでした");
+    case Reason::WriteFailed:
+        return QStringLiteral("結果を書き込めません（%1）").arg(p.detail);
+    case Reason::ResultFolderFailed:
+        return QStringLiteral("結果フォルダを作成できません（%1）").arg(p.detail);
+    case Reason::NoSaveMethod:
+        return QStringLiteral("保存方法が選択されていません");
+    }
+    return QString();
+}
 
 // ---------------------------------------------------------------------------
 // The report
@@ -39,12 +102,14 @@ QString groupedReasons(const QList<RunProblem> &problems, const QString &heading
     constexpr int PathsPerReason = 5;
     if (problems.isEmpty())
         return QString();
+    // By the words the user reads: two reasons that read alike are one.
     QStringList order;
     std::map<QString, QList<const RunProblem *>> byReason;
     for (const RunProblem &p : problems) {
-        auto &list = byReason[p.reason];
+        const QString reason = reasonText(p);
+        auto &list = byReason[reason];
         if (list.isEmpty())
-            order.append(p.reason);
+            order.append(reason);
         list.append(&p);
     }
     QString text = heading;
@@ -82,7 +147,7 @@ SplitReport splitReport(const RunSummary &summary)
     QStringList outputs;
     for (const RunProblem &p : summary.problems) {
         if (!p.output.trimmed().isEmpty())
-            outputs.append(p.path + u'\n' + p.reason + u'\n' + p.output.trimmed());
+            outputs.append(p.path + u'\n' + reasonText(p) + u'\n' + p.output.trimmed());
     }
     report.details = outputs.join(QStringLiteral("\n\n"));
     return report;

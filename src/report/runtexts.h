@@ -8,6 +8,9 @@
 
 namespace tinsoke {
 
+// A problem's reason as the user reads it; the report groups by these words.
+QString reasonText(const RunProblem &problem);
+
 // The problems grouped by reason, with counts, for one message at the end.
 QString reportText(const RunSummary &summary);
 
