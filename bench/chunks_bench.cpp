@@ -17,6 +17,7 @@
 #include "paths.h"
 #include "picturecheck.h"
 #include "runengine.h"
+#include "runtexts.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -160,7 +161,7 @@ int main(int argc, char *argv[])
         engine.start();
         loop.exec();
         if (!engine.summary().problems.isEmpty())
-            std::fprintf(stderr, "%s\n\n", qPrintable(engine.summary().reportText()));
+            std::fprintf(stderr, "%s\n\n", qPrintable(tinsoke::reportText(engine.summary())));
         return keptBy;
     };
     std::map<QString, QStringList> keptBy = runEngine(plan, kept);

@@ -14,6 +14,7 @@
 #include "paths.h"
 #include "picturecheck.h"
 #include "runengine.h"
+#include "runtexts.h"
 
 #include <QColorSpace>
 #include <QDir>
@@ -92,7 +93,7 @@ Timed runEngine(const QStringList &paths, int jobs, const tinsoke::PictureReader
     t.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     const tinsoke::RunSummary &s = engine.summary();
     if (!s.problems.isEmpty())
-        std::fprintf(stderr, "%s\n", qPrintable(s.reportText()));
+        std::fprintf(stderr, "%s\n", qPrintable(tinsoke::reportText(s)));
     std::printf("    %d files, %s → %s\n", s.done, qPrintable(tinsoke::formatBytes(s.before)),
                 qPrintable(tinsoke::formatBytes(s.after)));
     return t;

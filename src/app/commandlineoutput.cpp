@@ -1,6 +1,7 @@
 #include "commandlineoutput.h"
 
 #include "paths.h"
+#include "runtexts.h"
 
 void print(FILE *stream, const QString &text)
 {
@@ -49,7 +50,7 @@ QString resultLine(const QString &path, const tinsoke::RowResult &r)
 
 QString problemText(const tinsoke::RunProblem &p)
 {
-    QString text = QStringLiteral("%1: %2\n").arg(field(p.path), p.reason);
+    QString text = QStringLiteral("%1: %2\n").arg(field(p.path), tinsoke::reasonText(p));
     const QString output = p.output.trimmed();
     if (!output.isEmpty())
         text += QStringLiteral("  ") + output.split(u'\n').join(QStringLiteral("\n  ")) + u'\n';

@@ -11,6 +11,7 @@
 #include "paths.h"
 #include "picturecheck.h"
 #include "runengine.h"
+#include "runtexts.h"
 #include "stopsignals.h"
 
 #include <QCommandLineParser>

@@ -6,11 +6,14 @@
 #include "picturefacts.h"
 #include "pictureparts.h"
 #include "privatefiles.h"
+#include "runreport.h"
 #include "safewrite.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 #include <QString>
+
+#include <utility>
 
 namespace tinsoke {
 
@@ -20,13 +23,14 @@ constexpr int ResultCheckRules = 1;
 
 // Whether a result may take the working file's place: a regular file, a
 // whole image of its kind, smaller, and the same picture except where the
-// user's options ask for a change. Empty when it may; else why not. An
-// empty reason with notSmaller set is the ordinary "no gain".
+// user's options ask for a change. When it may not, why holds the reason and
+// its arguments but for the tool, which the row adds; notSmaller is the
+// ordinary "no gain", no problem at all.
 struct Verdict {
     bool accepted = false;
     bool notSmaller = false;
     bool missing = false; // the tool left no result at all
-    QString reason;
+    RunProblem why;
 };
 
 class Gate {
@@ -48,60 +52,63 @@ public:
         Verdict v;
         const FileIdentity c = FileIdentity::of(candidate);
         if (!c.exists) {
-            v.reason = QStringLiteral("%1 が結果を出力しませんでした");
+            v.why.reason = RunProblem::Reason::NoResult;
             v.missing = true;
             return v;
         }
         if (!c.regular) {
-            v.reason = QStringLiteral("%1 の結果が通常のファイルではありません");
+            v.why.reason = RunProblem::Reason::ResultNotRegular;
             return v;
         }
         QByteArray bytes;
         if (!readRegularFile(candidate, &bytes)) {
-            v.reason = QStringLiteral("%1 の結果が壊れた画像でした");
+            v.why.reason = RunProblem::Reason::ResultBroken;
             return v;
         }
         PictureAllowances together = m_allowed;
         together |= allow;
-        QByteArray whole = putBack(bytes, m_parts, m_kind, together, &v.reason);
+        // Here the picture layer words the reason itself, with %1 for the tool.
+        QByteArray whole = putBack(bytes, m_parts, m_kind, together, &v.why.detail);
         bytes.clear();
-        if (whole.isEmpty())
+        if (whole.isEmpty()) {
+            v.why.reason = RunProblem::Reason::PartsNotKept;
             return v;
+        }
         if (whole.size() >= FileIdentity::of(working).size) {
             v.notSmaller = true;
             return v;
         }
-        if (!keepsWhatTheUserHad(whole, m_parts, m_kind, together, &v.reason))
+        if (!keepsWhatTheUserHad(whole, m_parts, m_kind, together, &v.why.detail)) {
+            v.why.reason = RunProblem::Reason::PartsNotKept;
             return v;
+        }
         if (m_kind == ImageKind::Jpeg && !allow.trim && !turnIsWhole(m_parts, allow.reshape)) {
-            v.reason = QStringLiteral(
-                "%1 の結果では端の画素を回転・反転できません（切り取りを選んでください）");
+            v.why.reason = RunProblem::Reason::EdgeBlocks;
             return v;
         }
         QFile out(ready);
         if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
             out.write(whole) != whole.size() || !out.flush()) {
-            v.reason = QStringLiteral("%1 の結果を取り込めません");
+            v.why.reason = RunProblem::Reason::ResultNotTaken;
             return v;
         }
         out.close();
         const PictureFacts result = m_read(ready, m_kind);
         if (!result.readable) {
-            v.reason = QStringLiteral("%1 の結果が壊れた画像でした");
+            v.why.reason = RunProblem::Reason::ResultBroken;
         } else if (!allow.pixels() && result.frames != m_reference.frames) {
-            v.reason = QStringLiteral("%1 の結果ではアニメーションのコマが変わりました（") +
-                       QString::number(m_reference.frameCount) + QStringLiteral(" → ") +
-                       QString::number(result.frames.isEmpty() ? 1 : result.frameCount) +
-                       QStringLiteral(" コマ）");
+            v.why.reason = RunProblem::Reason::FramesChanged;
+            v.why.framesBefore = m_reference.frameCount;
+            v.why.framesAfter = result.frames.isEmpty() ? 1 : result.frameCount;
         } else if (!allow.pixels() && result.pixels != m_reference.pixels) {
-            v.reason = QStringLiteral("%1 の結果は画素が元の画像と異なりました");
+            v.why.reason = RunProblem::Reason::PixelsChanged;
         } else if (!allow.colour && result.colour != m_reference.colour) {
-            v.reason =
-                QStringLiteral("%1 の結果では色の情報（カラープロファイルなど）が失われました");
-        } else if (const QString why =
+            v.why.reason = RunProblem::Reason::ColourLost;
+        } else if (QString why =
                        allow.pixels() ? m_checkChange(working, ready, m_kind, allow) : QString();
                    !why.isEmpty()) {
-            v.reason = QStringLiteral("%1 の結果は") + why;
+            v.why.reason = RunProblem::Reason::ChangeNotAsAsked;
+            v.why.detail = std::move(why);
         } else {
             v.accepted = true;
             m_allowed = together;

@@ -114,8 +114,9 @@ public:
     explicit ResultFolder(QString path)
         : m_path(std::move(path))
     {}
-    // The folder, or the empty text with the reason when it cannot be made.
-    QString get(QString *error)
+    // The folder, or the empty text when it cannot be made, with the path
+    // last tried in tried.
+    QString get(QString *tried)
     {
         const QMutexLocker lock(&m_mutex);
         if (!m_tried) {
@@ -131,7 +132,7 @@ public:
             }
         }
         if (!m_ready)
-            *error = QStringLiteral("結果フォルダを作成できません（%1）").arg(m_path);
+            *tried = m_path;
         return m_ready ? m_path : QString();
     }
 

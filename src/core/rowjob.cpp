@@ -65,7 +65,7 @@ public:
             return m_result;
         }
         if (!m_shared.folder) {
-            passOver(m_shared.folderError);
+            passOver(about(RunProblem::Reason::WorkFolderFailed, m_shared.folderError));
             return m_result;
         }
         for (int attempt = 0;; ++attempt) {
@@ -74,7 +74,7 @@ public:
             QString error;
             OpenedFile original = OpenedFile::open(m_task.path, &error);
             if (!original.isOpen()) {
-                passOver(error);
+                passOver(about(RunProblem::Reason::NotOpened, error));
                 return m_result;
             }
             if (!m_shared.locks.acquire(original.identity(), m_shared.running)) {
@@ -175,19 +175,32 @@ private:
                                       {statKey(original.identity())});
     }
 
-    void passOver(const QString &reason)
+    // A problem of this row's file; the window and the command line word it.
+    RunProblem about(RunProblem::Reason reason, const QString &detail = QString(),
+                     const QString &tool = QString()) const
+    {
+        RunProblem p;
+        p.reason = reason;
+        p.path = m_task.path;
+        p.detail = detail;
+        p.tool = tool;
+        return p;
+    }
+
+    void passOver(RunProblem p)
     {
         m_result.outcome = RowResult::Outcome::PassedOver;
         m_result.columns = {};
         m_result.extraColumns.clear();
         m_result.kept.clear();
-        m_result.problems.append({reason, m_task.path, QString(), RunProblem::Kind::PassedOver});
+        p.kind = RunProblem::Kind::PassedOver;
+        m_result.problems.append(std::move(p));
     }
 
-    void problem(const QString &reason, const QString &output = QString(),
-                 RunProblem::Kind kind = RunProblem::Kind::ToolFailed)
+    void problem(RunProblem p, RunProblem::Kind kind = RunProblem::Kind::ToolFailed)
     {
-        m_result.problems.append({reason, m_task.path, output, kind});
+        p.kind = kind;
+        m_result.problems.append(std::move(p));
     }
 
     void processLocked(OpenedFile &original)
@@ -195,14 +208,14 @@ private:
         QString error;
         const auto rowFolder = m_shared.folder->makeRowFolder(m_task.row, &error);
         if (rowFolder.isEmpty()) {
-            passOver(error);
+            passOver(about(RunProblem::Reason::WorkFolderFailed, error));
             return;
         }
         m_folder = rowFolder;
         // A name of our own: the user's may be no valid text for a tool.
         m_working = rowFolder + QStringLiteral("/image") + fileExtension(m_task.path).toLower();
         if (!original.copyTo(m_working, &error)) {
-            passOver(QStringLiteral("コピーを作成できません（%1）").arg(error));
+            passOver(about(RunProblem::Reason::CopyFailed, error));
             removeFolder();
             return;
         }
@@ -214,7 +227,7 @@ private:
             m_originalDigest = QCryptographicHash::hash(bytes, QCryptographicHash::Blake2b_256);
             const PictureFacts facts = m_shared.readFacts(m_working, *kind);
             if (!facts.readable) {
-                passOver(facts.why + QStringLiteral("（処理しませんでした）"));
+                passOver(about(RunProblem::Reason::NotAPicture, facts.why));
                 removeFolder();
                 return;
             }
@@ -227,8 +240,7 @@ private:
         if (m_shared.running.stopped())
             m_result.outcome = RowResult::Outcome::Stopped;
         else if (gate && !gate->finalBytesAreChecked(m_working, m_originalDigest))
-            passOver(
-                QStringLiteral("最後の確認で結果が元の画像と合わないため、書き込みませんでした"));
+            passOver(about(RunProblem::Reason::LastCheckFailed));
         else
             save(original);
         if (m_shared.memory)
@@ -286,8 +298,8 @@ private:
         const QString input = stepFolder + u'/' + fileNameOf(m_working);
         QString error;
         if (!QDir().mkdir(stepFolder) || !copyPrivateFile(m_working, input, &error)) {
-            problem(QStringLiteral("%1 用のコピーを作成できません（%2）")
-                        .arg(tool.name, error.isEmpty() ? stepFolder : error));
+            problem(about(RunProblem::Reason::StepCopyFailed, error.isEmpty() ? stepFolder : error,
+                          tool.name));
             return;
         }
         QString output;
@@ -310,38 +322,44 @@ private:
         if (outcome.stopped)
             return;
         if (!outcome.started()) {
-            problem(QStringLiteral("%1 を実行できません：%2（%3）")
-                        .arg(tool.name, startFailureMessage(outcome.startError),
-                             qt_error_string(outcome.startError)),
-                    QString(), RunProblem::Kind::NotStarted);
+            RunProblem p = about(RunProblem::Reason::ToolNotStarted, QString(), tool.name);
+            p.systemError = outcome.startError;
+            problem(std::move(p), RunProblem::Kind::NotStarted);
             return; // its column stays empty: it did not run
         }
         tool.column = sizeBefore;
+        const auto printed = [&] {
+            return outputText(outcome, {output, input, m_working}, m_folder, m_task.path);
+        };
         if (!outcome.exited) {
-            problem(QStringLiteral("%1 が異常終了しました（シグナル %2）")
-                        .arg(tool.name)
-                        .arg(outcome.signal),
-                    outputText(outcome, {output, input, m_working}, m_folder, m_task.path));
+            RunProblem p = about(RunProblem::Reason::ToolCrashed, QString(), tool.name);
+            p.signal = outcome.signal;
+            p.output = printed();
+            problem(std::move(p));
             return;
         }
         if (outcome.exitCode != 0 && outcome.exitCode != tool.alsoFine) {
-            problem(QStringLiteral("%1 がエラーで終了しました（終了コード %2）")
-                        .arg(tool.name)
-                        .arg(outcome.exitCode),
-                    outputText(outcome, {output, input, m_working}, m_folder, m_task.path));
+            RunProblem p = about(RunProblem::Reason::ToolExitCode, QString(), tool.name);
+            p.exitCode = outcome.exitCode;
+            p.output = printed();
+            problem(std::move(p));
             return;
         }
         const QString ready = m_folder + QStringLiteral("/step%1.kept").arg(step);
         const Verdict verdict = gate.judge(m_working, output, ready, plan.allow);
         if (!verdict.accepted) {
-            if (!verdict.notSmaller)
-                problem(verdict.reason.arg(tool.name),
-                        outputText(outcome, {output, input, m_working}, m_folder, m_task.path),
+            if (!verdict.notSmaller) {
+                RunProblem p = verdict.why;
+                p.path = m_task.path;
+                p.tool = tool.name;
+                p.output = printed();
+                problem(std::move(p),
                         verdict.missing ? RunProblem::Kind::ToolFailed : RunProblem::Kind::Refused);
+            }
             return;
         }
         if (!QFile::remove(m_working) || !QFile::rename(ready, m_working)) {
-            problem(QStringLiteral("%1 の結果を取り込めません").arg(tool.name));
+            problem(about(RunProblem::Reason::ResultNotTaken, QString(), tool.name));
             return;
         }
         tool.column = FileIdentity::of(m_working).size;
@@ -362,15 +380,14 @@ private:
             }
             // Someone else may have written the file meanwhile: theirs wins.
             if (!original.unchangedOnDisk()) {
-                passOver(
-                    QStringLiteral("処理中にファイルが変更されたため、結果を書き込みませんでした"));
+                passOver(about(RunProblem::Reason::FileChangedDuringRun));
                 return;
             }
             const FileIdentity &was = original.identity();
             const ExpectedFile expected{was.device, was.inode, was.size, was.modifiedNs};
             if (!replaceFileContent(original.realPath(), m_working, &error, &expected,
                                     m_shared.folder->journal())) {
-                passOver(QStringLiteral("結果を書き込めません（%1）").arg(error));
+                passOver(about(RunProblem::Reason::WriteFailed, error));
                 return;
             }
             m_result.savedAs = m_task.path;
@@ -378,24 +395,25 @@ private:
         }
         case SaveMethod::CopyBeside:
             if (!createBeside(withUnderscoreBeforeExtension(m_task.path), original, &error)) {
-                passOver(QStringLiteral("コピーを作成できません（%1）").arg(error));
+                passOver(about(RunProblem::Reason::CopyFailed, error));
                 return;
             }
             break;
         case SaveMethod::ResultFolder: {
-            const QString folder = m_shared.resultFolder->get(&error);
+            QString tried;
+            const QString folder = m_shared.resultFolder->get(&tried);
             if (folder.isEmpty()) {
-                passOver(error); // the folder's own reason
+                passOver(about(RunProblem::Reason::ResultFolderFailed, tried));
                 return;
             }
             if (!createBeside(folder + u'/' + fileNameOf(m_task.path), original, &error)) {
-                passOver(QStringLiteral("コピーを作成できません（%1）").arg(error));
+                passOver(about(RunProblem::Reason::CopyFailed, error));
                 return;
             }
             break;
         }
         case SaveMethod::None:
-            passOver(QStringLiteral("保存方法が選択されていません"));
+            passOver(about(RunProblem::Reason::NoSaveMethod));
             return;
         }
         m_result.after = size;

@@ -1,11 +1,6 @@
 #include "runreport.h"
 
-#include <map>
-
 namespace tinsoke {
-
-// ---------------------------------------------------------------------------
-// The report
 
 void RunSummary::add(const RowResult &row)
 {
@@ -26,125 +21,6 @@ void RunSummary::add(const RowResult &row)
         stopped = true;
         break;
     }
-}
-
-namespace {
-
-// The problems grouped by reason, in the order the reasons first came up,
-// each with its files and, when asked, one sample of what a tool printed.
-QString groupedReasons(const QList<RunProblem> &problems, const QString &heading, bool withOutput);
-
-// A tool result the check refused is no failure of the file: it is told
-// apart, after what could not be done.
-QString groupedReport(const QList<RunProblem> &problems, bool withOutput)
-{
-    QList<RunProblem> failed, refused;
-    for (const RunProblem &p : problems)
-        (p.kind == RunProblem::Kind::Refused ? refused : failed).append(p);
-    QString text =
-        groupedReasons(failed, QStringLiteral("処理できなかったファイルがあります。"), withOutput);
-    const QString notUsed = groupedReasons(
-        refused,
-        QStringLiteral(
-            "確かめた結果、使わなかったツールの結果があります（ファイルは処理しました）。"),
-        withOutput);
-    if (!text.isEmpty() && !notUsed.isEmpty())
-        text += QStringLiteral("\n\n");
-    return text + notUsed;
-}
-
-QString groupedReasons(const QList<RunProblem> &problems, const QString &heading, bool withOutput)
-{
-    constexpr int PathsPerReason = 5;
-    if (problems.isEmpty())
-        return QString();
-    QStringList order;
-    std::map<QString, QList<const RunProblem *>> byReason;
-    for (const RunProblem &p : problems) {
-        auto &list = byReason[p.reason];
-        if (list.isEmpty())
-            order.append(p.reason);
-        list.append(&p);
-    }
-    QString text = heading;
-    for (const QString &reason : order) {
-        const auto &list = byReason[reason];
-        text += QStringLiteral("\n\n%1（%2 件）").arg(reason).arg(list.size());
-        for (int i = 0; i < list.size() && i < PathsPerReason; ++i)
-            text += QStringLiteral("\n　") + list.at(i)->path;
-        if (list.size() > PathsPerReason)
-            text += QStringLiteral("\n　ほか %1 件").arg(list.size() - PathsPerReason);
-        for (const RunProblem *p : list) {
-            if (!withOutput || p->output.isEmpty())
-                continue;
-            // One sample of what the tool said is enough to see why.
-            QStringList lines = p->output.trimmed().split(u'\n');
-            if (lines.size() > 6)
-                lines = lines.mid(lines.size() - 6);
-            text += QStringLiteral("\n　出力：") + lines.join(QStringLiteral("\n　　"));
-            break;
-        }
-    }
-    return text;
-}
-
-} // namespace
-
-QString RunSummary::reportText() const
-{
-    return groupedReport(problems, true);
-}
-
-RunSummary::Report RunSummary::splitReport() const
-{
-    Report report{groupedReport(problems, false), QString()};
-    QStringList outputs;
-    for (const RunProblem &p : problems) {
-        if (!p.output.trimmed().isEmpty())
-            outputs.append(p.path + u'\n' + p.reason + u'\n' + p.output.trimmed());
-    }
-    report.details = outputs.join(QStringLiteral("\n\n"));
-    return report;
-}
-
-QString runningStatus(int done, int total)
-{
-    return QStringLiteral("%1 / %2 件").arg(done).arg(total);
-}
-
-QString formatBytes(qint64 bytes)
-{
-    if (bytes < 1000)
-        return QStringLiteral("%1 B").arg(bytes);
-    static const char *const Units[] = {"KB", "MB", "GB", "TB"};
-    double value = static_cast<double>(bytes) / 1000.0;
-    int unit = 0;
-    while (value >= 999.95 && unit < 3) {
-        value /= 1000.0;
-        ++unit;
-    }
-    return QString::number(value, 'f', 1) + u' ' + QLatin1String(Units[unit]);
-}
-
-QString finishedStatus(const RunSummary &summary)
-{
-    QString text = QStringLiteral("%1 件　%2 → %3")
-                       .arg(summary.done)
-                       .arg(formatBytes(summary.before), formatBytes(summary.after));
-    if (summary.before > 0) {
-        const double saved =
-            100.0 * static_cast<double>(summary.before - summary.after) / summary.before;
-        text += QStringLiteral("（%1%2 %）")
-                    .arg(saved > 0 ? QStringLiteral("−") : QString())
-                    .arg(QString::number(qAbs(saved), 'f', 1));
-    }
-    if (summary.remembered > 0)
-        text += QStringLiteral("　うち %1 件は記憶済み").arg(summary.remembered);
-    if (summary.passedOver > 0)
-        text += QStringLiteral("　%1 件は処理できませんでした").arg(summary.passedOver);
-    if (summary.stopped)
-        text += QStringLiteral("　中止しました");
-    return text;
 }
 
 } // namespace tinsoke

@@ -11,7 +11,8 @@
 
 namespace tinsoke {
 
-// Something that went wrong with a file, grouped by its reason in the report.
+// Something that went wrong with a file. The core tells what happened; the
+// window and the command line word it, and the report groups by those words.
 struct RunProblem {
     enum class Kind {
         PassedOver, // nothing of the file was saved
@@ -19,11 +20,46 @@ struct RunProblem {
         NotStarted, // a tool could not be started at all
         Refused,    // a tool's result was not used; the file was processed
     };
-    QString reason;
+    // What went wrong, and which of the arguments below its words take.
+    enum class Reason {
+        WorkFolderFailed, // detail: the file layer's words (the private folder)
+        NotOpened,        // detail: the file layer's words (the user's file)
+        CopyFailed,       // detail: why a copy of the file could not be made
+        NotAPicture,      // detail: the picture layer's words
+        StepCopyFailed,   // tool; detail: why, or the folder
+        ToolNotStarted,   // tool, systemError
+        ToolCrashed,      // tool, signal
+        ToolExitCode,     // tool, exitCode
+        NoResult,         // tool
+        ResultNotRegular, // tool
+        ResultBroken,     // tool
+        PartsNotKept,     // tool; detail: the picture layer's words, %1 for the tool
+        EdgeBlocks,       // tool
+        ResultNotTaken,   // tool
+        FramesChanged,    // tool, framesBefore, framesAfter
+        PixelsChanged,    // tool
+        ColourLost,       // tool
+        ChangeNotAsAsked, // tool; detail: the picture check's words
+        LastCheckFailed,
+        FileChangedDuringRun,
+        WriteFailed,        // detail: the file layer's words
+        ResultFolderFailed, // detail: the folder's path
+        NoSaveMethod,
+    };
+    Reason reason = Reason::NoResult;
     QString path;
     QString output; // what a failing tool printed, if anything
     Kind kind = Kind::ToolFailed;
+    QString tool;
+    QString detail;
+    int systemError = 0;
+    int exitCode = 0;
+    int signal = 0;
+    int framesBefore = 0;
+    int framesAfter = 0;
 };
+// Every reason, for those that word them all (NoSaveMethod stays last).
+constexpr int RunProblemReasonCount = int(RunProblem::Reason::NoSaveMethod) + 1;
 
 struct RowResult {
     enum class Outcome {
@@ -44,7 +80,7 @@ struct RowResult {
     QList<RunProblem> problems;
 };
 
-// What a run did, for the status bar, the report and the command line.
+// What a run did: the window and the command line tell it from this.
 struct RunSummary {
     int done = 0;
     int passedOver = 0;
@@ -55,22 +91,6 @@ struct RunSummary {
     QList<RunProblem> problems;
 
     void add(const RowResult &row);
-    // The problems grouped by reason, with counts, for one message at the end.
-    QString reportText() const;
-    // The same for a box whose details open on request: the grouped problems
-    // without the tools' words, and everything the tools printed, file by file.
-    struct Report {
-        QString summary;
-        QString details;
-    };
-    Report splitReport() const;
 };
-
-// The status bar's texts: "n / N 件" during a run; after it, the files
-// done, the bytes before and after and the share saved.
-QString runningStatus(int done, int total);
-QString finishedStatus(const RunSummary &summary);
-// A byte count for people: "35.4 MB".
-QString formatBytes(qint64 bytes);
 
 } // namespace tinsoke

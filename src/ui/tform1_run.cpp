@@ -11,6 +11,7 @@
 #include "messages.h"
 #include "picturecheck.h"
 #include "radiogroup.h"
+#include "runtexts.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -147,7 +148,7 @@ void TForm1::runFinished()
     ShowProgress(0, 1, 1);
     setStatusText(tinsoke::finishedStatus(summary));
     // The grouped problems in the box; what the tools printed under 詳細.
-    const tinsoke::RunSummary::Report report = summary.splitReport();
+    const tinsoke::SplitReport report = tinsoke::splitReport(summary);
     QString text = report.summary;
     // Told once per run: the links the folder walks left out since the last one.
     if (const int links = std::exchange(m_linksPassedOver, 0))

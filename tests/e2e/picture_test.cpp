@@ -8,6 +8,7 @@
 #include "picturecheck.h"
 #include "pictures.h"
 #include "runengine.h"
+#include "runtexts.h"
 
 #include <QEventLoop>
 #include <QTemporaryDir>
@@ -70,7 +71,7 @@ qsizetype secondPictureAt(const QByteArray &jpeg)
 
 QString report(const Finished &f)
 {
-    return f.summary.reportText() + u'\n' + f.row.kept.join(u' ');
+    return reportText(f.summary) + u'\n' + f.row.kept.join(u' ');
 }
 
 } // namespace
@@ -347,11 +348,10 @@ private Q_SLOTS:
             path);
 
         if (!refused.isEmpty()) {
-            QVERIFY2(f.summary.reportText().contains(refused), qPrintable(report(f)));
+            QVERIFY2(reportText(f.summary).contains(refused), qPrintable(report(f)));
             // A result not used is no file that could not be done.
-            QVERIFY2(
-                f.summary.reportText().startsWith(QStringLiteral("確かめた結果、使わなかった")),
-                qPrintable(report(f)));
+            QVERIFY2(reportText(f.summary).startsWith(QStringLiteral("確かめた結果、使わなかった")),
+                     qPrintable(report(f)));
             QVERIFY(bytesOf(path) == before);
             return;
         }

@@ -6,6 +6,7 @@
 #include "picturecheck.h"
 #include "pictures.h"
 #include "runengine.h"
+#include "runtexts.h"
 
 #include <QEventLoop>
 #include <QProcess>
@@ -142,7 +143,7 @@ private Q_SLOTS:
                 method),
             {png, jpg});
 
-        QVERIFY2(f.summary.problems.isEmpty(), qPrintable(f.summary.reportText()));
+        QVERIFY2(f.summary.problems.isEmpty(), qPrintable(reportText(f.summary)));
         const QString pngOut = f.rows.at(0).savedAs;
         const QString jpgOut = f.rows.at(1).savedAs;
         QCOMPARE(pngOut, method == 0   ? png
@@ -198,7 +199,7 @@ private Q_SLOTS:
                 QTimer::singleShot(20000, &engine, [&engine] { engine.stop(); });
             });
             QVERIFY2(!f.summary.stopped, "rows waited for each other");
-            QVERIFY2(f.summary.problems.isEmpty(), qPrintable(f.summary.reportText()));
+            QVERIFY2(f.summary.problems.isEmpty(), qPrintable(reportText(f.summary)));
             QVERIFY(QFileInfo(c).isSymLink());
             if (plan.saveMethod ==
                 SaveMethod::InPlace) // the link's target, whichever name came first
@@ -243,7 +244,7 @@ private Q_SLOTS:
 
         QCOMPARE(bytesOf(a), before);
         QCOMPARE(bytesOf(b), before);
-        const QString report = f.summary.reportText();
+        const QString report = reportText(f.summary);
         for (const QString &reason :
              {QStringLiteral("AdvPNG の結果は画素が元の画像と異なりました（2 件）"),
               QStringLiteral("OptiPNG の結果が壊れた画像でした（2 件）"),
@@ -287,7 +288,7 @@ private Q_SLOTS:
             QCOMPARE(f.rows.at(i).outcome, RowResult::Outcome::PassedOver);
             QVERIFY(!column(f.rows.at(i), Tool::OptiPNG));
         }
-        const QString report = f.summary.reportText();
+        const QString report = reportText(f.summary);
         QVERIFY2(report.contains(QStringLiteral("通常のファイルではありません（3 件）")),
                  qPrintable(report));
         QVERIFY(report.contains(QStringLiteral("ファイルが見つかりません（1 件）")));
@@ -315,7 +316,7 @@ private Q_SLOTS:
                      bytesOf(other));
         }
         const Finished none = runOver(planWith({}, -1), {a});
-        QVERIFY(none.summary.reportText().contains(QStringLiteral("保存方法が選択されていません")));
+        QVERIFY(reportText(none.summary).contains(QStringLiteral("保存方法が選択されていません")));
     }
 
     // Two runs at once over different files, sharing one TEMP: each file
@@ -427,10 +428,10 @@ private Q_SLOTS:
                 runOver(planWith({{Tool::OptiPNG, use(Tool::OptiPNG, tool)}}, method), {a});
             QCOMPARE(bytesOf(a), before);
             QCOMPARE(f.summary.passedOver, 1);
-            QVERIFY2(f.summary.reportText().contains(method == 0
-                                                         ? QStringLiteral("結果を書き込めません")
-                                                         : QStringLiteral("作成できません")),
-                     qPrintable(f.summary.reportText()));
+            QVERIFY2(reportText(f.summary).contains(method == 0
+                                                        ? QStringLiteral("結果を書き込めません")
+                                                        : QStringLiteral("作成できません")),
+                     qPrintable(reportText(f.summary)));
             const QStringList left =
                 QDir(disk).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
             const QSet<QString> expected{QStringLiteral("a.png"), QStringLiteral("filler"),
