@@ -1,7 +1,10 @@
 #include "commandlineoutput.h"
 
+#include "finishedfiles.h"
 #include "paths.h"
+#include "runengine.h"
 #include "runtexts.h"
+#include "stopsignals.h"
 
 void print(FILE *stream, const QString &text)
 {
@@ -55,4 +58,26 @@ QString problemText(const tinsoke::RunProblem &p)
     if (!output.isEmpty())
         text += QStringLiteral("  ") + output.split(u'\n').join(QStringLiteral("\n  ")) + u'\n';
     return text;
+}
+
+void tell(const QString &text)
+{
+    print(stderr, QStringLiteral("pelmora-tinsoke: %1\n").arg(text));
+}
+
+void tellMemoryProblem(tinsoke::FinishedFiles &memory)
+{
+    const QString problem = memory.takeProblem();
+    if (!problem.isEmpty())
+        tell(problem);
+}
+
+void stopOnSignals(tinsoke::StopSignals &signals, tinsoke::RunEngine &engine, int *stoppedBy)
+{
+    QObject::connect(&signals, &tinsoke::StopSignals::received, &engine,
+                     [&engine, stoppedBy](int number) {
+                         if (*stoppedBy == 0)
+                             *stoppedBy = number;
+                         engine.stop();
+                     });
 }

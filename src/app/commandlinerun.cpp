@@ -486,11 +486,11 @@ int runFromCommandLine(int argc, char *argv[])
                                : tinsoke::settingsFilePath(QCoreApplication::applicationFilePath());
     if (!loadSettings(parser.value(settings), settingsPath, &values, &notes, &extras, &extraNotes,
                       &error)) {
-        print(stderr, QStringLiteral("pelmora-tinsoke: %1\n").arg(error));
+        tell(error);
         return ExitUsage;
     }
     for (const QString &note : std::as_const(extraNotes))
-        print(stderr, QStringLiteral("pelmora-tinsoke: %1\n").arg(note));
+        tell(note);
     tinsoke::RunPlan plan = tinsoke::runPlanFromSettings(values, extras);
     if (jobsValue >= 0)
         plan.jobs = jobsValue;
@@ -507,8 +507,7 @@ int runFromCommandLine(int argc, char *argv[])
         saveModeUnreadable =
             saveModeUnreadable || (note.setting == tinsoke::Setting::SaveMode &&
                                    note.kind != tinsoke::SettingNote::Kind::Missing);
-        print(stderr,
-              QStringLiteral("pelmora-tinsoke: %1\n").arg(tinsoke::settingNoteText(note, values)));
+        tell(tinsoke::settingNoteText(note, values));
     }
     if (saveModeUnreadable && saveValue < 0) {
         print(stderr, QStringLiteral("pelmora-tinsoke: 保存方法が読めないため処理しません。"
@@ -548,21 +547,12 @@ int runFromCommandLine(int argc, char *argv[])
     // run goes on as it would without it.
     const auto memory =
         std::make_shared<tinsoke::FinishedFiles>(tinsoke::finishedFilesPath(settingsPath));
-    const auto tellMemory = [&memory] {
-        const QString problem = memory->takeProblem();
-        if (!problem.isEmpty())
-            print(stderr, QStringLiteral("pelmora-tinsoke: %1\n").arg(problem));
-    };
-    tellMemory();
+    tellMemoryProblem(*memory);
     engine.setMemory(memory, parser.isSet(force));
     Printer printer(files, parser.isSet(quiet));
     int stoppedBy = 0;
     tinsoke::StopSignals stopSignals;
-    QObject::connect(&stopSignals, &tinsoke::StopSignals::received, &engine, [&](int number) {
-        if (stoppedBy == 0)
-            stoppedBy = number;
-        engine.stop();
-    });
+    stopOnSignals(stopSignals, engine, &stoppedBy);
     QObject::connect(&engine, &tinsoke::RunEngine::rowFinished, &engine,
                      [&](const tinsoke::RowResult &r) { printer.row(r); });
     QObject::connect(&engine, &tinsoke::RunEngine::finished, &app, &QCoreApplication::quit);
@@ -571,7 +561,7 @@ int runFromCommandLine(int argc, char *argv[])
 
     const tinsoke::RunSummary &summary = engine.summary();
     printer.end(summary);
-    tellMemory();
+    tellMemoryProblem(*memory);
     if (stoppedBy != 0)
         return 128 + stoppedBy;
     const bool startFailed = std::any_of(summary.problems.begin(), summary.problems.end(),

@@ -30,11 +30,6 @@ bool sameEntry(const tinsoke::FileIdentity &a, const tinsoke::FileIdentity &b)
            a.modifiedNs == b.modifiedNs && a.changedNs == b.changedNs;
 }
 
-void tell(const QString &text)
-{
-    print(stderr, QStringLiteral("pelmora-tinsoke: %1\n").arg(text));
-}
-
 // The pictures the folders hold now, but for the run's own result folders.
 QStringList picturesIn(const QStringList &folders)
 {
@@ -75,12 +70,7 @@ int watchFolders(const tinsoke::RunPlan &plan, const QString &memoryPath,
         return 1;
     }
     const auto memory = std::make_shared<tinsoke::FinishedFiles>(memoryPath);
-    const auto tellMemory = [&memory] {
-        const QString problem = memory->takeProblem();
-        if (!problem.isEmpty())
-            tell(problem);
-    };
-    tellMemory();
+    tellMemoryProblem(*memory);
 
     tinsoke::RunEngine engine(plan, {}, tinsoke::readPictureFacts, tinsoke::checkPictureChange);
     engine.keepOpen();
@@ -121,7 +111,7 @@ int watchFolders(const tinsoke::RunPlan &plan, const QString &memoryPath,
             }
         });
     QObject::connect(&engine, &tinsoke::RunEngine::idle, &engine, [&] {
-        tellMemory();
+        tellMemoryProblem(*memory);
         // A long watch keeps only what it wrote lately.
         if (ownWrites.size() > 100000)
             ownWrites.clear();
@@ -153,11 +143,7 @@ int watchFolders(const tinsoke::RunPlan &plan, const QString &memoryPath,
 
     int stoppedBy = 0;
     tinsoke::StopSignals stopSignals;
-    QObject::connect(&stopSignals, &tinsoke::StopSignals::received, &engine, [&](int number) {
-        if (stoppedBy == 0)
-            stoppedBy = number;
-        engine.stop();
-    });
+    stopOnSignals(stopSignals, engine, &stoppedBy);
     QObject::connect(&engine, &tinsoke::RunEngine::finished, QCoreApplication::instance(),
                      &QCoreApplication::quit);
 
@@ -167,6 +153,6 @@ int watchFolders(const tinsoke::RunPlan &plan, const QString &memoryPath,
     engine.start();
     take(picturesIn(folders));
     QCoreApplication::exec();
-    tellMemory();
+    tellMemoryProblem(*memory);
     return 128 + stoppedBy;
 }

@@ -170,9 +170,9 @@ private:
         if (m_result.kept.isEmpty() && original.unchangedOnDisk())
             entries.push_back(statKey(original.identity()));
         m_shared.memory->remember(digest, m_chain, entries);
-        if (!m_result.kept.isEmpty() && !copiedChain().isEmpty() && original.unchangedOnDisk())
-            m_shared.memory->remember(m_originalDigest, copiedChain(),
-                                      {statKey(original.identity())});
+        const QByteArray copied = copiedChain();
+        if (!m_result.kept.isEmpty() && !copied.isEmpty() && original.unchangedOnDisk())
+            m_shared.memory->remember(m_originalDigest, copied, {statKey(original.identity())});
     }
 
     // A problem of this row's file; the window and the command line word it.
