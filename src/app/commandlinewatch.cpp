@@ -34,14 +34,14 @@ bool sameEntry(const tinsoke::FileIdentity &a, const tinsoke::FileIdentity &b)
 QStringList picturesIn(const QStringList &folders)
 {
     QStringList pictures;
-    for (const QString &folder : folders) {
-        QStringList found;
-        tinsoke::FindFiles(folder, found);
-        for (const QString &path : std::as_const(found))
-            if (!tinsoke::liesInResultFolder(path, folder))
-                pictures.append(path);
-    }
+    for (const QString &folder : folders)
+        pictures += tinsoke::picturesBelow(folder);
     return pictures;
+}
+
+void tellGone(const QString &path)
+{
+    print(stderr, QStringLiteral("%1: 処理の前になくなりました\n").arg(field(path)));
 }
 
 // A limit of folder watches worth setting: twice today's, and no less than
@@ -94,22 +94,22 @@ int watchFolders(const tinsoke::RunPlan &plan, const QString &memoryPath,
         engine.append(rows);
     };
 
-    QObject::connect(
-        &engine, &tinsoke::RunEngine::rowFinished, &engine, [&](const tinsoke::RowResult &r) {
-            if (!r.savedAs.isEmpty())
-                ownWrites[r.savedAs] = tinsoke::FileIdentity::of(r.savedAs);
-            if (r.outcome == tinsoke::RowResult::Outcome::PassedOver &&
-                tinsoke::entryType(r.path) == tinsoke::EntryType::Missing) {
-                print(stderr, QStringLiteral("%1: 処理の前になくなりました\n").arg(field(r.path)));
-                return;
-            }
-            for (const tinsoke::RunProblem &p : r.problems)
-                print(stderr, problemText(p));
-            if (r.outcome == tinsoke::RowResult::Outcome::Done && !quiet) {
-                print(stdout, resultLine(r.path, r));
-                std::fflush(stdout);
-            }
-        });
+    QObject::connect(&engine, &tinsoke::RunEngine::rowFinished, &engine,
+                     [&](const tinsoke::RowResult &r) {
+                         if (!r.savedAs.isEmpty())
+                             ownWrites[r.savedAs] = tinsoke::FileIdentity::of(r.savedAs);
+                         if (r.outcome == tinsoke::RowResult::Outcome::PassedOver &&
+                             tinsoke::entryType(r.path) == tinsoke::EntryType::Missing) {
+                             tellGone(r.path);
+                             return;
+                         }
+                         for (const tinsoke::RunProblem &p : r.problems)
+                             print(stderr, problemText(p));
+                         if (r.outcome == tinsoke::RowResult::Outcome::Done && !quiet) {
+                             print(stdout, resultLine(r.path, r));
+                             std::fflush(stdout);
+                         }
+                     });
     QObject::connect(&engine, &tinsoke::RunEngine::idle, &engine, [&] {
         tellMemoryProblem(*memory);
         // A long watch keeps only what it wrote lately.
@@ -118,9 +118,7 @@ int watchFolders(const tinsoke::RunPlan &plan, const QString &memoryPath,
     });
     QObject::connect(&watch, &tinsoke::FolderWatch::fileReady, &engine,
                      [&](const QString &path) { take({path}); });
-    QObject::connect(&watch, &tinsoke::FolderWatch::fileGone, &engine, [](const QString &path) {
-        print(stderr, QStringLiteral("%1: 処理の前になくなりました\n").arg(field(path)));
-    });
+    QObject::connect(&watch, &tinsoke::FolderWatch::fileGone, &engine, &tellGone);
     QObject::connect(&watch, &tinsoke::FolderWatch::folderGone, &engine, [](const QString &path) {
         tell(QStringLiteral("監視していたフォルダがなくなりました（削除または移動）：%1")
                  .arg(field(path)));

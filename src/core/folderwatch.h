@@ -66,7 +66,8 @@ private:
 // Whether a folder is one of the run's result folders, whose pictures are
 // the run's own copies.
 bool isResultFolderName(const QString &name);
-// Whether a path below the top folder lies in a result folder.
-bool liesInResultFolder(const QString &path, const QString &top);
+// The pictures below a folder, as a drop of it finds them, but for those in
+// result folders.
+QStringList picturesBelow(const QString &folder);
 
 } // namespace tinsoke

@@ -33,9 +33,14 @@ bool isResultFolderName(const QString &name)
     return name.startsWith(ResultFolderName);
 }
 
-bool liesInResultFolder(const QString &path, const QString &top)
+QStringList picturesBelow(const QString &folder)
 {
-    return path.mid(top.size()).contains(u'/' + ResultFolderName);
+    QStringList found;
+    FindFiles(folder, found);
+    found.removeIf([&folder](const QString &path) {
+        return path.mid(folder.size()).contains(u'/' + ResultFolderName);
+    });
+    return found;
 }
 
 FolderWatch::FolderWatch(int settleMs, QObject *parent)
@@ -97,11 +102,8 @@ void FolderWatch::watchTree(const QString &top)
 
 void FolderWatch::offerTree(const QString &folder)
 {
-    QStringList found;
-    FindFiles(folder, found);
-    for (const QString &path : std::as_const(found))
-        if (!liesInResultFolder(path, folder))
-            expect(path, true);
+    for (const QString &path : picturesBelow(folder))
+        expect(path, true);
 }
 
 void FolderWatch::expect(const QString &path, bool complete)
