@@ -14,6 +14,10 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 
 // How long a second start waits for the running copy to take its files: the
@@ -86,8 +90,16 @@ int runWindow(int argc, char *argv[], const tinsoke::SingleInstanceGuard &guard,
 int main(int argc, char *argv[])
 {
     // For scripts: no window, no display, no single-instance lock.
-    if (wantsCommandLineMode(argc, argv))
-        return runFromCommandLine(argc, argv);
+    if (wantsCommandLineMode(argc, argv)) {
+        const int code = runFromCommandLine(argc, argv);
+#ifdef Q_OS_WIN
+        // Every file and the memory are closed by now. The end of the MinGW C++
+        // runtime's DLL can wait forever after a run: the process ends here.
+        std::fflush(nullptr);
+        ::TerminateProcess(::GetCurrentProcess(), UINT(code));
+#endif
+        return code;
+    }
 
     const QStringList paths =
         tinsoke::pathsFromArguments(argumentWords(argc, argv), QDir::currentPath());
