@@ -155,6 +155,9 @@ TEST(IniValues, YesNoReadsEverythingElseAsYes)
 
 TEST(IniFile, RoutinesReadAndWriteTheFileAtomically)
 {
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "Windows has no owner, group and other bits to keep";
+#endif
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("tinsoke.ini"));
     EXPECT_EQ(ReadIniString(path, QStringLiteral("A"), QStringLiteral("k")), QString());

@@ -84,6 +84,9 @@ TEST_F(SingleInstanceTest, CopiesStartedTogetherHaveOneWinner)
 
 TEST_F(SingleInstanceTest, APlantedLinkIsNotFollowed)
 {
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "the lock is a named mutex there, no file to plant";
+#endif
     // Someone else's link at the lock's place must not make us create or
     // lock the file it points to; the program then runs without the guard.
     QTemporaryDir elsewhere;

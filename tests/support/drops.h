@@ -16,9 +16,14 @@ inline void dropFiles(QWidget *target, const QStringList &paths)
 {
     QMimeData mime;
     QList<QUrl> urls;
-    // As a file manager sends them: each byte of the name, percent-encoded.
+    // As a file manager sends them: each byte of the name, percent-encoded
+    // (Windows: as Explorer does, the drive letter and all).
     for (const QString &p : paths)
+#ifdef Q_OS_WIN
+        urls.append(QUrl::fromLocalFile(p));
+#else
         urls.append(QUrl::fromEncoded("file://" + tinsoke::bytesOfPath(p).toPercentEncoding("/")));
+#endif
     mime.setUrls(urls);
     const QPoint at = target->rect().center();
     QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
