@@ -409,10 +409,15 @@ int runFromCommandLine(int argc, char *argv[])
         QStringLiteral("処理するファイルまたはフォルダ（フォルダは中まですべて）。"),
         QStringLiteral("PATH..."));
 
+#ifdef Q_OS_WIN
+    // Windows gives the words as UTF-16; argv holds them in the ANSI code page.
+    const QStringList words = QCoreApplication::arguments();
+#else
     // The words as the system gave them: a name that is not UTF-8 stays itself.
     QStringList words;
     for (int i = 0; i < argc; ++i)
         words.append(tinsoke::pathFromBytes(QByteArray(argv[i])));
+#endif
     if (!parser.parse(words))
         return usageError(parser.errorText());
     if (parser.isSet(help)) {

@@ -16,6 +16,8 @@
 
 #ifdef Q_OS_WIN
 #include <windows.h>
+
+#include <shellapi.h>
 #endif
 
 namespace {
@@ -28,8 +30,19 @@ constexpr int HandoffTimeoutMs = 10000;
 QStringList argumentWords(int argc, char *argv[])
 {
     QStringList words;
+#ifdef Q_OS_WIN
+    // As UTF-16: argv holds them in the ANSI code page, which not every name fits.
+    Q_UNUSED(argv);
+    int count = 0;
+    if (wchar_t **wide = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
+        for (int i = 1; i < count && i < argc; ++i)
+            words.append(QString::fromWCharArray(wide[i]));
+        ::LocalFree(wide);
+    }
+#else
     for (int i = 1; i < argc; ++i)
         words.append(tinsoke::pathFromBytes(QByteArray(argv[i])));
+#endif
     return words;
 }
 
@@ -85,12 +98,31 @@ int runWindow(int argc, char *argv[], const tinsoke::SingleInstanceGuard &guard,
     return 0;
 }
 
+#ifdef Q_OS_WIN
+// A window program has no console: what the command line prints goes to the
+// console it was started from, where it is not redirected already.
+void useStartingConsole()
+{
+    const bool out = ::GetStdHandle(STD_OUTPUT_HANDLE) != nullptr;
+    const bool err = ::GetStdHandle(STD_ERROR_HANDLE) != nullptr;
+    if ((out && err) || !::AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    if (!out)
+        std::freopen("CONOUT$", "w", stdout);
+    if (!err)
+        std::freopen("CONOUT$", "w", stderr);
+}
+#endif
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     // For scripts: no window, no display, no single-instance lock.
     if (wantsCommandLineMode(argc, argv)) {
+#ifdef Q_OS_WIN
+        useStartingConsole();
+#endif
         const int code = runFromCommandLine(argc, argv);
 #ifdef Q_OS_WIN
         // Every file and the memory are closed by now. The end of the MinGW C++
