@@ -166,6 +166,8 @@ EOF_WINE
         "$stage/"
     cp src/ui/resources/tinsoke.png "$stage/pelmora-tinsoke.png"
     sed 's/$/\r/' packaging/windows/README.txt >"$stage/README.txt"
+    # The runtime DLLs come with their debugging symbols: the zip needs none.
+    find "$stage" -name '*.dll' -o -name '*.exe' | xargs x86_64-w64-mingw32-strip --strip-unneeded
     (cd build-windows/zip && zip -qr "../$name.zip" "$name")
 
     if [ "$mode" = windows-test ]; then
