@@ -17,8 +17,7 @@ void walk(const QString &folder, const QString &root, QStringList &onTheWay, QSt
     if (self.isEmpty() || onTheWay.contains(self))
         return;
     onTheWay.append(self);
-    const QString prefix =
-        folder.endsWith(u'/') || folder.endsWith(u'\\') ? folder : folder + u'/';
+    const QString prefix = folder.endsWith(u'/') || folder.endsWith(u'\\') ? folder : folder + u'/';
     QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     while (it.hasNext()) {
         it.next();
