@@ -1,5 +1,5 @@
 // Private files for systems without the POSIX calls: the same rules through
-// Qt's file classes.
+// Qt's file classes; files are known by what Windows tells of them.
 #include "privatefiles.h"
 
 #include <QCryptographicHash>
@@ -8,19 +8,46 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <windows.h>
+
 namespace tinsoke {
 
 namespace {
 
-FileIdentity identityOf(const QFileInfo &info)
+qint64 nanoseconds(const FILETIME &t)
+{
+    // 100 ns ticks since 1601 to ns since 1970.
+    const qint64 ticks = qint64((quint64(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+    return (ticks - 116444736000000000LL) * 100;
+}
+
+// A file is known by its volume's serial number and its file index, as a
+// device and an inode know it elsewhere; the times to 100 ns.
+FileIdentity identityOf(const QString &path)
 {
     FileIdentity id;
+    const QFileInfo info(path);
     id.exists = info.exists() || info.isSymLink();
     id.regular = info.isFile() && !info.isSymLink();
-    id.inode = qHash(info.canonicalFilePath());
-    id.size = info.size();
-    id.modifiedNs = info.lastModified().toMSecsSinceEpoch() * 1'000'000;
-    id.changedNs = info.metadataChangeTime().toMSecsSinceEpoch() * 1'000'000;
+    const HANDLE file = ::CreateFileW(
+        reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()),
+        FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return id;
+    BY_HANDLE_FILE_INFORMATION facts{};
+    if (::GetFileInformationByHandle(file, &facts)) {
+        id.device = facts.dwVolumeSerialNumber;
+        id.inode = (quint64(facts.nFileIndexHigh) << 32) | facts.nFileIndexLow;
+        id.size = qint64((quint64(facts.nFileSizeHigh) << 32) | facts.nFileSizeLow);
+        id.modifiedNs = nanoseconds(facts.ftLastWriteTime);
+    }
+    FILE_BASIC_INFO basic{};
+    if (::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
+        FILETIME changed{DWORD(basic.ChangeTime.LowPart), DWORD(basic.ChangeTime.HighPart)};
+        id.changedNs = nanoseconds(changed);
+    }
+    ::CloseHandle(file);
     return id;
 }
 
@@ -53,7 +80,7 @@ bool copyNew(QFile &from, const QString &target, qint64 expected, QString *error
 
 FileIdentity FileIdentity::of(const QString &path)
 {
-    return identityOf(QFileInfo(path));
+    return identityOf(path);
 }
 
 OpenedFile OpenedFile::open(const QString &path, QString *error)
@@ -74,7 +101,7 @@ OpenedFile OpenedFile::open(const QString &path, QString *error)
     }
     file.m_fd = 0;
     file.m_realPath = info.canonicalFilePath();
-    file.m_identity = identityOf(QFileInfo(file.m_realPath));
+    file.m_identity = identityOf(file.m_realPath);
     return file;
 }
 
@@ -101,7 +128,7 @@ QByteArray OpenedFile::digest() const
 
 bool OpenedFile::unchangedOnDisk() const
 {
-    const FileIdentity now = identityOf(QFileInfo(m_realPath));
+    const FileIdentity now = identityOf(m_realPath);
     return now.regular && now.size == m_identity.size && now.modifiedNs == m_identity.modifiedNs;
 }
 

@@ -219,8 +219,8 @@ bool replaceFileContent(const QString &target, const QString &source, QString *e
         return fail(error, QStringLiteral("読み取り専用のファイルです"));
     const auto unchanged = [&](const Entry &now) {
         return isPlainFile(now) &&
-               (!expected || (now.size == expected->size && nanoseconds(now.modified) / 1'000'000 ==
-                                                                expected->modifiedNs / 1'000'000));
+               (!expected ||
+                (now.size == expected->size && nanoseconds(now.modified) == expected->modifiedNs));
     };
     if (!unchanged(before))
         return fail(error, QStringLiteral("処理中にほかのプログラムがファイルを変えました"));
