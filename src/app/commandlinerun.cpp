@@ -268,6 +268,8 @@ public:
     {
         flush(true);
         clearProgress();
+        if (const QString left = tinsoke::folderLeftText(summary); !left.isEmpty())
+            tell(left);
         if (m_quiet)
             return;
         print(stdout, QStringLiteral("TOTAL\t%1\t%2\t%3\t%4\t%5\n")

@@ -24,12 +24,6 @@ namespace {
 // writer that closes and opens it again between parts is not taken midway.
 constexpr int SettleMs = 1000;
 
-bool sameEntry(const tinsoke::FileIdentity &a, const tinsoke::FileIdentity &b)
-{
-    return a.exists && b.exists && a.device == b.device && a.inode == b.inode && a.size == b.size &&
-           a.modifiedNs == b.modifiedNs && a.changedNs == b.changedNs;
-}
-
 // The pictures the folders hold now, but for the run's own result folders.
 QStringList picturesIn(const QStringList &folders)
 {
@@ -84,7 +78,7 @@ int watchFolders(const tinsoke::RunPlan &plan, const QString &memoryPath,
         for (const QString &path : paths) {
             const auto own = ownWrites.find(path);
             if (own != ownWrites.end()) {
-                const bool same = sameEntry(own->second, tinsoke::FileIdentity::of(path));
+                const bool same = own->second.sameAs(tinsoke::FileIdentity::of(path));
                 ownWrites.erase(own);
                 if (same)
                     continue;
@@ -96,8 +90,9 @@ int watchFolders(const tinsoke::RunPlan &plan, const QString &memoryPath,
 
     QObject::connect(&engine, &tinsoke::RunEngine::rowFinished, &engine,
                      [&](const tinsoke::RowResult &r) {
-                         if (!r.savedAs.isEmpty())
-                             ownWrites[r.savedAs] = tinsoke::FileIdentity::of(r.savedAs);
+                         // As the write left it: a change made since is another's.
+                         if (r.written.exists)
+                             ownWrites[r.savedAs] = r.written;
                          if (r.outcome == tinsoke::RowResult::Outcome::PassedOver &&
                              tinsoke::entryType(r.path) == tinsoke::EntryType::Missing) {
                              tellGone(r.path);

@@ -85,6 +85,7 @@ int runWindow(int argc, char *argv[], const tinsoke::SingleInstanceGuard &guard,
 
 int main(int argc, char *argv[])
 {
+    tinsoke::keepRunningPastFileSizeLimit();
     // For scripts: no window, no display, no single-instance lock.
     if (wantsCommandLineMode(argc, argv))
         return runFromCommandLine(argc, argv);

@@ -71,7 +71,7 @@ bool writeFileVerified(const QString &path, const QByteArray &bytes, QString *er
 }
 
 bool replaceFileContent(const QString &target, const QString &source, QString *error,
-                        const ExpectedFile *, const WriteJournal *)
+                        WriteCheck *check, const WriteJournal *)
 {
     QByteArray bytes;
     if (!readSource(source, &bytes, error))
@@ -86,11 +86,15 @@ bool replaceFileContent(const QString &target, const QString &source, QString *e
     QFile written(target);
     if (written.open(QIODevice::ReadWrite))
         written.setFileTime(modified, QFileDevice::FileModificationTime);
+    written.close();
+    if (check)
+        check->written = FileIdentity::of(target);
     return true;
 }
 
 CreateResult createFileVerified(const QString &target, const QString &source,
-                                const QString &keepFrom, QString *error, const WriteJournal *)
+                                const QString &keepFrom, QString *error, const WriteJournal *,
+                                FileIdentity *written)
 {
     QByteArray bytes;
     if (!readSource(source, &bytes, error))
@@ -118,6 +122,8 @@ CreateResult createFileVerified(const QString &target, const QString &source,
     }
     file.close();
     file.setPermissions(original.permissions());
+    if (written)
+        *written = FileIdentity::of(target);
     return CreateResult::Created;
 }
 

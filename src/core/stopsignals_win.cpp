@@ -11,4 +11,6 @@ StopSignals::~StopSignals() = default;
 
 void StopSignals::readPipe() {}
 
+void keepRunningPastFileSizeLimit() {}
+
 } // namespace tinsoke
