@@ -219,6 +219,31 @@ private Q_SLOTS:
                          qPrintable(it.key()));
     }
 
+    // A picture put in a file's place while the file's chain ran, of the
+    // same size: the watch optimizes it when it arrives, instead of taking
+    // it for the finished file it replaced.
+    void optimizesAPictureThatReplacedOneUnderWork()
+    {
+        const QString top = at(QStringLiteral("swap"));
+        const QString png = top + QStringLiteral("/x.png");
+        const QString other = at(QStringLiteral("swap-other.png"));
+        QVERIFY(savePicture(makePicture(200, 150, 1), png));
+        QVERIFY(savePicture(makePicture(200, 150, 2), other));
+        QCOMPARE(QFileInfo(png).size(), QFileInfo(other).size());
+        const QByteArray mark = QFile::encodeName(at(QStringLiteral("swap.done")));
+        const QByteArray to = QFile::encodeName(png);
+        // The first start puts the other picture in place and gives nothing smaller.
+        const QString ini = settings(QStringLiteral("swap"),
+                                     "if [ ! -e '" + mark + "' ]; then : > '" + mark + "'; cp '" +
+                                         QFile::encodeName(other) + "' '" + to + ".new' && mv '" +
+                                         to + ".new' '" + to + "'; exit 0; fi\n");
+        Watch w;
+        start(w, {QStringLiteral("--settings"), ini, top});
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(png).size() < QFileInfo(other).size(), 20000);
+        w.settle(300);
+        QVERIFY2(w.err.contains(QStringLiteral("ほかのプログラム")), qPrintable(w.err));
+    }
+
     // 200 pictures at once are queued and done Jobs at a time: a line and one
     // tool start each. Idle afterwards, the watch costs no CPU and starts nothing.
     void takesABurstAndThenRests()
