@@ -233,8 +233,10 @@ namespace {
 
 // What dead runs of this user left in the temporary folder: a run folder
 // whose lock no process holds belongs to a run that is gone. Its journal is
-// carried out, then the folder goes. A folder without a lock, left by an
-// older version, goes once it is a day old; a live run's is never touched.
+// carried out, then the folder goes. A folder without a lock (left half
+// removed by an older version) goes once it has been still for ten minutes:
+// a new run's folder lacks its lock only for the moment it takes to make
+// one. A live run's is never touched.
 void clearDeadRuns(const QString &temporary)
 {
     const QStringList names = QDir(temporary).entryList(
@@ -247,7 +249,7 @@ void clearDeadRuns(const QString &temporary)
             continue;
         const int lock = ::open((path + "/lock").constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
         if (lock < 0) {
-            if (errno == ENOENT && st.st_mtime < ::time(nullptr) - 24 * 60 * 60)
+            if (errno == ENOENT && st.st_mtime < ::time(nullptr) - 10 * 60)
                 removePrivateFolder(folder);
             continue;
         }
