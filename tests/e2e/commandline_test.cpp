@@ -158,15 +158,14 @@ private Q_SLOTS:
         QVERIFY(bigBefore.size() > 180 * 1024);
         const QString ini =
             settings("[OptiPNG]\r\nUse=Yes\r\nPath=/usr/bin/optipng\r\nOptimizeLevel=0\r\n");
-        const Result limited =
-            runProgram({QStringLiteral("--run"), QStringLiteral("--settings"), ini,
-                        at(QStringLiteral("limit"))},
-                       [] {
-                           const struct rlimit limit {
-                               100 * 1024, 100 * 1024
-                           };
-                           ::setrlimit(RLIMIT_FSIZE, &limit);
-                       });
+        const Result limited = runProgram({QStringLiteral("--run"), QStringLiteral("--settings"),
+                                           ini, at(QStringLiteral("limit"))},
+                                          [] {
+                                              const struct rlimit limit {
+                                                  100 * 1024, 100 * 1024
+                                              };
+                                              ::setrlimit(RLIMIT_FSIZE, &limit);
+                                          });
         QCOMPARE(limited.code, 1);
         QVERIFY2(limited.out.contains(QStringLiteral("TOTAL\t1\t")), qPrintable(limited.out));
         QVERIFY2(limited.err.contains(big) && limited.err.contains(qt_error_string(EFBIG)),
@@ -197,9 +196,8 @@ private Q_SLOTS:
         ::chmod(QFile::encodeName(at(QStringLiteral("lockers"))).constData(), 0777);
         for (const QString &f : {locked, lockIni})
             ::chmod(QFile::encodeName(f).constData(), 0666);
-        const Result user = runProgram({QStringLiteral("--run"), QStringLiteral("--settings"),
-                                        lockIni, locked},
-                                       {}, asUser);
+        const Result user = runProgram(
+            {QStringLiteral("--run"), QStringLiteral("--settings"), lockIni, locked}, {}, asUser);
         if (user.code < 0 || user.err.contains(QStringLiteral("setpriv")))
             QSKIP(qPrintable(QStringLiteral("cannot run as another user: ") + user.err));
         QVERIFY2(user.out.contains(QStringLiteral("TOTAL\t1\t")), qPrintable(user.err));
