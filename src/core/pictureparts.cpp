@@ -302,9 +302,10 @@ QByteArray pngLayoutOf(const QByteArray &f, const QList<Piece> &pieces)
 // The multi-picture index's entries point at the pictures that follow, counted
 // from the index; when the first picture's size changes they move by as much,
 // and the first picture's own entry takes its new length.
-bool fixMpfIndex(QByteArray &file, qsizetype base, qint64 delta, qint64 firstLength)
+// Every read and write stays within the index's own segment (room bytes).
+bool fixMpfIndex(QByteArray &file, qsizetype base, qint64 room, qint64 delta, qint64 firstLength)
 {
-    if (base < 0 || file.size() - base < 8)
+    if (base < 0 || room < 8)
         return false;
     const bool little = QByteArrayView(file).sliced(base).startsWith("II");
     auto at = [&](qint64 offset) {
@@ -322,7 +323,6 @@ bool fixMpfIndex(QByteArray &file, qsizetype base, qint64 delta, qint64 firstLen
         for (int i = 0; i < 4; ++i)
             p[i] = char(little ? v >> (8 * i) : v >> (8 * (3 - i)));
     };
-    const qint64 room = file.size() - base;
     const qint64 ifd = u32(4);
     if (ifd + 2 > room)
         return false;
@@ -349,12 +349,17 @@ bool fixMpfIndex(QByteArray &file, qsizetype base, qint64 delta, qint64 firstLen
     return false;
 }
 
-qsizetype mpfBaseIn(const QByteArray &file, const QList<Piece> &pieces)
+// Where the multi-picture index counts from, and how many of its bytes follow.
+qsizetype mpfBaseIn(const QByteArray &file, const QList<Piece> &pieces, qint64 *room = nullptr)
 {
     for (const Piece &p : pieces)
-        if (uchar(p.type[0]) == 0xE2 &&
-            QByteArrayView(file).sliced(p.at + 4).startsWith(QByteArrayView("MPF\0", 4)))
+        if (uchar(p.type[0]) == 0xE2 && QByteArrayView(file)
+                                            .sliced(p.at + 4, p.size - 4)
+                                            .startsWith(QByteArrayView("MPF\0", 4))) {
+            if (room)
+                *room = p.at + p.size - (p.at + 8);
             return p.at + 8;
+        }
     return -1;
 }
 
@@ -457,7 +462,8 @@ QByteArray putBack(const QByteArray &result, const PictureParts &original, Image
     QList<Piece> pieces;
     qsizetype end = 0;
     const bool png = kind == ImageKind::Png;
-    if (!(png ? pngPieces(result, &pieces, &end) : jpegPieces(result, &pieces, &end))) {
+    if (!(png ? pngPieces(result, &pieces, &end) && pieces.first().type == "IHDR"
+              : jpegPieces(result, &pieces, &end))) {
         *why = QStringLiteral("%1 の結果が壊れた画像でした");
         return {};
     }
@@ -479,9 +485,10 @@ QByteArray putBack(const QByteArray &result, const PictureParts &original, Image
         QList<Piece> head;
         qsizetype outEnd = 0;
         jpegPieces(out, &head, &outEnd);
-        const qsizetype newBase = mpfBaseIn(out, head);
+        qint64 room = 0;
+        const qsizetype newBase = mpfBaseIn(out, head, &room);
         if (!original.trailing.isEmpty() && original.mpfBase >= 0 &&
-            !fixMpfIndex(out, newBase,
+            !fixMpfIndex(out, newBase, room,
                          qint64(out.size() - newBase) - qint64(original.end - original.mpfBase),
                          out.size())) {
             *why = QStringLiteral("%1 の結果では、後に続く画像の位置を直せません");
@@ -521,7 +528,7 @@ QByteArray putBack(const QByteArray &result, const PictureParts &original, Image
             lateDone = true;
         }
         out += QByteArrayView(result).sliced(p.at, p.size);
-        if (p.type == "IHDR")
+        if (&p == &pieces.first()) // the header
             for (const QByteArray &item : std::as_const(early))
                 out += item;
     }
