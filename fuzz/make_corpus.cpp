@@ -65,19 +65,6 @@ QByteArray progressive(const QByteArray &jpeg)
     return p.readAllStandardOutput();
 }
 
-// Two pictures joined, the first indexing the second in an MPF segment.
-QByteArray joined(const QByteArray &first, const QByteArray &second)
-{
-    const QByteArray head = QByteArray("MPF\0MM\0*\0\0\0\x08", 12) + be16(3) + be16(0xB000) +
-                            be16(7) + be32(4) + "0100" + be16(0xB001) + be16(4) + be32(1) +
-                            be32(2) + be16(0xB002) + be16(7) + be32(32) + be32(50) + be32(0);
-    const qsizetype size = first.size() + 4 + head.size() + 32;
-    const QByteArray entries = be32(0x20030000) + be32(quint32(size)) + be32(0) + be32(0) +
-                               be32(0x00020002) + be32(quint32(second.size())) +
-                               be32(quint32(size - 10)) + be32(0);
-    return first.left(2) + jpegSegment(0xE2, head + entries) + first.mid(2) + second;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -134,7 +121,7 @@ int main(int argc, char **argv)
              p.left(second) + QByteArray(3, '\xFF') + jpegSegment(0xFE, "between") +
                  p.mid(second, p.size() - second - 2) + jpegSegment(0xFE, "after") + p.right(2));
     }
-    seed("jpeg", "joined.jpg", joined(photo, plain));
+    seed("jpeg", "joined.jpg", joinedPictures(photo, plain));
 
     // Orientation: TIFF blocks and XMP packets.
     seed("orientation", "big.tif", exifTiff(6, "Kiri Onoda", "2026:05:17 09:30:12"));

@@ -462,8 +462,7 @@ QByteArray putBack(const QByteArray &result, const PictureParts &original, Image
     QList<Piece> pieces;
     qsizetype end = 0;
     const bool png = kind == ImageKind::Png;
-    if (!(png ? pngPieces(result, &pieces, &end) && pieces.first().type == "IHDR"
-              : jpegPieces(result, &pieces, &end))) {
+    if (!(png ? pngPieces(result, &pieces, &end) : jpegPieces(result, &pieces, &end))) {
         *why = QStringLiteral("%1 の結果が壊れた画像でした");
         return {};
     }
@@ -728,7 +727,6 @@ QString pngFault(const QByteArray &f)
     bool frameWithoutData = false; // an fcTL after IDAT still waiting for its fdAT
     for (qsizetype i = 1; i < pieces.size(); ++i) {
         const Piece &p = pieces.at(i);
-        const QLatin1String name(p.type);
         const qsizetype length = p.size - 12;
         const char *d = f.constData() + p.at + 8;
         if (dataSeen && !dataEnded && p.type != "IDAT")
@@ -791,7 +789,6 @@ QString pngFault(const QByteArray &f)
         } else if (p.type == "IEND" && length != 0) {
             return QStringLiteral("IEND が空ではありません");
         }
-        Q_UNUSED(name);
     }
     if (!dataSeen)
         return QStringLiteral("IDAT がありません");

@@ -74,7 +74,8 @@ public:
             v.why.reason = RunProblem::Reason::PartsNotKept;
             return v;
         }
-        // The format's own rules first: a decoder may take what others refuse.
+        // The format's own rules before any decoder is asked, which may take
+        // what others refuse; the put-back keeps the tool's own structure.
         if (const QString fault = structureFault(whole, m_kind); !fault.isEmpty()) {
             v.why.reason = RunProblem::Reason::PartsNotKept;
             v.why.detail = (m_kind == ImageKind::Png

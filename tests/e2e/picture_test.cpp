@@ -48,20 +48,6 @@ RunPlan planWith(const Tools &tools, int method = 0)
     return plan;
 }
 
-// Two pictures joined as a stereo camera stores them: the first indexes the
-// second in an MPF segment right after its SOI, counted from the index.
-QByteArray joinedPictures(const QByteArray &first, const QByteArray &second)
-{
-    const QByteArray head = QByteArray("MPF\0MM\0*\0\0\0\x08", 12) + be16(3) + be16(0xB000) +
-                            be16(7) + be32(4) + "0100" + be16(0xB001) + be16(4) + be32(1) +
-                            be32(2) + be16(0xB002) + be16(7) + be32(32) + be32(50) + be32(0);
-    const qsizetype size = first.size() + 4 + head.size() + 32;
-    const QByteArray entries = be32(0x20030000) + be32(quint32(size)) + be32(0) + be32(0) +
-                               be32(0x00020002) + be32(quint32(second.size())) +
-                               be32(quint32(size - 10)) + be32(0);
-    return first.left(2) + jpegSegment(0xE2, head + entries) + first.mid(2) + second;
-}
-
 // Where the second picture starts, as the first picture's index says.
 qsizetype secondPictureAt(const QByteArray &jpeg)
 {
