@@ -92,6 +92,7 @@ if [ "$mode" = fuzz ]; then
         mkdir -p "build-fuzz/found/$target" build-fuzz/crashes
         log=build-fuzz/$target.log
         rc=0
+        start=$SECONDS
         "build-fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
             -malloc_limit_mb=512 -print_final_stats=1 -artifact_prefix="build-fuzz/crashes/$target-" \
             "build-fuzz/found/$target" "build-fuzz/corpus/$target" >"$log" 2>&1 || rc=$?
@@ -99,7 +100,7 @@ if [ "$mode" = fuzz ]; then
         cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
         ft=$(grep -o 'ft: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
         crashes=$(grep -c 'Test unit written' "$log" || true)
-        echo "fuzz_$target: ${runs:-0} executions in ${seconds} s, coverage ${cov:-0} edges, ${ft:-0} features, $crashes crashes"
+        echo "fuzz_$target: ${runs:-0} executions in $((SECONDS - start)) s, coverage ${cov:-0} edges, ${ft:-0} features, $crashes crashes"
         if [ "$rc" -ne 0 ]; then
             tail -n 30 "$log" >&2
             failed=1

@@ -517,19 +517,25 @@ QByteArray putBack(const QByteArray &result, const PictureParts &original, Image
         (pngColourChunk(type) || type == "sBIT" ? early : late).append(item);
     }
     out = PngSignature;
-    bool lateDone = false;
+    // Early ones follow the first chunk kept, the header of any file the
+    // check takes; in any other, they still come before the image data.
+    bool earlyDone = false, lateDone = false;
+    const auto place = [&](const QList<QByteArray> &items, bool *done) {
+        for (const QByteArray &item : items)
+            out += item;
+        *done = true;
+    };
     for (const Piece &p : pieces) {
         if (pngAncillary(p.type))
             continue;
         if (!lateDone && (p.type == "IDAT" || p.type == "IEND")) {
-            for (const QByteArray &item : std::as_const(late))
-                out += item;
-            lateDone = true;
+            if (!earlyDone)
+                place(early, &earlyDone);
+            place(late, &lateDone);
         }
         out += QByteArrayView(result).sliced(p.at, p.size);
-        if (&p == &pieces.first()) // the header
-            for (const QByteArray &item : std::as_const(early))
-                out += item;
+        if (!earlyDone)
+            place(early, &earlyDone);
     }
     return out + original.trailing;
 }

@@ -251,9 +251,9 @@ TEST(PictureFacts, CutOrForeignFilesAreNotReadableAndThreadsAgree)
 }
 
 // Inputs the fuzz targets once broke a rule with: the put-back either refuses
-// them or keeps their parts. (Two headers took the colour chunks twice; an
-// index listing more entries than its segment holds had its moves written
-// into the segments after it.)
+// them or keeps their parts. (Two headers took the colour chunks twice, and
+// none lost them; an index listing more entries than its segment holds had
+// its moves written into the segments after it.)
 TEST(PictureParts, InputsTheFuzzingFoundStayFixed)
 {
     QList<QByteArray> chunks; // the chunks of a small PNG, each whole
@@ -265,6 +265,9 @@ TEST(PictureParts, InputsTheFuzzingFoundStayFixed)
     }
     const QByteArray chrm = withChunk(png, "cHRM", QByteArray(32, '\1')).mid(33, 44);
     const QByteArray twoHeaders = png.left(8) + chunks.first() + chrm + chunks.join();
+    QByteArray colourFirst = chunks.first();
+    colourFirst.replace(4, 4, "cICP");
+    const QByteArray noHeader = png.left(8) + colourFirst + chunks.mid(1).join();
 
     const QByteArray jpeg = encode(noisePicture(16, 16), "jpeg", 90);
     const auto segment = [](char marker, const QByteArray &data) {
@@ -286,6 +289,7 @@ TEST(PictureParts, InputsTheFuzzingFoundStayFixed)
         QByteArray bytes;
         ImageKind kind;
     } rows[] = {{"two headers and a colour chunk", twoHeaders, ImageKind::Png},
+                {"a colour chunk where the header belongs", noHeader, ImageKind::Png},
                 {"an index longer than its segment", longIndex, ImageKind::Jpeg}};
     for (const auto &row : rows) {
         ASSERT_TRUE(pictureParts(row.bytes, row.kind).whole) << row.name;
