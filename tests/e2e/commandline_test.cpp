@@ -247,6 +247,34 @@ private Q_SLOTS:
                  qPrintable(argv.join(u' ')));
     }
 
+    // A ticked tool of the user's own that cannot run (a quote left open,
+    // {out} without {in}, a program that is gone): --run and --watch tell it
+    // once, with its reason, touch nothing and end with 1.
+    void aTickedToolThatCannotRunEndsWithOne()
+    {
+        const QString png = at(QStringLiteral("unusable/a.png"));
+        QVERIFY(savePicture(makePicture(40, 30, 5), png));
+        const QByteArray before = bytesOf(png);
+        const QList<QPair<QByteArray, QString>> cases = {
+            {"Path=/bin/true\r\nArgs=\"{in} {out}\r\n",
+             QStringLiteral("引用符 \" が閉じていません")},
+            {"Path=/bin/true\r\nArgs=--out {out}\r\n", QStringLiteral("{in} がありません")},
+            {"Path=/no/such/tool\r\nArgs={in}\r\n",
+             QStringLiteral("/no/such/tool が見つかりません")}};
+        for (const auto &[section, reason] : cases) {
+            const QString ini =
+                settings("[ExtraTool1]\r\nUse=Yes\r\nName=mine\r\nKind=PNG\r\n" + section);
+            for (const QString &mode : {QStringLiteral("--run"), QStringLiteral("--watch")}) {
+                const Result r = runProgram(
+                    {mode, QStringLiteral("--settings"), ini, at(QStringLiteral("unusable"))});
+                QVERIFY2(r.code == 1, qPrintable(mode + u' ' + r.err));
+                QCOMPARE(r.err.count(reason), 1);
+                QVERIFY(r.out.isEmpty());
+            }
+        }
+        QCOMPARE(bytesOf(png), before);
+    }
+
     // With --jobs 2 two tools overlap; beside an open window it runs all
     // the same; Ctrl+C stops it at once, every file whole, exit 130.
     void runsInParallelBesideAWindowAndStopsOnCtrlC()
