@@ -252,6 +252,7 @@ private Q_SLOTS:
     // once, with its reason, touch nothing and end with 1.
     void aTickedToolThatCannotRunEndsWithOne()
     {
+        QDir().mkpath(at(QStringLiteral("temp")));
         const QString png = at(QStringLiteral("unusable/a.png"));
         QVERIFY(savePicture(makePicture(40, 30, 5), png));
         const QByteArray before = bytesOf(png);
