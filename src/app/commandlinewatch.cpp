@@ -49,9 +49,18 @@ qint64 raisedWatchLimit()
 
 } // namespace
 
-int watchFolders(const tinsoke::RunPlan &plan, const QString &memoryPath,
-                 const QStringList &folders, bool quiet, bool force)
+int watchFolders(const tinsoke::RunPlan &plan, const QString &memoryPath, const QStringList &named,
+                 bool quiet, bool force)
 {
+    // A folder named as a link is watched where the link leads now.
+    QStringList folders;
+    for (const QString &folder : named) {
+        const QString real = tinsoke::watchedFolderOf(folder);
+        if (real != folder && !real.isEmpty())
+            tell(QStringLiteral("%1 はリンクです。リンク先の %2 を監視します。")
+                     .arg(field(folder), field(real)));
+        folders.append(real.isEmpty() ? folder : real);
+    }
     tinsoke::FolderWatch watch(SettleMs);
     int error = 0;
     if (!watch.open(&error)) {
@@ -129,6 +138,15 @@ int watchFolders(const tinsoke::RunPlan &plan, const QString &memoryPath,
                      .arg(unwatched)
                      .arg(raisedWatchLimit()));
         });
+    QObject::connect(
+        &watch, &tinsoke::FolderWatch::cannotWatch, &engine, [](const QString &folder, int error) {
+            tell(QStringLiteral("フォルダを監視できません（%1）：%2")
+                     .arg(QString::fromLocal8Bit(std::strerror(error)), field(folder)));
+        });
+    QObject::connect(&watch, &tinsoke::FolderWatch::passedOver, &engine,
+                     [](const QString &path, const QString &reason) {
+                         print(stderr, QStringLiteral("%1: %2\n").arg(field(path), reason));
+                     });
     QObject::connect(&watch, &tinsoke::FolderWatch::overflowed, &engine, [&] {
         tell(QStringLiteral("変化の知らせがあふれたため、フォルダ全体を見直します。"));
         take(picturesIn(folders));

@@ -325,6 +325,81 @@ private Q_SLOTS:
                  qPrintable(argv.join(u' ')));
     }
 
+    // A ticked tool of the user's own that cannot run (a quote left open,
+    // {out} without {in}, a program that is gone): --run and --watch tell it
+    // once, with its reason, touch nothing and end with 1.
+    void aTickedToolThatCannotRunEndsWithOne()
+    {
+        QDir().mkpath(at(QStringLiteral("temp")));
+        const QString png = at(QStringLiteral("unusable/a.png"));
+        QVERIFY(savePicture(makePicture(40, 30, 5), png));
+        const QByteArray before = bytesOf(png);
+        const QList<QPair<QByteArray, QString>> cases = {
+            {"Path=/bin/true\r\nArgs=\"{in} {out}\r\n",
+             QStringLiteral("引用符 \" が閉じていません")},
+            {"Path=/bin/true\r\nArgs=--out {out}\r\n", QStringLiteral("{in} がありません")},
+            {"Path=/no/such/tool\r\nArgs={in}\r\n",
+             QStringLiteral("/no/such/tool が見つかりません")}};
+        for (const auto &[section, reason] : cases) {
+            const QString ini =
+                settings("[ExtraTool1]\r\nUse=Yes\r\nName=mine\r\nKind=PNG\r\n" + section);
+            for (const QString &mode : {QStringLiteral("--run"), QStringLiteral("--watch")}) {
+                const Result r = runProgram(
+                    {mode, QStringLiteral("--settings"), ini, at(QStringLiteral("unusable"))});
+                QVERIFY2(r.code == 1, qPrintable(mode + u' ' + r.err));
+                QCOMPARE(r.err.count(reason), 1);
+                QVERIFY(r.out.isEmpty());
+            }
+        }
+        QCOMPARE(bytesOf(png), before);
+    }
+
+    // No process of a tool outlives the program: not a daemon it started
+    // (setsid, out of its group) after a normal end, and neither the real
+    // work under a wrapper nor such a daemon once the program is killed
+    // outright.
+    void noToolOutlivesTheProgram()
+    {
+        const QString marker =
+            QStringLiteral("tinsoke-outlive-%1").arg(QCoreApplication::applicationPid());
+        const QByteArray m = marker.toUtf8();
+        QDir().mkpath(at(QStringLiteral("temp")));
+        const QString png = at(QStringLiteral("outlive/a.png"));
+        QVERIFY(savePicture(makePicture(40, 30, 9), png));
+        const QString daemonTool =
+            fakeTool(at(QStringLiteral("outlive-tools")), QStringLiteral("daemon"),
+                     "(setsid sh -c 'sleep 30; : " + m + "-daemon' > /dev/null 2>&1 &)\nsleep 0.3");
+        const Result ended = runProgram(
+            {QStringLiteral("--run"), QStringLiteral("--settings"),
+             settings("[OptiPNG]\r\nUse=Yes\r\nPath=" + daemonTool.toUtf8() + "\r\n"), png});
+        QVERIFY2(ended.code >= 0, qPrintable(ended.err));
+        QVERIFY(!toolsRunning(marker + QStringLiteral("-daemon")));
+
+        const QString wrapper =
+            fakeTool(at(QStringLiteral("outlive-tools")), QStringLiteral("wrapper"),
+                     "(setsid sh -c 'sleep 30; : " + m +
+                         "-killed-daemon' > /dev/null 2>&1 &)\n"
+                         "sh -c 'sleep 30; : " +
+                         m + "-work'");
+        QProcess program;
+        program.setProcessEnvironment(withoutDisplay());
+        program.start(programCopy(),
+                      {QStringLiteral("--run"), QStringLiteral("--force"),
+                       QStringLiteral("--settings"),
+                       settings("[OptiPNG]\r\nUse=Yes\r\nPath=" + wrapper.toUtf8() + "\r\n"), png});
+        QTRY_VERIFY_WITH_TIMEOUT(toolsRunning(marker + QStringLiteral("-work")) &&
+                                     toolsRunning(marker + QStringLiteral("-killed-daemon")),
+                                 20000);
+        QElapsedTimer clock;
+        clock.start();
+        program.kill();
+        QVERIFY(program.waitForFinished());
+        while (toolsRunning(marker) && clock.elapsed() < 1000)
+            QThread::msleep(20);
+        QVERIFY2(!toolsRunning(marker), qPrintable(QString::number(clock.elapsed())));
+        qInfo("SIGKILL: no process of the tool left after %lld ms", clock.elapsed());
+    }
+
     // With --jobs 2 two tools overlap; beside an open window it runs all
     // the same; Ctrl+C stops it at once, every file whole, exit 130.
     void runsInParallelBesideAWindowAndStopsOnCtrlC()
