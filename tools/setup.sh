@@ -8,6 +8,9 @@
 #                                the formatting, run all tests
 #   bash tools/setup.sh package  install, build in Release, make the .deb and
 #                                check it; its path is the last line printed
+#   bash tools/setup.sh fuzz [S] install clang, build the picture parsers' fuzz
+#                                targets in ./build-fuzz and run each S seconds
+#                                (default 60); prints executions and coverage
 #   bash tools/setup.sh windows  cross-build for 64-bit Windows in
 #                                ./build-windows with warnings as errors and
 #                                make the zip; its path is the last line printed
@@ -16,9 +19,9 @@ set -euo pipefail
 
 mode=${1:-}
 case "$mode" in
-run | test | package | windows | windows-test) ;;
+run | test | package | fuzz | windows | windows-test) ;;
 *)
-    echo "usage: bash tools/setup.sh run|test|package|windows|windows-test" >&2
+    echo "usage: bash tools/setup.sh run|test|package|fuzz [seconds]|windows|windows-test" >&2
     exit 2
     ;;
 esac
@@ -200,6 +203,9 @@ if [ "$mode" = package ]; then
     # dpkg-shlibdeps and dpkg-buildflags; the checks of the package and its files
     packages+=(dpkg-dev file lintian appstream)
 fi
+if [ "$mode" = fuzz ]; then
+    packages+=(clang libclang-rt-14-dev) # libFuzzer and the sanitizers' runtimes
+fi
 
 install_missing "${packages[@]}"
 
@@ -223,6 +229,35 @@ if [ "$mode" = package ]; then
     lintian --fail-on error "$deb"
     echo "$deb"
     exit 0
+fi
+
+if [ "$mode" = fuzz ]; then
+    seconds=${2:-60}
+    cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build build-fuzz -j"$jobs"
+    rm -rf build-fuzz/corpus
+    build-fuzz/make_corpus build-fuzz/corpus
+    failed=0
+    for target in jpeg png orientation; do
+        # New inputs are kept in found/ for the next run; a crash in crashes/.
+        mkdir -p "build-fuzz/found/$target" build-fuzz/crashes
+        log=build-fuzz/$target.log
+        rc=0
+        start=$SECONDS
+        "build-fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+            -malloc_limit_mb=512 -print_final_stats=1 -artifact_prefix="build-fuzz/crashes/$target-" \
+            "build-fuzz/found/$target" "build-fuzz/corpus/$target" >"$log" 2>&1 || rc=$?
+        runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+        cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
+        ft=$(grep -o 'ft: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
+        crashes=$(grep -c 'Test unit written' "$log" || true)
+        echo "fuzz_$target: ${runs:-0} executions in $((SECONDS - start)) s, coverage ${cov:-0} edges, ${ft:-0} features, $crashes crashes"
+        if [ "$rc" -ne 0 ]; then
+            tail -n 30 "$log" >&2
+            failed=1
+        fi
+    done
+    exit "$failed"
 fi
 
 if [ "$mode" = test ]; then

@@ -268,6 +268,8 @@ public:
     {
         flush(true);
         clearProgress();
+        if (const QString left = tinsoke::folderLeftText(summary); !left.isEmpty())
+            tell(left);
         if (m_quiet)
             return;
         print(stdout, QStringLiteral("TOTAL\t%1\t%2\t%3\t%4\t%5\n")
@@ -494,8 +496,16 @@ int runFromCommandLine(int argc, char *argv[])
         tell(error);
         return ExitUsage;
     }
-    for (const QString &note : std::as_const(extraNotes))
-        tell(note);
+    // A ticked tool that cannot run stops the run before it starts: a script
+    // would otherwise see success for a chain that did not run.
+    const QStringList unusable = extraNotes + tinsoke::unusableTickedTools(extras);
+    if (!unusable.isEmpty()) {
+        for (const QString &line : std::as_const(unusable))
+            tell(line);
+        tell(QStringLiteral(
+            "選ばれたツールが使えないため処理しません。直すか、Use=No にしてください。"));
+        return ExitSomeFailed;
+    }
     tinsoke::RunPlan plan = tinsoke::runPlanFromSettings(values, extras);
     if (jobsValue >= 0)
         plan.jobs = jobsValue;

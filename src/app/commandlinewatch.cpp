@@ -24,12 +24,6 @@ namespace {
 // writer that closes and opens it again between parts is not taken midway.
 constexpr int SettleMs = 1000;
 
-bool sameEntry(const tinsoke::FileIdentity &a, const tinsoke::FileIdentity &b)
-{
-    return a.exists && b.exists && a.device == b.device && a.inode == b.inode && a.size == b.size &&
-           a.modifiedNs == b.modifiedNs && a.changedNs == b.changedNs;
-}
-
 // The pictures the folders hold now, but for the run's own result folders.
 QStringList picturesIn(const QStringList &folders)
 {
@@ -55,9 +49,18 @@ qint64 raisedWatchLimit()
 
 } // namespace
 
-int watchFolders(const tinsoke::RunPlan &plan, const QString &memoryPath,
-                 const QStringList &folders, bool quiet, bool force)
+int watchFolders(const tinsoke::RunPlan &plan, const QString &memoryPath, const QStringList &named,
+                 bool quiet, bool force)
 {
+    // A folder named as a link is watched where the link leads now.
+    QStringList folders;
+    for (const QString &folder : named) {
+        const QString real = tinsoke::watchedFolderOf(folder);
+        if (real != folder && !real.isEmpty())
+            tell(QStringLiteral("%1 はリンクです。リンク先の %2 を監視します。")
+                     .arg(field(folder), field(real)));
+        folders.append(real.isEmpty() ? folder : real);
+    }
     tinsoke::FolderWatch watch(SettleMs);
     int error = 0;
     if (!watch.open(&error)) {
@@ -84,7 +87,7 @@ int watchFolders(const tinsoke::RunPlan &plan, const QString &memoryPath,
         for (const QString &path : paths) {
             const auto own = ownWrites.find(path);
             if (own != ownWrites.end()) {
-                const bool same = sameEntry(own->second, tinsoke::FileIdentity::of(path));
+                const bool same = own->second.sameAs(tinsoke::FileIdentity::of(path));
                 ownWrites.erase(own);
                 if (same)
                     continue;
@@ -96,8 +99,9 @@ int watchFolders(const tinsoke::RunPlan &plan, const QString &memoryPath,
 
     QObject::connect(&engine, &tinsoke::RunEngine::rowFinished, &engine,
                      [&](const tinsoke::RowResult &r) {
-                         if (!r.savedAs.isEmpty())
-                             ownWrites[r.savedAs] = tinsoke::FileIdentity::of(r.savedAs);
+                         // As the write left it: a change made since is another's.
+                         if (r.written.exists)
+                             ownWrites[r.savedAs] = r.written;
                          if (r.outcome == tinsoke::RowResult::Outcome::PassedOver &&
                              tinsoke::entryType(r.path) == tinsoke::EntryType::Missing) {
                              tellGone(r.path);
@@ -134,6 +138,15 @@ int watchFolders(const tinsoke::RunPlan &plan, const QString &memoryPath,
                      .arg(unwatched)
                      .arg(raisedWatchLimit()));
         });
+    QObject::connect(
+        &watch, &tinsoke::FolderWatch::cannotWatch, &engine, [](const QString &folder, int error) {
+            tell(QStringLiteral("フォルダを監視できません（%1）：%2")
+                     .arg(QString::fromLocal8Bit(std::strerror(error)), field(folder)));
+        });
+    QObject::connect(&watch, &tinsoke::FolderWatch::passedOver, &engine,
+                     [](const QString &path, const QString &reason) {
+                         print(stderr, QStringLiteral("%1: %2\n").arg(field(path), reason));
+                     });
     QObject::connect(&watch, &tinsoke::FolderWatch::overflowed, &engine, [&] {
         tell(QStringLiteral("変化の知らせがあふれたため、フォルダ全体を見直します。"));
         take(picturesIn(folders));

@@ -118,6 +118,7 @@ void useStartingConsole()
 
 int main(int argc, char *argv[])
 {
+    tinsoke::keepRunningPastFileSizeLimit();
     // For scripts: no window, no display, no single-instance lock.
     if (wantsCommandLineMode(argc, argv)) {
 #ifdef Q_OS_WIN

@@ -1,5 +1,7 @@
 #include "pathhandoff.h"
 
+#include "paths.h"
+
 #include <QDeadlineTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -52,7 +54,7 @@ QStringList pathsIn(const QByteArray &message)
         const qsizetype end = message.indexOf('\0', start);
         if (end <= start)
             break; // the empty record that closes the list
-        paths.append(QString::fromUtf8(message.constData() + start, end - start));
+        paths.append(tinsoke::pathFromBytes(message.mid(start, end - start)));
         start = end + 1;
     }
     return paths;
@@ -121,7 +123,7 @@ bool handPathsToRunningCopy(const QString &socketPath, const QStringList &paths,
 {
     QByteArray message;
     for (const QString &path : paths) {
-        message += path.toUtf8();
+        message += tinsoke::bytesOfPath(path); // as the system names it, UTF-8 or not
         message += '\0';
     }
     message += '\0';

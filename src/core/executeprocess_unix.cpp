@@ -4,9 +4,12 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <fcntl.h>
+#include <memory>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -16,7 +19,9 @@
 #include <vector>
 
 #ifdef __linux__
+#include <sched.h>
 #include <sys/prctl.h>
+#include <sys/signalfd.h>
 #endif
 
 extern char **environ;
@@ -25,7 +30,13 @@ namespace tinsoke {
 
 void endToolGroup(qint64 group)
 {
+#ifdef __linux__
+    // The number is the tool's guard: it ends the tool, its group and
+    // whatever came back to it, at once.
+    ::kill(static_cast<pid_t>(group), SIGTERM);
+#else
     ::kill(-static_cast<pid_t>(group), SIGKILL);
+#endif
 }
 
 namespace {
@@ -56,15 +67,16 @@ struct ChildPlan {
 
 #ifdef __linux__
 
-// The child shares our memory until exec (vfork), with every signal blocked
-// so that none of our handlers can run in it. It resets every handler to the
-// default before it unblocks anything, so the tool starts clean.
+// The child shares the guard's memory until exec (vfork), with every signal
+// blocked so that none of our handlers can run in it. It resets every
+// handler to the default before it unblocks anything, so the tool starts
+// clean.
 [[noreturn]] void becomeTool(const ChildPlan &plan, volatile int *error)
 {
     for (int s = 1; s < NSIG; ++s)
         ::sigaction(s, &plan.byDefault, nullptr);
     ::setpgid(0, 0);
-    // The tool ends with us, even when we are killed outright.
+    // The tool ends with its guard, whatever ends the guard.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != plan.parent)
         ::_exit(127);
@@ -81,26 +93,171 @@ struct ChildPlan {
     ::_exit(127);
 }
 
-int spawnChild(const ChildPlan &plan, pid_t *pid)
+// A tool runs under a guard: a small process of ours that starts it, is the
+// reaper of everything it leaves behind (a daemon that left its group comes
+// back to the guard), and ends all of it when the tool ends, when the run is
+// stopped (SIGTERM to the guard) or when the program itself ends, however
+// it ends. The guard lives in our memory (it is made like a thread, without
+// copying anything), so it uses only system calls and this plan, and tells
+// how the tool went by writing here before it ends.
+struct GuardPlan {
+    ChildPlan child;
+    pid_t program = 0;
+    int startError = 0;
+    bool toolEnded = false;
+    int toolStatus = 0;
+};
+
+constexpr std::size_t GuardStackSize = 64 * 1024;
+
+// Every argument is given, so that none is left to chance.
+long sys(long number, long a = 0, long b = 0, long c = 0, long d = 0, long e = 0)
+{
+    return ::syscall(number, a, b, c, d, e, 0L);
+}
+
+// The guard keeps no file of ours open but those it needs: a lock or a
+// socket of the program must not outlive it in the guard.
+void closeAllBut(int a, int b, int c, int d)
+{
+#ifdef SYS_close_range
+    int keep[] = {a, b, c, d};
+    std::sort(std::begin(keep), std::end(keep));
+    long from = 3;
+    for (const int k : keep) {
+        if (k < from)
+            continue;
+        if (k > from)
+            sys(SYS_close_range, from, k - 1, 0);
+        from = k + 1;
+    }
+    sys(SYS_close_range, from, ~0U, 0);
+#else
+    Q_UNUSED(a)
+    , Q_UNUSED(b)
+    , Q_UNUSED(c)
+    , Q_UNUSED(d);
+#endif
+}
+
+// Ends every process that came back to the guard, and what they started,
+// until none is left. A zombie is listed until it is reaped, so each round
+// reaps one.
+void endWhatCameBack()
+{
+    // Most tools leave nothing: then there is no child to look for.
+    while (sys(SYS_wait4, -1, 0, __WALL | WNOHANG, 0) > 0) {
+    }
+    siginfo_t none{};
+    if (sys(SYS_waitid, P_ALL, 0, reinterpret_cast<long>(&none), WEXITED | WNOHANG | WNOWAIT) != 0)
+        return;
+    for (;;) {
+        const int fd = static_cast<int>(sys(SYS_openat, AT_FDCWD,
+                                            reinterpret_cast<long>("/proc/thread-self/children"),
+                                            O_RDONLY | O_CLOEXEC));
+        if (fd < 0)
+            break;
+        char text[4096];
+        const long got = sys(SYS_read, fd, reinterpret_cast<long>(text), sizeof text - 1);
+        sys(SYS_close, fd);
+        bool any = false;
+        long pid = 0;
+        for (long i = 0; i < std::max(got, 0L) + 1; ++i) {
+            const char ch = i < got ? text[i] : ' ';
+            if (ch >= '0' && ch <= '9') {
+                pid = pid * 10 + (ch - '0');
+            } else if (pid > 0) {
+                sys(SYS_kill, -pid, SIGKILL); // a daemon leads a group of its own
+                sys(SYS_kill, pid, SIGKILL);
+                any = true;
+                pid = 0;
+            }
+        }
+        if (!any)
+            break;
+        sys(SYS_wait4, -1, 0, __WALL, 0);
+    }
+    while (sys(SYS_wait4, -1, 0, __WALL | WNOHANG, 0) > 0) {
+    }
+}
+
+// The guard blocks every signal, so no call of its own is interrupted: a
+// wait that fails has nothing to wait for.
+bool toolHasEnded(pid_t tool)
+{
+    siginfo_t info{};
+    return sys(SYS_waitid, P_PID, tool, reinterpret_cast<long>(&info),
+               WEXITED | WNOHANG | WNOWAIT) != 0 ||
+           info.si_pid == tool;
+}
+
+int guardTool(void *argument)
+{
+    GuardPlan &g = *static_cast<GuardPlan *>(argument);
+    sys(SYS_prctl, PR_SET_CHILD_SUBREAPER, 1);
+    const int program = static_cast<int>(sys(SYS_pidfd_open, g.program, 0));
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTERM);
+    const int stopFd = ::signalfd(-1, &stop, SFD_CLOEXEC | SFD_NONBLOCK);
+    closeAllBut(g.child.input, g.child.output, program, stopFd);
+    if (sys(SYS_getppid) != g.program) { // the program has gone already
+        g.startError = ECHILD;
+        sys(SYS_exit, 0);
+    }
+
+    g.child.parent = static_cast<pid_t>(sys(SYS_getpid));
+    volatile int childError = 0;
+    const pid_t tool = ::vfork();
+    if (tool == 0)
+        becomeTool(g.child, &childError);
+    sys(SYS_close, g.child.input);
+    sys(SYS_close, g.child.output);
+    if (tool < 0 || childError != 0) {
+        g.startError = tool < 0 ? EAGAIN : childError;
+        endWhatCameBack();
+        sys(SYS_exit, 0);
+    }
+
+    const int toolFd = static_cast<int>(sys(SYS_pidfd_open, tool, 0));
+    pollfd fds[3] = {{toolFd, POLLIN, 0}, {program, POLLIN, 0}, {stopFd, POLLIN, 0}};
+    // Without process descriptors, look again every 20 ms.
+    const int wait = toolFd < 0 || program < 0 ? 20 : -1;
+    while (!toolHasEnded(tool)) {
+        sys(SYS_poll, reinterpret_cast<long>(fds), 3, wait);
+        const bool programGone = fds[1].revents != 0 || sys(SYS_getppid) != g.program;
+        if (programGone || fds[2].revents != 0) {
+            sys(SYS_kill, -tool, SIGKILL);
+            fds[1].fd = fds[2].fd = -1;
+        }
+    }
+    // The tool stays a zombie until its group is ended, so the number
+    // cannot name another group meanwhile.
+    sys(SYS_kill, -tool, SIGKILL);
+    int status = 0;
+    if (sys(SYS_wait4, tool, reinterpret_cast<long>(&status), __WALL, 0) == tool) {
+        g.toolStatus = status;
+        g.toolEnded = true;
+    }
+    endWhatCameBack();
+    sys(SYS_exit, 0);
+    return 0;
+}
+
+// Starts the guard, which starts the tool. Every signal is blocked while
+// it is made, and it keeps them blocked.
+int spawnChild(GuardPlan &plan, char *stackTop, pid_t *pid)
 {
     sigset_t all;
     sigset_t old;
     sigfillset(&all);
     ::pthread_sigmask(SIG_SETMASK, &all, &old);
-    volatile int childError = 0;
-    const pid_t child = ::vfork();
-    if (child == 0)
-        becomeTool(plan, &childError);
-    const int forkError = errno;
+    const pid_t guard = ::clone(guardTool, stackTop, CLONE_VM | SIGCHLD, &plan);
+    const int error = errno;
     ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    if (child < 0)
-        return forkError;
-    if (childError != 0) { // exec failed; the child has ended
-        while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-        }
-        return childError;
-    }
-    *pid = child;
+    if (guard < 0)
+        return error;
+    *pid = guard;
     return 0;
 }
 
@@ -150,9 +307,11 @@ bool drain(int fd, ToolOutcome &outcome)
                 outcome.outputCut = true;
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
-        return n < 0 && errno == EAGAIN;
+        if (n == 0)
+            return false; // the end of the output
+        // Nothing there now. The guard shares this thread's errno, so it is
+        // not trusted to tell why.
+        return true;
     }
 }
 
@@ -185,10 +344,10 @@ void waitForEnd(pid_t pid, int output, ToolOutcome &outcome)
         if (!outputOpen)
             fds[0].fd = -1;
         // Without a process descriptor, look again every 20 ms.
-        const int r = ::poll(fds, count, processFd >= 0 ? -1 : 20);
-        if (r < 0 && errno != EINTR)
-            break;
-        if (outputOpen && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
+        ::poll(fds, count, processFd >= 0 ? -1 : 20); // an interruption only looks again
+        if (outputOpen && (fds[0].revents & POLLNVAL))
+            outputOpen = false;
+        else if (outputOpen && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
             outputOpen = drain(output, outcome);
     }
     closeQuietly(processFd);
@@ -230,7 +389,16 @@ ToolOutcome startAndWaitForTool(const QString &program, const QStringList &argum
     }
     const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
 
+#ifdef __linux__
+    GuardPlan guard{};
+    ChildPlan &plan = guard.child;
+    guard.program = ::getpid();
+    const std::unique_ptr<char[]> stack(new char[GuardStackSize]);
+    char *const stackTop = reinterpret_cast<char *>(
+        reinterpret_cast<std::uintptr_t>(stack.get() + GuardStackSize) & ~std::uintptr_t(15));
+#else
     ChildPlan plan{};
+#endif
     plan.program = resolved.constData();
     plan.argv = argv.data();
     plan.folder = folder.isEmpty() ? nullptr : folderName.constData();
@@ -242,25 +410,42 @@ ToolOutcome startAndWaitForTool(const QString &program, const QStringList &argum
     sigemptyset(&plan.none);
 
     pid_t pid = 0;
+#ifdef __linux__
+    outcome.startError = input < 0 ? errno : spawnChild(guard, stackTop, &pid);
+#else
     outcome.startError = input < 0 ? errno : spawnChild(plan, &pid);
+#endif
     closeQuietly(pipeFds[1]);
     closeQuietly(input);
     if (outcome.startError != 0) {
         closeQuietly(pipeFds[0]);
         return outcome;
     }
+#ifndef __linux__
     ::setpgid(pid, pid); // the child does it too; whichever comes first wins
+#endif
     if (!running.add(pid))
-        ::kill(-pid, SIGKILL);
+        endToolGroup(pid);
     ::fcntl(pipeFds[0], F_SETFL, ::fcntl(pipeFds[0], F_GETFL) | O_NONBLOCK);
 
     waitForEnd(pid, pipeFds[0], outcome);
     closeQuietly(pipeFds[0]);
     running.remove(pid);
+#ifndef __linux__
     ::kill(-pid, SIGKILL); // anything the tool left running in its group
+#endif
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+#ifdef __linux__
+    // What the guard wrote is there once it has been reaped.
+    if (guard.startError != 0) {
+        outcome.startError = guard.startError;
+        return outcome;
+    }
+    if (guard.toolEnded)
+        status = guard.toolStatus;
+#endif
     outcome.exited = WIFEXITED(status);
     outcome.exitCode = outcome.exited ? WEXITSTATUS(status) : -1;
     outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;

@@ -158,10 +158,8 @@ QList<ExtraTool> readExtraTools(const IniDocument &document, QStringList *notes)
             problem = QStringLiteral("Kind は PNG か JPEG です");
         if (!problem.isEmpty()) {
             if (notes && tool.use)
-                notes->append(
-                    QStringLiteral(
-                        "設定ファイルの [%1] は使えません（%2）。このツールは使いません。")
-                        .arg(section, problem));
+                notes->append(QStringLiteral("設定ファイルの [%1] は使えません（%2）。")
+                                  .arg(section, problem));
             tool.use = false;
         }
         tools.append(tool);

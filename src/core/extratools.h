@@ -31,7 +31,7 @@ struct ExtraTool {
 // The settings file's sections [ExtraTool1], [ExtraTool2] …, read until the
 // first missing number. A section that cannot be used (no name, no program,
 // a kind that is neither PNG nor JPEG, an argument line that does not split)
-// is kept in the list but not used, and told in notes.
+// is kept in the list but not used; a ticked one is told in notes.
 QList<ExtraTool> readExtraTools(const IniDocument &document, QStringList *notes = nullptr);
 
 // Writes the tools as sections 1 to n and takes out any numbered one after.

@@ -8,10 +8,12 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
+#include <QThread>
 
 #include <sqlite3.h>
 
@@ -21,6 +23,9 @@ namespace {
 
 // The layout of the memory file; a file of a later layout is left alone.
 constexpr int Layout = 1;
+
+// How long a run waits for another that holds the memory file.
+constexpr int BusyMs = 5000;
 
 const char *const Schema = "CREATE TABLE IF NOT EXISTS finished("
                            " digest BLOB NOT NULL, chain BLOB NOT NULL, used INTEGER NOT NULL,"
@@ -147,7 +152,7 @@ FinishedFiles::FinishedFiles(const QString &path, int maxFinished)
     , m_maxFinished(maxFinished)
 {
     QMutexLocker lock(&m_mutex);
-    if (!openLocked(path))
+    if (!openLocked())
         closeLocked();
 }
 
@@ -158,79 +163,118 @@ FinishedFiles::~FinishedFiles()
     closeLocked();
 }
 
-bool FinishedFiles::execLocked(const char *sql)
+int FinishedFiles::runLocked(const char *sql)
 {
     char *message = nullptr;
     const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, &message);
     sqlite3_free(message);
-    if (rc == SQLITE_OK)
-        return true;
-    failLocked(QString::fromUtf8(sqlite3_errstr(rc)));
-    if (isDamaged(rc))
-        m_problem = QStringLiteral("記憶ファイルが壊れています（%1）。使わずに処理を続けます。"
-                                   "次の実行で新しく作ります。")
-                        .arg(m_path);
-    return false;
+    return rc;
 }
 
-bool FinishedFiles::openLocked(const QString &path)
+bool FinishedFiles::execLocked(const char *sql)
 {
-    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
+    const int rc = runLocked(sql);
+    if (rc != SQLITE_OK)
+        failLocked(rc);
+    return rc == SQLITE_OK;
+}
+
+int FinishedFiles::tryOpenLocked(bool *newer)
+{
+    const QByteArray path = bytesOfPath(m_path);
+    int rc = sqlite3_open_v2(path.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                             nullptr);
+    if (rc != SQLITE_OK)
+        return rc;
+    m_opened = FileIdentity::of(m_path);
+    sqlite3_busy_timeout(m_db, BusyMs);
+    qint64 layout = 0;
+    {
+        Statement version(m_db, "PRAGMA user_version");
+        rc = version.ok() ? version.step() : version.rc();
+        if (rc != SQLITE_ROW)
+            return rc;
+        layout = version.integer(0);
+    } // done with before the journal mode may change
+    if (layout > Layout) {
+        *newer = true;
+        return SQLITE_OK;
+    }
+    // WAL lets two runs share the file: readers never wait for a writer.
+    if ((rc = runLocked("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;")) != SQLITE_OK)
+        return rc;
+    if (layout == Layout)
+        return SQLITE_OK; // opening a memory in use writes nothing, so it waits for nobody
+    // A new file: its tables in one transaction, which waits for another run
+    // making them at the same moment.
+    if ((rc = runLocked("BEGIN IMMEDIATE")) != SQLITE_OK)
+        return rc;
+    if ((rc = runLocked(Schema)) != SQLITE_OK ||
+        (rc = runLocked("PRAGMA user_version=1; COMMIT")) != SQLITE_OK)
+        runLocked("ROLLBACK");
+    return rc;
+}
+
+bool FinishedFiles::openLocked()
+{
+    if (!QDir().mkpath(QFileInfo(m_path).absolutePath())) {
         failLocked(QStringLiteral("フォルダを作成できません"));
         return false;
     }
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        int rc = sqlite3_open_v2(bytesOfPath(path).constData(), &m_db,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-        if (rc == SQLITE_OK) {
-            sqlite3_busy_timeout(m_db, 5000);
-            qint64 layout = 0;
-            {
-                Statement version(m_db, "PRAGMA user_version");
-                rc = version.ok() ? version.step() : version.rc();
-                if (rc == SQLITE_ROW)
-                    layout = version.integer(0);
-            } // done with before the journal mode may change
-            if (rc == SQLITE_ROW) {
-                if (layout > Layout) {
-                    m_problem = QStringLiteral("記憶ファイル %1 はこの版より新しい版のものです。"
-                                               "使わずに処理を続けます。")
-                                    .arg(path);
-                    return false;
-                }
-                // WAL lets two runs share the file: readers never wait for a writer.
-                if (!execLocked("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"))
-                    return false;
-                // Only a new file is written to here: opening a memory in use waits for nobody.
-                return layout == Layout ||
-                       (execLocked(Schema) && execLocked("PRAGMA user_version=1"));
-            }
-        }
-        if (!isDamaged(rc) || attempt > 0) {
-            failLocked(QString::fromUtf8(sqlite3_errstr(rc)));
+    // Another run making or switching the file can hold it for a moment in
+    // ways SQLite's own wait does not cover: tried again for as long.
+    QDeadlineTimer deadline(BusyMs);
+    for (;;) {
+        bool newer = false;
+        const int rc = tryOpenLocked(&newer);
+        if (newer) {
+            closeLocked();
+            m_problem = QStringLiteral("記憶ファイル %1 はこの版より新しい版のものです。"
+                                       "使わずに処理を続けます。")
+                            .arg(m_path);
             return false;
         }
-        // Not a memory of ours: kept under another name for whoever wants
-        // to look, unless another run has put a new one there meanwhile.
+        if (rc == SQLITE_OK)
+            return true;
         closeLocked();
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly) && file.read(16) == QByteArray("SQLite format 3", 16))
+        if (((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED) &&
+            !deadline.hasExpired()) {
+            QThread::msleep(20);
             continue;
-        file.close();
-        const QString aside =
-            path + QStringLiteral(".broken-") +
-            QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        }
+        if (isDamaged(rc) && !m_renewed)
+            return renewLocked();
+        failLocked(QString::fromUtf8(sqlite3_errstr(rc)));
+        return false;
+    }
+}
+
+bool FinishedFiles::renewLocked()
+{
+    closeLocked();
+    m_renewed = true;
+    // Kept under another name for whoever wants to look, unless another run
+    // has put a new one there meanwhile.
+    QString aside;
+    if (FileIdentity::of(m_path).key() == m_opened.key()) {
+        aside = m_path + QStringLiteral(".broken-") +
+                QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
         QFile::remove(aside);
-        if (!QFile::rename(path, aside)) {
+        if (!QFile::rename(m_path, aside)) {
             failLocked(QStringLiteral("壊れたファイルを別名にできません"));
             return false;
         }
-        for (const char *suffix : {"-wal", "-shm"})
-            QFile::remove(path + QLatin1String(suffix));
+        for (const char *suffix : {"-wal", "-shm"}) {
+            QFile::remove(aside + QLatin1String(suffix));
+            QFile::rename(m_path + QLatin1String(suffix), aside + QLatin1String(suffix));
+        }
+    }
+    if (!openLocked())
+        return false;
+    if (!aside.isEmpty())
         m_problem = QStringLiteral("記憶ファイルが壊れていたため %1 として残し、新しく作りました。")
                         .arg(aside);
-    }
-    return false;
+    return true;
 }
 
 void FinishedFiles::closeLocked()
@@ -238,6 +282,15 @@ void FinishedFiles::closeLocked()
     if (m_db)
         sqlite3_close_v2(m_db);
     m_db = nullptr;
+}
+
+void FinishedFiles::failLocked(int rc)
+{
+    // A file SQLite calls malformed or no database is set aside and made anew;
+    // one that is only locked or read-only is left as it is.
+    if (isDamaged(rc) && !m_renewed && renewLocked())
+        return;
+    failLocked(QString::fromUtf8(sqlite3_errstr(rc)));
 }
 
 void FinishedFiles::failLocked(const QString &what)
@@ -258,7 +311,7 @@ bool FinishedFiles::knownByStat(const StatKey &key, const QByteArray &chain)
                          " WHERE e.device = ?1 AND e.inode = ?2 AND e.size = ?3"
                          " AND e.modified = ?4 AND e.changed = ?5");
     if (!find.ok()) {
-        failLocked(QString::fromUtf8(sqlite3_errstr(find.rc())));
+        failLocked(find.rc());
         return false;
     }
     find.bindKey(key);
@@ -270,7 +323,7 @@ bool FinishedFiles::knownByStat(const StatKey &key, const QByteArray &chain)
         return true;
     }
     if (rc != SQLITE_DONE)
-        failLocked(QString::fromUtf8(sqlite3_errstr(rc)));
+        failLocked(rc);
     return false;
 }
 
@@ -281,14 +334,14 @@ bool FinishedFiles::knownByDigest(const QByteArray &digest, const QByteArray &ch
         return false;
     Statement find(m_db, "SELECT 1 FROM finished WHERE digest = ?1 AND chain = ?2");
     if (!find.ok()) {
-        failLocked(QString::fromUtf8(sqlite3_errstr(find.rc())));
+        failLocked(find.rc());
         return false;
     }
     find.bind(1, digest);
     find.bind(2, chain);
     const int rc = find.step();
     if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-        failLocked(QString::fromUtf8(sqlite3_errstr(rc)));
+        failLocked(rc);
     return rc == SQLITE_ROW;
 }
 
@@ -328,8 +381,7 @@ void FinishedFiles::writePendingLocked()
                               " ON CONFLICT (device, inode) DO UPDATE SET size = ?3,"
                               " modified = ?4, changed = ?5, digest = ?6, used = ?7");
         if (!finished.ok() || !entry.ok()) {
-            failLocked(
-                QString::fromUtf8(sqlite3_errstr(finished.ok() ? entry.rc() : finished.rc())));
+            failLocked(finished.ok() ? entry.rc() : finished.rc());
             return;
         }
         const qint64 time = now();
@@ -338,7 +390,7 @@ void FinishedFiles::writePendingLocked()
             finished.bind(2, p.chain);
             finished.bind(3, time);
             if (finished.step() != SQLITE_DONE) {
-                failLocked(QString::fromUtf8(sqlite3_errstr(finished.rc())));
+                failLocked(finished.rc());
                 return;
             }
             finished.reset();
@@ -347,7 +399,7 @@ void FinishedFiles::writePendingLocked()
                 entry.bind(6, p.digest);
                 entry.bind(7, time);
                 if (entry.step() != SQLITE_DONE) {
-                    failLocked(QString::fromUtf8(sqlite3_errstr(entry.rc())));
+                    failLocked(entry.rc());
                     return;
                 }
                 entry.reset();

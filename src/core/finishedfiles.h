@@ -1,5 +1,6 @@
 #pragma once
 
+#include "privatefiles.h"
 #include "runplan.h"
 
 #include <QByteArray>
@@ -65,9 +66,13 @@ private:
         QByteArray chain;
         std::vector<StatKey> entries;
     };
-    bool openLocked(const QString &path);
+    bool openLocked();
+    int tryOpenLocked(bool *newer);
+    bool renewLocked();
     void closeLocked();
+    void failLocked(int rc);
     void failLocked(const QString &what);
+    int runLocked(const char *sql);
     void writePendingLocked();
     void pruneLocked();
     bool execLocked(const char *sql);
@@ -80,6 +85,8 @@ private:
     std::vector<std::pair<QByteArray, QByteArray>> m_used; // finished entries found again
     QString m_problem;
     bool m_told = false;
+    FileIdentity m_opened;  // the memory file as it was opened
+    bool m_renewed = false; // set aside and made anew once already
 };
 
 // Where the memory of a settings file lives: for the user's own settings

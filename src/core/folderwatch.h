@@ -30,7 +30,9 @@ public:
     // Whether the system's file events can be had; when not, why (errno).
     bool open(int *error);
     // Watches the folder and every folder below it; pictures already there are
-    // not offered (the caller runs over them).
+    // not offered (the caller runs over them). A link to a file below it is
+    // offered only when the file lies inside the folder; links to folders are
+    // never followed.
     void watchTree(const QString &folder);
     int watchedFolders() const { return static_cast<int>(m_folders.size()); }
 
@@ -42,12 +44,20 @@ Q_SIGNALS:
     void folderGone(const QString &path);
     // The system's limit of watches was reached: these folders go unwatched.
     void limitReached(const QString &folder, int unwatched);
+    // A folder that cannot be watched for another reason (errno).
+    void cannotWatch(const QString &folder, int error);
+    // A name that arrived with a picture's name but is not one to take: a
+    // link leading out of the folder, a FIFO, a device; reason says which.
+    void passedOver(const QString &path, const QString &reason);
     // Events were lost (the system's queue overflowed): look at the trees again.
     void overflowed();
 
 private:
+    void watchFolders(const QString &top);
     void readEvents();
     void settled();
+    void judge(const QString &path);
+    static bool isPlainFile(const QString &path);
     void expect(const QString &path, bool complete);
     void forget(const QString &path, bool tell);
     void forgetTree(const QString &folder);
@@ -57,11 +67,17 @@ private:
     int m_settleMs;
     std::unique_ptr<QSocketNotifier> m_notifier;
     std::map<int, QString> m_folders;     // watch descriptor → folder
+    std::map<QString, QByteArray> m_tops; // a watched tree's top → its real path
     std::map<QString, qint64> m_complete; // picture → when it may be offered (ms)
     std::set<QString> m_writing;          // pictures open for writing
     QElapsedTimer m_clock;
     QTimer m_timer;
 };
+
+// Where a folder named to be watched leads: itself, or the folder a link of
+// that name points to (read once: the link may change later, the watch does
+// not follow it). Empty when there is no folder there.
+QString watchedFolderOf(const QString &folder);
 
 // Whether a folder is one of the run's result folders, whose pictures are
 // the run's own copies.

@@ -10,7 +10,9 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tinsoke {
@@ -26,7 +28,42 @@ bool isUnder(const QString &path, const QString &folder)
     return path.size() > folder.size() && path.startsWith(folder) && path.at(folder.size()) == u'/';
 }
 
+QByteArray realPathOf(const QString &path)
+{
+    char *real = ::realpath(bytesOfPath(path).constData(), nullptr);
+    const QByteArray result = real ? QByteArray(real) : QByteArray();
+    std::free(real);
+    return result;
+}
+
+// What stands at a path that is no regular file, in words; "リンク先" when a
+// link leads to it.
+QString whatItIs(const struct stat &st, bool link)
+{
+    const QString what = S_ISDIR(st.st_mode)    ? QStringLiteral("フォルダ")
+                         : S_ISFIFO(st.st_mode) ? QStringLiteral("名前付きパイプ（FIFO）")
+                         : S_ISSOCK(st.st_mode) ? QStringLiteral("ソケット")
+                         : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)
+                             ? QStringLiteral("デバイス")
+                             : QStringLiteral("通常のファイルではないもの");
+    return (link ? QStringLiteral("リンク先が") : QString()) + what +
+           QStringLiteral("です。画像ではないので処理しません");
+}
+
 } // namespace
+
+QString watchedFolderOf(const QString &folder)
+{
+    struct stat st {};
+    const QByteArray name = bytesOfPath(folder);
+    if (::lstat(name.constData(), &st) != 0)
+        return QString();
+    if (S_ISDIR(st.st_mode))
+        return folder;
+    if (!S_ISLNK(st.st_mode) || ::stat(name.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return QString();
+    return pathFromBytes(realPathOf(folder));
+}
 
 bool isResultFolderName(const QString &name)
 {
@@ -73,6 +110,12 @@ bool FolderWatch::open(int *error)
 
 void FolderWatch::watchTree(const QString &top)
 {
+    m_tops[top] = realPathOf(top);
+    watchFolders(top);
+}
+
+void FolderWatch::watchFolders(const QString &top)
+{
     QStringList todo{top};
     std::set<int> seen; // a folder met twice (a bind mount of its parent) is walked once
     QString firstUnwatched;
@@ -84,6 +127,8 @@ void FolderWatch::watchTree(const QString &top)
             if (errno == ENOSPC || errno == ENOMEM) {
                 if (unwatched++ == 0)
                     firstUnwatched = folder;
+            } else if (errno != ENOENT) { // one that is gone already is not missed
+                Q_EMIT cannotWatch(folder, errno);
             }
             continue;
         }
@@ -202,7 +247,7 @@ void FolderWatch::readEvents()
                         Q_EMIT folderGone(path);
                 } else if (e->mask & (IN_CREATE | IN_MOVED_TO)) {
                     movedOut.erase(e->cookie);
-                    watchTree(path);
+                    watchFolders(path);
                     // What was put there before its watch began is offered now.
                     offerTree(path);
                 }
@@ -215,8 +260,9 @@ void FolderWatch::readEvents()
             else if (e->mask & IN_CREATE)
                 // A file made whole and then linked in (a hard link, a
                 // temporary file given its name) brings its bytes along and
-                // tells no close; one opened to be written starts empty.
-                expect(path, FileIdentity::of(path).size > 0);
+                // tells no close; one opened to be written starts empty. A
+                // link or a FIFO is complete as it is made.
+                expect(path, FileIdentity::of(path).size > 0 || !isPlainFile(path));
             else if (e->mask & IN_MODIFY)
                 expect(path, false);
             else if (e->mask & (IN_DELETE | IN_MOVED_FROM))
@@ -245,12 +291,48 @@ void FolderWatch::settled()
     }
     if (next >= 0)
         m_timer.start(static_cast<int>(next - now));
-    for (const QString &path : std::as_const(ready)) {
-        if (entryType(path) == EntryType::File)
-            Q_EMIT fileReady(path);
-        else
-            Q_EMIT fileGone(path);
+    for (const QString &path : std::as_const(ready))
+        judge(path);
+}
+
+bool FolderWatch::isPlainFile(const QString &path)
+{
+    struct stat st {};
+    return ::lstat(bytesOfPath(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Only what the run would take is offered: a regular file, or a link to one
+// that lies inside the watched tree, as a drop of the folder finds them.
+void FolderWatch::judge(const QString &path)
+{
+    const QByteArray name = bytesOfPath(path);
+    struct stat st {};
+    if (::lstat(name.constData(), &st) != 0) {
+        Q_EMIT fileGone(path);
+        return;
     }
+    const bool link = S_ISLNK(st.st_mode);
+    if (link && ::stat(name.constData(), &st) != 0) {
+        Q_EMIT fileReady(path); // a dead link: the row tells it is missing
+        return;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        Q_EMIT passedOver(path, whatItIs(st, link));
+        return;
+    }
+    if (link) {
+        const QByteArray real = realPathOf(path);
+        bool inside = false;
+        for (const auto &[top, root] : m_tops)
+            inside = inside || ((path.startsWith(top + u'/') || top == u"/") && !root.isEmpty() &&
+                                (root == "/" || real.startsWith(root + '/')));
+        if (!inside) {
+            Q_EMIT passedOver(path, QStringLiteral("監視しているフォルダの外を指すリンクなので"
+                                                   "たどりません"));
+            return;
+        }
+    }
+    Q_EMIT fileReady(path);
 }
 
 } // namespace tinsoke

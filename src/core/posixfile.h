@@ -4,6 +4,8 @@
 // writes and the journal of a run's writes. Every call is retried on EINTR
 // and a short write counts as a full disk.
 
+#include "privatefiles.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -112,6 +114,20 @@ inline bool readWhole(int fd, const struct stat &st, QByteArray *bytes, QString 
     data.resize(have);
     *bytes = std::move(data);
     return true;
+}
+
+// What a stat says of a file, as the program knows it.
+inline FileIdentity identityOfStat(const struct stat &st)
+{
+    FileIdentity id;
+    id.exists = true;
+    id.regular = S_ISREG(st.st_mode);
+    id.device = static_cast<quint64>(st.st_dev);
+    id.inode = static_cast<quint64>(st.st_ino);
+    id.size = static_cast<qint64>(st.st_size);
+    id.modifiedNs = static_cast<qint64>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    id.changedNs = static_cast<qint64>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
+    return id;
 }
 
 // Makes the folder's entries durable; its failure changes no content.

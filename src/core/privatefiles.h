@@ -21,6 +21,14 @@ struct FileIdentity {
 
     static FileIdentity of(const QString &path);
     std::pair<quint64, quint64> key() const { return {device, inode}; }
+    // Still the file read then: the same entry, size and both times. Any
+    // write, rename, link or attribute change moves the change time, which no
+    // program can set back, so an edit that keeps size and time shows too.
+    bool sameAs(const FileIdentity &other) const
+    {
+        return exists && other.exists && regular == other.regular && key() == other.key() &&
+               size == other.size && modifiedNs == other.modifiedNs && changedNs == other.changedNs;
+    }
 };
 
 // A listed file opened for a run: the file behind its name (links followed),
@@ -54,6 +62,10 @@ private:
     QString m_realPath;
 };
 
+// Removes a private folder and everything in it. A tool may have taken the
+// permissions of its own parts away; as their owner we give them back first.
+bool removePrivateFolder(const QString &path);
+
 // Copies one private file to a new private file, checking every step.
 bool copyPrivateFile(const QString &from, const QString &to, QString *error);
 
@@ -74,6 +86,9 @@ public:
     QString makeRowFolder(int row, QString *error) const;
     // Null where writes keep no journal.
     const WriteJournal *journal() const { return m_journal.get(); }
+    const QString &path() const { return m_path; }
+    // Removes the folder now; false when something of it stays.
+    bool remove();
 
 private:
     explicit RunFolder(QString path)

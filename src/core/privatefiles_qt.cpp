@@ -165,7 +165,19 @@ QString RunFolder::makeRowFolder(int row, QString *error) const
 
 RunFolder::~RunFolder()
 {
-    QDir(m_path).removeRecursively();
+    remove();
+}
+
+bool RunFolder::remove()
+{
+    const bool removed = m_path.isEmpty() || removePrivateFolder(m_path);
+    m_path.clear();
+    return removed;
+}
+
+bool removePrivateFolder(const QString &path)
+{
+    return QDir(path).removeRecursively();
 }
 
 } // namespace tinsoke

@@ -1,6 +1,7 @@
 #include "privatefiles.h"
 
 #include "paths.h"
+#include "posixfile.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -11,6 +12,7 @@
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -19,19 +21,6 @@
 namespace tinsoke {
 
 namespace {
-
-FileIdentity identityOf(const struct stat &st)
-{
-    FileIdentity id;
-    id.exists = true;
-    id.regular = S_ISREG(st.st_mode);
-    id.device = static_cast<quint64>(st.st_dev);
-    id.inode = static_cast<quint64>(st.st_ino);
-    id.size = static_cast<qint64>(st.st_size);
-    id.modifiedNs = static_cast<qint64>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
-    id.changedNs = static_cast<qint64>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
-    return id;
-}
 
 QString reasonFor(int error)
 {
@@ -114,7 +103,7 @@ FileIdentity FileIdentity::of(const QString &path)
     struct stat st {};
     if (::lstat(bytesOfPath(path).constData(), &st) != 0)
         return {};
-    return identityOf(st);
+    return identityOfStat(st);
 }
 
 OpenedFile OpenedFile::open(const QString &path, QString *error)
@@ -149,7 +138,7 @@ OpenedFile OpenedFile::open(const QString &path, QString *error)
         return file;
     }
     file.m_fd = fd;
-    file.m_identity = identityOf(st);
+    file.m_identity = identityOfStat(st);
     file.m_realPath = pathFromBytes(real);
     return file;
 }
@@ -188,9 +177,43 @@ bool OpenedFile::unchangedOnDisk() const
     struct stat st {};
     if (::stat(bytesOfPath(m_realPath).constData(), &st) != 0)
         return false;
-    const FileIdentity now = identityOf(st);
-    return now.regular && now.key() == m_identity.key() && now.size == m_identity.size &&
-           now.modifiedNs == m_identity.modifiedNs;
+    return identityOfStat(st).sameAs(m_identity);
+}
+
+namespace {
+
+// Removes what stands at path, a folder with all it holds; a link is
+// removed, never followed. Our own folders get their owner's permissions
+// back first, so a tool that locked its folder cannot keep it.
+bool removeEntry(const QByteArray &path)
+{
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0)
+        return errno == ENOENT;
+    if (!S_ISDIR(st.st_mode))
+        return ::unlink(path.constData()) == 0 || errno == ENOENT;
+    if (st.st_uid == ::geteuid() && (st.st_mode & S_IRWXU) != S_IRWXU)
+        ::chmod(path.constData(), (st.st_mode & 07777) | S_IRWXU);
+    bool all = true;
+    if (DIR *dir = ::opendir(path.constData())) {
+        QList<QByteArray> names;
+        while (const dirent *e = ::readdir(dir)) {
+            const QByteArray name(e->d_name);
+            if (name != "." && name != "..")
+                names.append(path + '/' + name);
+        }
+        ::closedir(dir);
+        for (const QByteArray &name : std::as_const(names))
+            all = removeEntry(name) && all;
+    }
+    return (::rmdir(path.constData()) == 0 || errno == ENOENT) && all;
+}
+
+} // namespace
+
+bool removePrivateFolder(const QString &path)
+{
+    return removeEntry(bytesOfPath(path));
 }
 
 bool copyPrivateFile(const QString &from, const QString &to, QString *error)
@@ -210,8 +233,10 @@ namespace {
 
 // What dead runs of this user left in the temporary folder: a run folder
 // whose lock no process holds belongs to a run that is gone. Its journal is
-// carried out, then the folder goes. A folder without a lock, left by an
-// older version, goes once it is a day old; a live run's is never touched.
+// carried out, then the folder goes. A folder without a lock (left half
+// removed by an older version) goes once it has been still for ten minutes:
+// a new run's folder lacks its lock only for the moment it takes to make
+// one. A live run's is never touched.
 void clearDeadRuns(const QString &temporary)
 {
     const QStringList names = QDir(temporary).entryList(
@@ -224,13 +249,13 @@ void clearDeadRuns(const QString &temporary)
             continue;
         const int lock = ::open((path + "/lock").constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
         if (lock < 0) {
-            if (errno == ENOENT && st.st_mtime < ::time(nullptr) - 24 * 60 * 60)
-                QDir(folder).removeRecursively();
+            if (errno == ENOENT && st.st_mtime < ::time(nullptr) - 10 * 60)
+                removePrivateFolder(folder);
             continue;
         }
         if (::flock(lock, LOCK_EX | LOCK_NB) == 0) {
             recoverWrites(folder + QStringLiteral("/journal"));
-            QDir(folder).removeRecursively();
+            removePrivateFolder(folder);
         }
         ::close(lock);
     }
@@ -269,9 +294,20 @@ std::unique_ptr<RunFolder> RunFolder::create(QString *error)
 
 RunFolder::~RunFolder()
 {
-    QDir(m_path).removeRecursively();
+    remove();
+}
+
+bool RunFolder::remove()
+{
+    if (m_path.isEmpty())
+        return true;
+    // While it is still locked: no other start takes it for a dead run's.
+    const bool removed = removePrivateFolder(m_path);
     if (m_lock >= 0)
         ::close(m_lock);
+    m_lock = -1;
+    m_path.clear();
+    return removed;
 }
 
 QString RunFolder::makeRowFolder(int row, QString *error) const

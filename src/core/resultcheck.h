@@ -19,7 +19,7 @@ namespace tinsoke {
 
 // The rules below, as one number: raised whenever they take or refuse
 // results differently, so that files remembered as finished are tried again.
-constexpr int ResultCheckRules = 1;
+constexpr int ResultCheckRules = 2;
 
 // Whether a result may take the working file's place: a regular file, a
 // whole image of its kind, smaller, and the same picture except where the
@@ -72,6 +72,16 @@ public:
         bytes.clear();
         if (whole.isEmpty()) {
             v.why.reason = RunProblem::Reason::PartsNotKept;
+            return v;
+        }
+        // The format's own rules before any decoder is asked, which may take
+        // what others refuse; the put-back keeps the tool's own structure.
+        if (const QString fault = structureFault(whole, m_kind); !fault.isEmpty()) {
+            v.why.reason = RunProblem::Reason::PartsNotKept;
+            v.why.detail = (m_kind == ImageKind::Png
+                                ? QStringLiteral("%1 の結果のPNGの構造が正しくありません（")
+                                : QStringLiteral("%1 の結果のJPEGの構造が正しくありません（")) +
+                           fault + u'）';
             return v;
         }
         if (whole.size() >= FileIdentity::of(working).size) {

@@ -149,10 +149,15 @@ private:
 
     // A row that went through its whole chain without a fault: its result
     // (or the unchanged file) is what the chain cannot make smaller.
+    // Only what the row itself read or wrote is remembered, and only while
+    // it is still so: a file another program changed meanwhile is not.
     void rememberFinished(const OpenedFile &original)
     {
         if (m_chain.isEmpty() || m_result.outcome != RowResult::Outcome::Done ||
             !m_result.problems.isEmpty())
+            return;
+        const bool originalStays = original.unchangedOnDisk();
+        if (m_result.kept.isEmpty() && !originalStays)
             return;
         QByteArray digest = m_originalDigest;
         if (!m_result.kept.isEmpty()) {
@@ -164,14 +169,13 @@ private:
         std::vector<StatKey> entries;
         const QString saved = m_shared.plan.saveMethod == SaveMethod::InPlace ? original.realPath()
                                                                               : m_result.savedAs;
-        const FileIdentity now = FileIdentity::of(saved);
-        if (now.regular && now.size == m_result.after)
-            entries.push_back(statKey(now));
-        if (m_result.kept.isEmpty() && original.unchangedOnDisk())
+        if (m_result.written.exists && FileIdentity::of(saved).sameAs(m_result.written))
+            entries.push_back(statKey(m_result.written));
+        if (m_result.kept.isEmpty())
             entries.push_back(statKey(original.identity()));
         m_shared.memory->remember(digest, m_chain, entries);
         const QByteArray copied = copiedChain();
-        if (!m_result.kept.isEmpty() && !copied.isEmpty() && original.unchangedOnDisk())
+        if (!m_result.kept.isEmpty() && !copied.isEmpty() && originalStays)
             m_shared.memory->remember(m_originalDigest, copied, {statKey(original.identity())});
     }
 
@@ -369,6 +373,12 @@ private:
     // The row's result goes where the save method says, in one verified write.
     void save(OpenedFile &original)
     {
+        // Another program wrote the file meanwhile: theirs wins, and nothing
+        // made from what it held before is saved, in its place or beside it.
+        if (!original.unchangedOnDisk()) {
+            passOver(about(RunProblem::Reason::FileChangedDuringRun));
+            return;
+        }
         QString error;
         const qint64 size = FileIdentity::of(m_working).size;
         switch (m_shared.plan.saveMethod) {
@@ -378,18 +388,16 @@ private:
                 m_result.savedAs = m_task.path;
                 return;
             }
-            // Someone else may have written the file meanwhile: theirs wins.
-            if (!original.unchangedOnDisk()) {
-                passOver(about(RunProblem::Reason::FileChangedDuringRun));
-                return;
-            }
-            const FileIdentity &was = original.identity();
-            const ExpectedFile expected{was.device, was.inode, was.size, was.modifiedNs};
-            if (!replaceFileContent(original.realPath(), m_working, &error, &expected,
+            WriteCheck check;
+            check.expected = &original.identity();
+            if (!replaceFileContent(original.realPath(), m_working, &error, &check,
                                     m_shared.folder->journal())) {
-                passOver(about(RunProblem::Reason::WriteFailed, error));
+                passOver(about(check.changedMeanwhile ? RunProblem::Reason::FileChangedDuringRun
+                                                      : RunProblem::Reason::WriteFailed,
+                               error));
                 return;
             }
+            m_result.written = check.written;
             m_result.savedAs = m_task.path;
             break;
         }
@@ -425,7 +433,7 @@ private:
     {
         for (;;) {
             switch (createFileVerified(target, m_working, original.realPath(), error,
-                                       m_shared.folder->journal())) {
+                                       m_shared.folder->journal(), &m_result.written)) {
             case CreateResult::Created:
                 m_result.savedAs = target;
                 return true;
@@ -438,10 +446,11 @@ private:
         }
     }
 
+    // What stays (a tool's part nobody can remove) goes with the run's folder, or is told then.
     void removeFolder()
     {
         if (!m_folder.isEmpty())
-            QDir(m_folder).removeRecursively();
+            removePrivateFolder(m_folder);
     }
 
     RunEngine::Shared &m_shared;

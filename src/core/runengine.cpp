@@ -140,7 +140,13 @@ void RunEngine::finishIfIdle()
         return;
     }
     m_finished = true;
-    m_shared->folder.reset(); // the run's temporary folder goes with everything in it
+    // The run's temporary folder goes with everything in it, or is told.
+    if (m_shared->folder) {
+        const QString path = m_shared->folder->path();
+        if (!m_shared->folder->remove())
+            m_summary.folderLeft = path;
+        m_shared->folder.reset();
+    }
     if (m_shared->memory)
         m_shared->memory->flush();
     Q_EMIT finished();

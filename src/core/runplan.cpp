@@ -38,6 +38,22 @@ ExtraToolPlan extraToolPlan(const ExtraTool &tool)
     return extra; // no option of its own may change the picture
 }
 
+QStringList unusableTickedTools(const QList<ExtraTool> &tools)
+{
+    QStringList lines;
+    for (const ExtraTool &tool : tools) {
+        if (!tool.use)
+            continue;
+        QString problem = extraToolProblem(tool);
+        if (problem.isEmpty() && !namesUsableProgram(extraToolPlan(tool).plan.program))
+            problem = QStringLiteral("プログラム %1 が見つかりません").arg(tool.path);
+        if (!problem.isEmpty())
+            lines.append(
+                QStringLiteral("追加ツール「%1」は使えません（%2）。").arg(tool.name, problem));
+    }
+    return lines;
+}
+
 RunPlan runPlanFromSettings(const SettingValues &values, const QList<ExtraTool> &extras)
 {
     RunPlan plan;

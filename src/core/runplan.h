@@ -50,6 +50,11 @@ ToolPlan toolPlan(Tool tool, bool use, const QString &program, const QStringList
 // A user's tool's plan; one that cannot run as it stands is not used.
 ExtraToolPlan extraToolPlan(const ExtraTool &tool);
 
+// The ticked tools of the user's own that cannot run as they stand (an
+// argument line that cannot be used, a program that is not there), one line
+// each with its reason; empty when every ticked one can run.
+QStringList unusableTickedTools(const QList<ExtraTool> &tools);
+
 // A whole plan from the settings file's values and the user's own tools, as
 // the command line uses it.
 RunPlan runPlanFromSettings(const SettingValues &values, const QList<ExtraTool> &extras = {});

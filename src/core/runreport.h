@@ -1,5 +1,6 @@
 #pragma once
 
+#include "privatefiles.h"
 #include "tools.h"
 
 #include <QList>
@@ -76,7 +77,8 @@ struct RowResult {
     qint64 before = 0;                                    // the file's size when its turn came
     qint64 after = 0;                                     // the size of what was saved
     QString savedAs;                                      // where the result went
-    QStringList kept;                                     // the tools whose result was kept
+    FileIdentity written; // what the row wrote there, as it left it; none when it wrote nothing
+    QStringList kept;     // the tools whose result was kept
     QList<RunProblem> problems;
 };
 
@@ -89,6 +91,7 @@ struct RunSummary {
     qint64 after = 0;
     bool stopped = false;
     QList<RunProblem> problems;
+    QString folderLeft; // the run's temporary folder, when it could not be removed
 
     void add(const RowResult &row);
 };

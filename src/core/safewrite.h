@@ -1,11 +1,11 @@
 #pragma once
 
+#include "privatefiles.h"
+
 #include <QByteArray>
 #include <QString>
 
 namespace tinsoke {
-
-class WriteJournal;
 
 // Writing that is checked all the way to the disk. Every write, the flush and
 // the sync are checked and the written size is compared before anything
@@ -34,18 +34,18 @@ bool writeFileVerified(const QString &path, const QByteArray &bytes, QString *er
 // half-way (and, through the journal, by a later start if a kill cuts it
 // short). With a journal, the hidden file beside the target is recorded too.
 //
-// With expected given, the target must still be that very file, as it was
-// (device, inode, size, modification time) when it is opened, and unchanged
-// until the rename: another program's edit made meanwhile wins.
-struct ExpectedFile {
-    quint64 device = 0;
-    quint64 inode = 0;
-    qint64 size = 0;
-    qint64 modifiedNs = 0;
+// With check given and its expected set, the target must still be that very
+// file, as it was (device, inode, size, modification and change time) when it
+// is opened, and unchanged until the rename: another program's edit made
+// meanwhile wins, the write is refused and changedMeanwhile says so. On
+// success written is the file as this write left it.
+struct WriteCheck {
+    const FileIdentity *expected = nullptr;
+    bool changedMeanwhile = false;
+    FileIdentity written;
 };
 bool replaceFileContent(const QString &target, const QString &source, QString *error = nullptr,
-                        const ExpectedFile *expected = nullptr,
-                        const WriteJournal *journal = nullptr);
+                        WriteCheck *check = nullptr, const WriteJournal *journal = nullptr);
 
 enum class CreateResult { Created, Taken, Failed };
 
@@ -55,9 +55,11 @@ enum class CreateResult { Created, Taken, Failed };
 // file keepFrom (the user's original; a link there is followed). On failure
 // nothing is left; the copy is written whole under a hidden name first, and
 // with a journal a later start removes that one should a kill cut it short.
+// written, when given, receives the new file as this write left it.
 CreateResult createFileVerified(const QString &target, const QString &source,
                                 const QString &keepFrom, QString *error = nullptr,
-                                const WriteJournal *journal = nullptr);
+                                const WriteJournal *journal = nullptr,
+                                FileIdentity *written = nullptr);
 
 // Reads the whole regular file at path (a link is followed) without ever
 // blocking on a FIFO or device: anything but a regular file is refused.

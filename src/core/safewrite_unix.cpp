@@ -202,12 +202,23 @@ bool confirmWritten(int fd, qint64 size, QString *error)
     return true;
 }
 
+// Whether the open file is still as st describes it; says why not.
+bool stillAsRead(int fd, const struct stat &st, WriteCheck *check, QString *error)
+{
+    struct stat now {};
+    if (::fstat(fd, &now) == 0 && identityOfStat(now).sameAs(identityOfStat(st)))
+        return true;
+    if (check)
+        check->changedMeanwhile = true;
+    return fail(error, u"処理中にほかのプログラムが変更しました");
+}
+
 // Writes bytes to a new file beside target, gives it the attributes of the
 // user's file described by from (when given) and renames it over target,
 // provided target is still that file. On failure the new file is removed.
 bool replaceByNewFile(const QByteArray &target, const QByteArray &bytes, int fromFd,
                       const struct stat *from, bool keepTimes, const WriteJournal *journal,
-                      bool *ownerLost, QString *error)
+                      bool *ownerLost, WriteCheck *check, QString *error)
 {
     QByteArray tempPath;
     JournalRecord record;
@@ -221,22 +232,25 @@ bool replaceByNewFile(const QByteArray &target, const QByteArray &bytes, int fro
     ok = ok &&
          (!from || keepAttributes(fromFd, target, *from, fd.get(), keepTimes, ownerLost, error));
     ok = ok && confirmWritten(fd.get(), bytes.size(), error);
+    // Kept open past the close that reports a failed write, to learn what
+    // the rename made of it.
+    Fd written(ok ? ::dup(fd.get()) : -1);
     if (ok) {
         if (const int err = fd.close())
             ok = fail(error, u"書き込めません", err);
     }
     if (ok && from) {
+        // The last look before the rename, as close to it as the system
+        // allows: no system offers a rename that compares first.
         struct stat still {};
         if (::lstat(target.constData(), &still) != 0 || still.st_dev != from->st_dev ||
-            still.st_ino != from->st_ino)
-            ok = fail(error, u"書き込み中にファイルが入れ替わりました");
+            still.st_ino != from->st_ino) {
+            if (check)
+                check->changedMeanwhile = true;
+            ok = fail(error, u"処理中にほかのプログラムがファイルを入れ替えました");
+        }
         // Rewritten in place by someone else meanwhile: their edit wins.
-        struct stat now {};
-        if (ok && fromFd >= 0 &&
-            (::fstat(fromFd, &now) != 0 || now.st_size != from->st_size ||
-             now.st_mtim.tv_sec != from->st_mtim.tv_sec ||
-             now.st_mtim.tv_nsec != from->st_mtim.tv_nsec))
-            ok = fail(error, u"書き込み中にファイルが変更されました");
+        ok = ok && (fromFd < 0 || stillAsRead(fromFd, *from, check, error));
     }
     if (ok && ::rename(tempPath.constData(), target.constData()) != 0)
         ok = fail(error, u"置き換えられません", errno);
@@ -245,6 +259,9 @@ bool replaceByNewFile(const QByteArray &target, const QByteArray &bytes, int fro
         ::unlink(tempPath.constData());
         return false;
     }
+    struct stat after {};
+    if (check && written.get() >= 0 && ::fstat(written.get(), &after) == 0)
+        check->written = identityOfStat(after);
     syncFolderOf(target);
     return true;
 }
@@ -252,8 +269,8 @@ bool replaceByNewFile(const QByteArray &target, const QByteArray &bytes, int fro
 // Keeps the old bytes of a file about to be rewritten in place, and tells
 // the journal, so that a later start can give them back after a kill.
 bool keepOldBytes(const WriteJournal *journal, const QByteArray &target, const struct stat &st,
-                  const QByteArray &old, const QByteArray &bytes, JournalRecord *record,
-                  QByteArray *spare, QString *error)
+                  const QByteArray &old, const QByteArray &bytes, const QByteArray &source,
+                  JournalRecord *record, QByteArray *spare, QString *error)
 {
     if (!journal)
         return true;
@@ -267,10 +284,15 @@ bool keepOldBytes(const WriteJournal *journal, const QByteArray &target, const s
         return ::unlink(spare->constData()), false;
     const QByteArray digest =
         QCryptographicHash::hash(bytes, QCryptographicHash::Blake2b_256).toHex();
+    // The file itself by its device and inode, and where its new bytes come
+    // from: a later start puts the old bytes back only into that file, and
+    // only while it holds what this write could have left there.
     if (!record->begin(journal,
                        {"inplace", target, *spare, QByteArray::number(bytes.size()), digest,
                         QByteArray::number(qint64(st.st_mtim.tv_sec)),
-                        QByteArray::number(qint64(st.st_mtim.tv_nsec))},
+                        QByteArray::number(qint64(st.st_mtim.tv_nsec)),
+                        QByteArray::number(quint64(st.st_dev)),
+                        QByteArray::number(quint64(st.st_ino)), source},
                        error))
         return ::unlink(spare->constData()), false;
     return true;
@@ -281,14 +303,15 @@ bool keepOldBytes(const WriteJournal *journal, const QByteArray &target, const s
 // that fail, what was overwritten is written back; should a kill cut it
 // short, the journal's copy is.
 bool rewriteInPlace(int fd, const QByteArray &target, const struct stat &st,
-                    const QByteArray &bytes, const WriteJournal *journal, QString *error)
+                    const QByteArray &bytes, const QByteArray &source, const WriteJournal *journal,
+                    WriteCheck *check, QString *error)
 {
     QByteArray old;
     if (!readWhole(fd, st, &old, error))
         return false;
     JournalRecord record;
     QByteArray spare;
-    if (!keepOldBytes(journal, target, st, old, bytes, &record, &spare, error))
+    if (!keepOldBytes(journal, target, st, old, bytes, source, &record, &spare, error))
         return false;
     const auto spareGone = qScopeGuard([&] {
         record.end();
@@ -300,6 +323,10 @@ bool rewriteInPlace(int fd, const QByteArray &target, const struct stat &st,
     // still rewrite the content, and the owner matters more than the time.
     const bool owner = ::geteuid() == 0 || ::geteuid() == st.st_uid;
 
+    // The last look before the first byte goes in: the old bytes kept are
+    // still the file's, and nobody's edit is overwritten.
+    if (check && check->expected && !stillAsRead(fd, st, check, error))
+        return false;
     size_t written = 0;
     bool truncated = false;
     QString why;
@@ -322,6 +349,9 @@ bool rewriteInPlace(int fd, const QByteArray &target, const struct stat &st,
         err = errno, why = QStringLiteral("更新日時を引き継げません");
     if (!err && (err = syncFd(fd)))
         why = QStringLiteral("ディスクに書き出せません");
+    struct stat after {};
+    if (!err && check && ::fstat(fd, &after) == 0)
+        check->written = identityOfStat(after);
     if (!err)
         return true;
 
@@ -365,18 +395,19 @@ bool writeFileVerified(const QString &path, const QByteArray &bytes, QString *er
         if (errno != ENOENT)
             return fail(error, u"開けません", errno);
         bool ownerLost = false;
-        return replaceByNewFile(target, bytes, -1, nullptr, false, nullptr, &ownerLost, error);
+        return replaceByNewFile(target, bytes, -1, nullptr, false, nullptr, &ownerLost, nullptr,
+                                error);
     }
     if (!S_ISREG(st.st_mode))
         return fail(error, u"通常のファイルではありません");
     if (::access(target.constData(), W_OK) != 0)
         return fail(error, u"書き込めません", errno);
     bool ownerLost = false;
-    return replaceByNewFile(target, bytes, -1, &st, false, nullptr, &ownerLost, error);
+    return replaceByNewFile(target, bytes, -1, &st, false, nullptr, &ownerLost, nullptr, error);
 }
 
 bool replaceFileContent(const QString &target, const QString &source, QString *error,
-                        const ExpectedFile *expected, const WriteJournal *journal)
+                        WriteCheck *check, const WriteJournal *journal)
 {
     struct stat sourceStat {};
     QByteArray bytes;
@@ -392,23 +423,23 @@ bool replaceFileContent(const QString &target, const QString &source, QString *e
     Fd fd(openRegular(to, O_RDWR | O_NOFOLLOW, &st, error));
     if (fd.get() < 0)
         return false;
-    if (expected &&
-        (quint64(st.st_dev) != expected->device || quint64(st.st_ino) != expected->inode ||
-         qint64(st.st_size) != expected->size ||
-         qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec != expected->modifiedNs))
-        return fail(error, u"処理中にファイルが変更されました");
+    if (check && check->expected && !identityOfStat(st).sameAs(*check->expected)) {
+        check->changedMeanwhile = true;
+        return fail(error, u"処理中にほかのプログラムが変更しました");
+    }
+    const QByteArray from = bytesOfPath(source);
     if (st.st_nlink > 1)
-        return rewriteInPlace(fd.get(), to, st, bytes, journal, error);
+        return rewriteInPlace(fd.get(), to, st, bytes, from, journal, check, error);
     bool ownerLost = false;
-    if (replaceByNewFile(to, bytes, fd.get(), &st, true, journal, &ownerLost, error))
+    if (replaceByNewFile(to, bytes, fd.get(), &st, true, journal, &ownerLost, check, error))
         return true;
     // A new file here would belong to us: the user's file is rewritten instead.
-    return ownerLost && rewriteInPlace(fd.get(), to, st, bytes, journal, error);
+    return ownerLost && rewriteInPlace(fd.get(), to, st, bytes, from, journal, check, error);
 }
 
 CreateResult createFileVerified(const QString &target, const QString &source,
                                 const QString &keepFrom, QString *error,
-                                const WriteJournal *journal)
+                                const WriteJournal *journal, FileIdentity *written)
 {
     struct stat sourceStat {};
     QByteArray bytes;
@@ -445,6 +476,7 @@ CreateResult createFileVerified(const QString &target, const QString &source,
             ok = fail(error, u"更新日時を引き継げません", errno);
     }
     ok = ok && confirmWritten(fd.get(), bytes.size(), error);
+    Fd kept(ok ? ::dup(fd.get()) : -1); // to learn what the new name holds in the end
     if (ok) {
         if (const int err = fd.close())
             ok = fail(error, u"書き込めません", err);
@@ -464,6 +496,10 @@ CreateResult createFileVerified(const QString &target, const QString &source,
     }
     fd.reset();
     ::unlink(hidden.constData());
+    struct stat after {};
+    if (result == CreateResult::Created && written && kept.get() >= 0 &&
+        ::fstat(kept.get(), &after) == 0)
+        *written = identityOfStat(after);
     if (result == CreateResult::Created)
         syncFolderOf(to);
     return result;

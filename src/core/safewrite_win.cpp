@@ -78,13 +78,6 @@ Entry entryAt(const QString &nativePath)
     return e;
 }
 
-qint64 nanoseconds(const FILETIME &t)
-{
-    // 100 ns ticks since 1601 to ns since 1970, as the file layer counts them.
-    const qint64 ticks = qint64((quint64(t.dwHighDateTime) << 32) | t.dwLowDateTime);
-    return (ticks - 116444736000000000LL) * 100;
-}
-
 bool isPlainFile(const Entry &e)
 {
     return e.exists && !(e.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
@@ -209,7 +202,7 @@ bool writeFileVerified(const QString &path, const QByteArray &bytes, QString *er
 }
 
 bool replaceFileContent(const QString &target, const QString &source, QString *error,
-                        const ExpectedFile *expected, const WriteJournal *)
+                        WriteCheck *check, const WriteJournal *)
 {
     const QString native = QDir::toNativeSeparators(target);
     const Entry before = entryAt(native);
@@ -217,31 +210,37 @@ bool replaceFileContent(const QString &target, const QString &source, QString *e
         return fail(error, QStringLiteral("通常のファイルではありません"));
     if (before.attributes & FILE_ATTRIBUTE_READONLY)
         return fail(error, QStringLiteral("読み取り専用のファイルです"));
-    const auto unchanged = [&](const Entry &now) {
-        return isPlainFile(now) &&
-               (!expected ||
-                (now.size == expected->size && nanoseconds(now.modified) == expected->modifiedNs));
+    // Another program's change since the row began, or while the new content
+    // was written, wins.
+    const auto changedMeanwhile = [&] {
+        if (!check || !check->expected || FileIdentity::of(target).sameAs(*check->expected))
+            return false;
+        check->changedMeanwhile = true;
+        return !fail(error, QStringLiteral("処理中にほかのプログラムがファイルを変えました"));
     };
-    if (!unchanged(before))
-        return fail(error, QStringLiteral("処理中にほかのプログラムがファイルを変えました"));
+    if (changedMeanwhile())
+        return false;
     QByteArray bytes;
     if (!readSource(source, &bytes, error))
         return false;
     const QString hidden = writeBeside(target, bytes, &before.modified, error);
     if (hidden.isEmpty())
         return false;
-    // Another program's change made while the new content was written wins.
-    const Entry now = entryAt(native);
-    if (!unchanged(now) || now.size != before.size ||
-        CompareFileTime(&now.modified, &before.modified) != 0) {
+    if (changedMeanwhile()) {
+        ::SetFileAttributesW(wide(hidden), FILE_ATTRIBUTE_NORMAL);
         ::DeleteFileW(wide(hidden));
-        return fail(error, QStringLiteral("処理中にほかのプログラムがファイルを変えました"));
+        return false;
     }
-    return takePlace(hidden, native, true, error, before.attributes);
+    if (!takePlace(hidden, native, true, error, before.attributes))
+        return false;
+    if (check)
+        check->written = FileIdentity::of(target);
+    return true;
 }
 
 CreateResult createFileVerified(const QString &target, const QString &source,
-                                const QString &keepFrom, QString *error, const WriteJournal *)
+                                const QString &keepFrom, QString *error, const WriteJournal *,
+                                FileIdentity *written)
 {
     const QString native = QDir::toNativeSeparators(target);
     const QFileInfo there(target);
@@ -261,8 +260,11 @@ CreateResult createFileVerified(const QString &target, const QString &source,
     // name taken meanwhile is left as it is.
     QString why;
     if (takePlace(hidden, native, false, &why,
-                  original.attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE)))
+                  original.attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE))) {
+        if (written)
+            *written = FileIdentity::of(target);
         return CreateResult::Created;
+    }
     if (QFileInfo::exists(target))
         return CreateResult::Taken;
     return fail(error, why), CreateResult::Failed;

@@ -24,4 +24,9 @@ private:
     QSocketNotifier *m_notifier = nullptr;
 };
 
+// A file size limit (ulimit -f) makes a write fail with its reason, for that
+// file alone, instead of ending the program at once. Tools get the system's
+// default back when they start.
+void keepRunningPastFileSizeLimit();
+
 } // namespace tinsoke

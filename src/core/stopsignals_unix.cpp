@@ -23,6 +23,11 @@ void onSignal(int number)
 
 } // namespace
 
+void keepRunningPastFileSizeLimit()
+{
+    ::signal(SIGXFSZ, SIG_IGN);
+}
+
 StopSignals::StopSignals(QObject *parent)
     : QObject(parent)
 {

@@ -49,4 +49,6 @@ StopSignals::~StopSignals()
 
 void StopSignals::readPipe() {}
 
+void keepRunningPastFileSizeLimit() {}
+
 } // namespace tinsoke

@@ -35,7 +35,8 @@ public:
 
     // kind: "beside" (fields: the hidden file made beside a user's file),
     // "inplace" (the user's file, the copy of its old bytes, the new size
-    // and digest, its old modification time).
+    // and digest, its old modification time, its device and inode, the file
+    // its new bytes come from).
     bool begin(const WriteJournal *journal, const QList<QByteArray> &fields, QString *error);
     // Where a copy of old bytes may go, in the journal's folder.
     static QByteArray sparePath(const WriteJournal &journal);
@@ -49,7 +50,8 @@ private:
 // Puts right what the records in a dead run's journal folder say was cut
 // short: hidden files beside the user's files are removed, and a file
 // rewritten in place gets its old bytes back unless it holds the whole new
-// content. Records are removed as they are carried out.
+// content, is another file by now, or was changed since by someone else.
+// Records are removed as they are carried out.
 void recoverWrites(const QString &folder);
 
 } // namespace tinsoke

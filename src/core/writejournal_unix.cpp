@@ -6,6 +6,7 @@
 #include <QCryptographicHash>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -30,18 +31,43 @@ bool holds(const QByteArray &bytes, const QByteArray &size, const QByteArray &di
            QCryptographicHash::hash(bytes, QCryptographicHash::Blake2b_256).toHex() == digest;
 }
 
+// Whether content is what a rewrite of old by fresh, cut short, could have
+// left: each byte still old or already fresh, at a length one of the two had
+// or the longer of them. Another program's edit made since leaves other bytes.
+bool leftByRewrite(const QByteArray &now, const QByteArray &old, const QByteArray &fresh)
+{
+    const qsizetype longer = std::max(old.size(), fresh.size());
+    if (now.size() != old.size() && now.size() != fresh.size() && now.size() != longer)
+        return false;
+    for (qsizetype i = 0; i < now.size(); ++i) {
+        const bool wasOld = i < old.size() && now.at(i) == old.at(i);
+        if (!wasOld && (i >= fresh.size() || now.at(i) != fresh.at(i)))
+            return false;
+    }
+    return true;
+}
+
 // A file rewritten in its own inode when the kill came: the new content
-// whole, or the old bytes back.
+// whole, or the old bytes back. Only the very file the run was writing is
+// touched, and only while it holds what the run could have left there: a
+// file saved at its name since, or edited since, stays as it is.
 void recoverInPlace(const QList<QByteArray> &f)
 {
     Fd fd(::open(f[1].constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        QByteArray::number(quint64(st.st_dev)) != f[7] ||
+        QByteArray::number(quint64(st.st_ino)) != f[8])
         return;
-    QByteArray now, old;
+    QByteArray now, old, fresh;
+    if (!readWhole(fd.get(), st, &now, nullptr) || holds(now, f[3], f[4]) ||
+        !readFile(f[2], &old) || now == old)
+        return;
+    // Without the new bytes to compare with, the file being the same one is all there is to go by.
+    if (readFile(f[9], &fresh) && holds(fresh, f[3], f[4]) && !leftByRewrite(now, old, fresh))
+        return;
     size_t written = 0;
-    if (readWhole(fd.get(), st, &now, nullptr) && !holds(now, f[3], f[4]) && readFile(f[2], &old) &&
-        now != old && writeAllAt(fd.get(), old.constData(), size_t(old.size()), 0, &written) == 0 &&
+    if (writeAllAt(fd.get(), old.constData(), size_t(old.size()), 0, &written) == 0 &&
         ::ftruncate(fd.get(), off_t(old.size())) == 0) {
         const struct timespec times[2] = {{0, UTIME_OMIT}, {f[5].toLongLong(), f[6].toLong()}};
         (void)::futimens(fd.get(), times); // only the owner may; the bytes are what counts
@@ -119,7 +145,7 @@ void recoverWrites(const QString &folder)
                 if (f[1].contains("/.") && f[1].contains(".tinsoke-") &&
                     ::lstat(f[1].constData(), &st) == 0 && S_ISREG(st.st_mode))
                     ::unlink(f[1].constData());
-            } else if (f[0] == "inplace" && f.size() == 7) {
+            } else if (f[0] == "inplace" && f.size() == 10) {
                 recoverInPlace(f);
                 ::unlink(f[2].constData());
             }

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -68,45 +69,12 @@ bool inflateStream(QByteArrayView in, QByteArray *out)
     return true;
 }
 
-// Walks a PNG's chunks: the colour chunks before the image data, in a fixed
-// order and tagged, and whether the chunks run whole to IEND.
-bool pngColour(const QByteArray &file, QByteArray *colour)
+// A PNG's colour chunks, read by the standard's rules, tagged in a fixed order.
+void pngColour(const PngRules &rules, QByteArray *colour)
 {
-    const auto *b = reinterpret_cast<const uchar *>(file.constData());
-    const qsizetype size = file.size();
-    QByteArrayView iccp, srgb, gama, chrm, cicp;
-    bool beforeData = true;
-    qsizetype at = 8;
-    for (;;) {
-        if (size - at < 12)
-            return false;
-        const quint32 length = bigEndian32(b + at);
-        if (length > 0x7fffffffu || qsizetype(length) > size - at - 12)
-            return false;
-        const QByteArrayView type(file.constData() + at + 4, 4);
-        const QByteArrayView data(file.constData() + at + 8, qsizetype(length));
-        at += 12 + qsizetype(length);
-        if (type == "IEND")
-            break;
-        if (type == "IDAT")
-            beforeData = false;
-        if (!beforeData)
-            continue;
-        // A decoder heeds the first of each; so do we.
-        if (type == "iCCP" && iccp.isNull())
-            iccp = data;
-        else if (type == "sRGB" && srgb.isNull())
-            srgb = data;
-        else if (type == "gAMA" && gama.isNull())
-            gama = data;
-        else if (type == "cHRM" && chrm.isNull())
-            chrm = data;
-        else if (type == "cICP" && cicp.isNull())
-            cicp = data;
-    }
-
     colour->clear();
-    if (!iccp.isNull()) {
+    if (!rules.iccp.isNull()) {
+        const QByteArrayView iccp(rules.iccp);
         // Name, a zero byte, the compression method, then the zlib stream.
         const qsizetype nameEnd = iccp.indexOf('\0');
         QByteArray profile;
@@ -116,15 +84,32 @@ bool pngColour(const QByteArray &file, QByteArray *colour)
         else // a broken one is kept as stored: only the very same bytes match
             appendTagged(*colour, "iccz", iccp.sliced(nameEnd + 1));
     }
-    if (!srgb.isNull())
-        appendTagged(*colour, "srgb", srgb);
-    if (!gama.isNull())
-        appendTagged(*colour, "gama", gama);
-    if (!chrm.isNull())
-        appendTagged(*colour, "chrm", chrm);
-    if (!cicp.isNull())
-        appendTagged(*colour, "cicp", cicp);
-    return true;
+    if (!rules.srgb.isNull())
+        appendTagged(*colour, "srgb", rules.srgb);
+    if (!rules.gama.isNull())
+        appendTagged(*colour, "gama", rules.gama);
+    if (!rules.chrm.isNull())
+        appendTagged(*colour, "chrm", rules.chrm);
+    if (!rules.cicp.isNull())
+        appendTagged(*colour, "cicp", rules.cicp);
+}
+
+// The significant bits where they say more than the samples compared: below
+// the bit depth and below the precision the pixels are compared in.
+void appendSignificant(const PngRules &rules, bool wide, QByteArray *colour)
+{
+    if (rules.significant.isEmpty())
+        return;
+    const int most = std::min(rules.colourType == 3 ? 8 : rules.bitDepth, wide ? 16 : 8);
+    QByteArray bits = rules.significant;
+    bool says = false;
+    for (char &b : bits) {
+        if (b != 0 && b >= most)
+            b = 0; // all bits significant: as without sBIT
+        says = says || b != 0;
+    }
+    if (says)
+        appendTagged(*colour, "sbit", bits);
 }
 
 // The ICC profile from a JPEG's APP2 segments, joined in their order; false
@@ -207,10 +192,38 @@ bool clearTransparentWide(QImage &image)
     return narrow;
 }
 
-QByteArray pixelDigest(QImage image)
+// The colour of 8-bit pixels a PNG's tRNS makes transparent, as a decoder
+// expands the masked sample; none for 16-bit samples, which the decoder keys
+// itself, or without tRNS.
+std::optional<QRgb> transparentKey(const PngRules *rules)
 {
-    const bool hadAlpha = image.hasAlphaChannel();
+    if (!rules || rules->key[0] < 0 || rules->bitDepth > 8)
+        return std::nullopt;
+    const int top = (1 << rules->bitDepth) - 1;
+    const auto level = [&](int v) {
+        return v * 255 / top;
+    };
+    if (rules->colourType == 0)
+        return qRgb(level(rules->key[0]), level(rules->key[0]), level(rules->key[0]));
+    return qRgb(rules->key[0], rules->key[1], rules->key[2]);
+}
+
+QByteArray pixelDigest(QImage image, std::optional<QRgb> key, bool *compareWide)
+{
+    const bool hadAlpha = image.hasAlphaChannel() || key;
     bool wide = deepFormat(image.format());
+    if (key) {
+        // The decoder may ignore a sample with bits above the depth, which
+        // the standard says to mask: the transparency is applied here.
+        image = std::move(image).convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < image.height(); ++y) {
+            auto *line = reinterpret_cast<quint32 *>(image.scanLine(y));
+            for (int x = 0; x < image.width(); ++x)
+                if (line[x] == (*key | 0xff000000u))
+                    line[x] = 0;
+        }
+        wide = false;
+    }
     if (wide) {
         image = std::move(image).convertToFormat(QImage::Format_RGBA64);
         if (clearTransparentWide(image)) {
@@ -234,6 +247,8 @@ QByteArray pixelDigest(QImage image)
         for (int y = 0; y < image.height(); ++y)
             hash.addData(QByteArrayView(bits + y * image.bytesPerLine(), rowBytes));
     }
+    if (compareWide)
+        *compareWide = wide;
     return hash.result();
 }
 
@@ -284,7 +299,8 @@ void allowLargePictures()
 }
 
 // Decodes one picture from bytes and gives its digest, within the budget.
-Decoded decodeDigest(QByteArray bytes, const char *format, QByteArray *digest)
+Decoded decodeDigest(QByteArray bytes, const char *format, QByteArray *digest,
+                     const PngRules *rules = nullptr, bool *wide = nullptr)
 {
     allowLargePictures();
     QBuffer buffer(&bytes);
@@ -310,7 +326,7 @@ Decoded decodeDigest(QByteArray bytes, const char *format, QByteArray *digest)
         return Decoded::Broken;
     buffer.close();
     bytes.clear();
-    *digest = pixelDigest(std::move(image));
+    *digest = pixelDigest(std::move(image), transparentKey(rules), wide);
     return Decoded::Fine;
 }
 
@@ -329,7 +345,7 @@ QByteArray chunk(const char *type, QByteArrayView data)
 // An animated PNG's frames: each frame's data is made a picture of its own
 // (the header with the frame's size, the palette and transparency) and
 // decoded, so every frame is compared as the first one is.
-Decoded animation(const QByteArray &file, PictureFacts *facts)
+Decoded animation(const QByteArray &file, const PngRules &rules, PictureFacts *facts)
 {
     struct Frame {
         QByteArray control; // the frame control less its sequence number
@@ -379,7 +395,7 @@ Decoded animation(const QByteArray &file, PictureFacts *facts)
             picture += chunk("tRNS", transparency);
         picture += chunk("IDAT", frame.data) + chunk("IEND", {});
         QByteArray digest;
-        const Decoded d = decodeDigest(std::move(picture), "png", &digest);
+        const Decoded d = decodeDigest(std::move(picture), "png", &digest, &rules);
         if (d != Decoded::Fine)
             return d;
         hash.addData(frame.control);
@@ -470,14 +486,21 @@ PictureFacts readPictureFacts(const QString &path, ImageKind kind)
         return unreadable(QStringLiteral("画像として読み込めません"));
 
     PictureFacts facts;
-    if (!(png ? pngColour(file, &facts.colour) : jpegColour(file, &facts.colour)))
+    const PngRules rules = png ? pngRules(file) : PngRules();
+    if (png)
+        pngColour(rules, &facts.colour);
+    if (!(png ? rules.whole : jpegColour(file, &facts.colour)))
         return unreadable(QStringLiteral("画像が途中で切れています"));
 
-    const Decoded frames = png ? animation(file, &facts) : Decoded::Fine;
+    const Decoded frames = png ? animation(file, rules, &facts) : Decoded::Fine;
     // Decoded from the bytes already read; the file is read once.
+    bool wide = false;
     const Decoded still = frames == Decoded::Fine
-                              ? decodeDigest(std::move(file), png ? "png" : "jpeg", &facts.pixels)
+                              ? decodeDigest(std::move(file), png ? "png" : "jpeg", &facts.pixels,
+                                             png ? &rules : nullptr, &wide)
                               : frames;
+    if (png)
+        appendSignificant(rules, wide, &facts.colour);
     if (still == Decoded::TooLarge)
         return unreadable(QStringLiteral("画像が大きすぎて確かめられません"));
     if (still == Decoded::Broken)

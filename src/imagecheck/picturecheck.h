@@ -12,11 +12,14 @@ namespace tinsoke {
 // conversion. They are compared in one of two forms, 8 bits a channel
 // (ARGB32) or, for pictures that need more, 16 (RGBA64), so a palette, grey
 // or true-colour encoding of one picture gives one digest; fully transparent
-// pixels count as equal whatever colour they hold.
+// pixels count as equal whatever colour they hold. A PNG's tRNS grey or RGB
+// is applied as the standard says (its low bits only), whatever the decoder
+// makes of it.
 //
 // Colour information: for PNG the ICC profile (uncompressed; its name does
-// not count) and the sRGB, gAMA, cHRM and cICP chunks; for JPEG the ICC
-// profile carried in APP2 segments, joined in their order.
+// not count), the sRGB, gAMA, cHRM and cICP chunks, each only where and as
+// the standard allows it, and sBIT where it says fewer bits than compared;
+// for JPEG the ICC profile carried in APP2 segments, joined in their order.
 PictureFacts readPictureFacts(const QString &path, ImageKind kind);
 
 // Whether the picture at after shows the one at before as the allowances

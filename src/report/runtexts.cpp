@@ -58,7 +58,7 @@ QString reasonText(const RunProblem &p)
     case Reason::LastCheckFailed:
         return QStringLiteral("最後の確認で結果が元の画像と合わないため、書き込みませんでした");
     case Reason::FileChangedDuringRun:
-        return QStringLiteral("処理中にファイルが変更されたため、結果を書き込みませんでした");
+        return QStringLiteral("処理中にほかのプログラムが変更したため、結果を書き込みませんでした");
     case Reason::WriteFailed:
         return QStringLiteral("結果を書き込めません（%1）").arg(p.detail);
     case Reason::ResultFolderFailed:
@@ -136,14 +136,33 @@ QString groupedReasons(const QList<RunProblem> &problems, const QString &heading
 
 } // namespace
 
+QString folderLeftText(const RunSummary &summary)
+{
+    if (summary.folderLeft.isEmpty())
+        return QString();
+    return QStringLiteral("一時フォルダ %1 を削除できませんでした。").arg(summary.folderLeft);
+}
+
+namespace {
+
+QString withFolderLeft(QString text, const RunSummary &summary)
+{
+    const QString left = folderLeftText(summary);
+    if (!left.isEmpty())
+        text += (text.isEmpty() ? QString() : QStringLiteral("\n\n")) + left;
+    return text;
+}
+
+} // namespace
+
 QString reportText(const RunSummary &summary)
 {
-    return groupedReport(summary.problems, true);
+    return withFolderLeft(groupedReport(summary.problems, true), summary);
 }
 
 SplitReport splitReport(const RunSummary &summary)
 {
-    SplitReport report{groupedReport(summary.problems, false), QString()};
+    SplitReport report{withFolderLeft(groupedReport(summary.problems, false), summary), QString()};
     QStringList outputs;
     for (const RunProblem &p : summary.problems) {
         if (!p.output.trimmed().isEmpty())

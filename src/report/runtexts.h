@@ -21,6 +21,8 @@ struct SplitReport {
     QString details;
 };
 SplitReport splitReport(const RunSummary &summary);
+// That the run's temporary folder stayed, where it did; empty otherwise.
+QString folderLeftText(const RunSummary &summary);
 
 // The status bar's texts: "n / N 件" during a run; after it, the files
 // done, the bytes before and after and the share saved.

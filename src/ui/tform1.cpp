@@ -23,6 +23,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTimer>
@@ -237,6 +238,9 @@ void TForm1::FormCreate(const QString &settingsPath)
     // 8. Picture-format conversion is not offered.
     ui->RadioGroup4->hide();
     ui->RadioGroup5->hide();
+
+    // 9. The user's own tools, read with the settings, get their columns.
+    extraToolsChanged();
 }
 
 void TForm1::FormDestroy()
@@ -281,7 +285,11 @@ void TForm1::LoadSettings()
     const tinsoke::IniDocument document = tinsoke::loadIniFile(IniFilePath);
     const tinsoke::SettingValues values = tinsoke::readSettings(document, &notes);
     QStringList extraNotes;
-    m_extraPage->setTools(tinsoke::readExtraTools(document, &extraNotes));
+    {
+        // The list's columns follow once the drop hooks are there (FormCreate).
+        const QSignalBlocker quiet(m_extraPage);
+        m_extraPage->setTools(tinsoke::readExtraTools(document, &extraNotes));
+    }
     tellUnreadableSettings(notes, values, extraNotes);
     const QRect workArea = QGuiApplication::primaryScreen()->availableGeometry();
     resize(tinsoke::windowSizeFor(valueOf(values, S::FormWidth).toInt(),
@@ -301,7 +309,9 @@ void TForm1::tellUnreadableSettings(const QList<tinsoke::SettingNote> &notes,
                                     const tinsoke::SettingValues &values,
                                     const QStringList &extraNotes)
 {
-    QStringList lines = extraNotes;
+    QStringList lines;
+    for (const QString &note : extraNotes)
+        lines.append(note + QStringLiteral("このツールは使いません。"));
     for (const tinsoke::SettingNote &note : notes) {
         if (note.kind != tinsoke::SettingNote::Kind::Missing)
             lines.append(tinsoke::settingNoteText(note, values));

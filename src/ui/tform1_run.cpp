@@ -39,6 +39,16 @@ void TForm1::Button1Click()
 {
     if (m_runInProgress)
         return; // one run at a time; the running one keeps its progress
+    // A ticked tool of the user's own that cannot run is told before anything
+    // runs, as a built-in tool's greyed tick tells it.
+    const QStringList unusable = tinsoke::unusableTickedTools(m_extraPage->tools());
+    if (!unusable.isEmpty()) {
+        messages::show(this, tinsoke::applicationTitle(),
+                       unusable.join(u'\n') +
+                           QStringLiteral("\n\n直すか、チェックを外してから実行してください。"),
+                       QMessageBox::Warning);
+        return;
+    }
     const int rowCount = m_listModel->rowCount();
     ShowProgress(0, rowCount, 0);
     if (rowCount == 0 || !beginRun())

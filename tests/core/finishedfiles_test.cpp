@@ -3,12 +3,17 @@
 #include "finishedfiles.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
+#ifndef Q_OS_WIN
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 using namespace tinsoke;
 
@@ -77,4 +82,86 @@ TEST(FinishedFiles, ALaterVersionsMemoryIsLeftAlone)
     EXPECT_EQ(sqlite3_column_int(count, 0), 1); // nothing written into it
     sqlite3_finalize(count);
     sqlite3_close(db);
+}
+
+// Two first runs at once (parallel -j2 on a new machine): both wait for
+// each other as every later open does, and both keep what they learnt.
+TEST(FinishedFiles, TwoFirstRunsAtOnceBothKeepIt)
+{
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "the two runs are forked: Windows has no fork";
+#else
+    QTemporaryDir dir;
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        const QString path = dir.filePath(QStringLiteral("%1/finished.db").arg(round));
+        int go[2];
+        ASSERT_EQ(::pipe(go), 0);
+        pid_t runs[2];
+        for (int run = 0; run < 2; ++run) {
+            runs[run] = ::fork();
+            if (runs[run] == 0) {
+                char c;
+                (void)!::read(go[0], &c, 1);
+                // One file per run, as parallel starts them: opens and closes race.
+                for (int file = 0; file < 15; ++file) {
+                    FinishedFiles memory(path);
+                    const StatKey key{1, quint64(run * 100 + file), 3, 4, 5};
+                    memory.knownByStat(key, Chain);
+                    memory.remember(digestOf(run * 100 + file), Chain, {key});
+                    memory.flush();
+                    if (!memory.takeProblem().isEmpty())
+                        ::_exit(1);
+                }
+                ::_exit(0);
+            }
+        }
+        ASSERT_EQ(::write(go[1], "gg", 2), 2);
+        for (const pid_t run : runs) {
+            int status = -1;
+            ::waitpid(run, &status, 0);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a run lost the memory";
+        }
+        ::close(go[0]);
+        ::close(go[1]);
+        FinishedFiles after(path);
+        EXPECT_TRUE(after.knownByDigest(digestOf(14), Chain));
+        EXPECT_TRUE(after.knownByDigest(digestOf(114), Chain));
+    }
+#endif
+}
+
+// A memory cut short, which opens but fails at its first look: kept aside
+// as finished.db.broken-DATE, a new one made at once, and the next run
+// finds it whole.
+TEST(FinishedFiles, ATruncatedMemoryIsSetAsideAndMadeAnew)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("finished.db"));
+    {
+        FinishedFiles memory(path);
+        for (int n = 0; n < 3000; ++n)
+            memory.remember(digestOf(n), Chain, {StatKey{1, quint64(n), 3, 4, 5}});
+    }
+    {
+        sqlite3 *db = nullptr; // the WAL folded in, so the cut hits the file itself
+        ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+        sqlite3_exec(db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    QFile file(path);
+    ASSERT_TRUE(file.resize(file.size() / 2));
+
+    {
+        FinishedFiles damaged(path);
+        EXPECT_FALSE(damaged.knownByStat(StatKey{1, 2999, 3, 4, 5}, Chain));
+        EXPECT_FALSE(damaged.knownByDigest(digestOf(2999), Chain));
+        damaged.remember(digestOf(-5), Chain, {});
+        const QString told = damaged.takeProblem();
+        EXPECT_TRUE(told.contains(QStringLiteral(".broken-"))) << qPrintable(told);
+    }
+    EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral("finished.db.broken-*")}).size(), 1);
+    FinishedFiles next(path);
+    EXPECT_TRUE(next.knownByDigest(digestOf(-5), Chain));
+    EXPECT_TRUE(next.takeProblem().isEmpty());
 }

@@ -1,3 +1,4 @@
+#include "../../fuzz/roundtrip.h"
 #include "picturecheck.h"
 
 #include <QBuffer>
@@ -252,6 +253,54 @@ TEST(PictureFacts, CutOrForeignFilesAreNotReadableAndThreadsAgree)
     for (std::thread &t : threads)
         t.join();
     EXPECT_EQ(agreed, 20);
+}
+
+// Inputs the fuzz targets once broke a rule with: the put-back either refuses
+// them or keeps their parts. (Two headers took the colour chunks twice, and
+// none lost them; an index listing more entries than its segment holds had
+// its moves written into the segments after it.)
+TEST(PictureParts, InputsTheFuzzingFoundStayFixed)
+{
+    QList<QByteArray> chunks; // the chunks of a small PNG, each whole
+    const QByteArray png = encode(noisePicture(8, 8), "png");
+    for (qsizetype at = 8; at < png.size();) {
+        const qsizetype n = 12 + qFromBigEndian<quint32>(png.constData() + at);
+        chunks.append(png.mid(at, n));
+        at += n;
+    }
+    const QByteArray chrm = withChunk(png, "cHRM", QByteArray(32, '\1')).mid(33, 44);
+    const QByteArray twoHeaders = png.left(8) + chunks.first() + chrm + chunks.join();
+    QByteArray colourFirst = chunks.first();
+    colourFirst.replace(4, 4, "cICP");
+    const QByteArray noHeader = png.left(8) + colourFirst + chunks.mid(1).join();
+
+    const QByteArray jpeg = encode(noisePicture(16, 16), "jpeg", 90);
+    const auto segment = [](char marker, const QByteArray &data) {
+        const int n = int(data.size()) + 2;
+        return QByteArray(1, '\xFF') + marker + char(n >> 8) + char(n) + data;
+    };
+    // An index of 96 bytes of entries where its segment holds 32.
+    const QByteArray index = QByteArray("MPF\0MM\0*", 8) + bigEndian(8) +
+                             QByteArray("\0\x01\xB0\x02\0\x07", 6) + bigEndian(96) + bigEndian(26) +
+                             QByteArray(16, '\0') + bigEndian(0x00020002) + bigEndian(500) +
+                             bigEndian(400) + bigEndian(0);
+    const QByteArray exif = segment('\xE1', QByteArray("Exif\0\0MM\0*\0\0\0\x08\0\0", 16));
+    const QByteArray longIndex =
+        jpeg.left(2) + segment('\xE2', index) + jpeg.mid(2, 18) + exif + jpeg.mid(20) + jpeg;
+    ASSERT_TRUE(jpeg.mid(2, 4) == QByteArray("\xFF\xE0\0\x10", 4)) << "a JFIF first";
+
+    const struct {
+        const char *name;
+        QByteArray bytes;
+        ImageKind kind;
+    } rows[] = {{"two headers and a colour chunk", twoHeaders, ImageKind::Png},
+                {"a colour chunk where the header belongs", noHeader, ImageKind::Png},
+                {"an index longer than its segment", longIndex, ImageKind::Jpeg}};
+    for (const auto &row : rows) {
+        ASSERT_TRUE(pictureParts(row.bytes, row.kind).whole) << row.name;
+        const char *fault = roundTripFault(row.bytes, row.kind);
+        EXPECT_EQ(fault, nullptr) << row.name << ": " << fault;
+    }
 }
 
 int main(int argc, char **argv)

@@ -293,6 +293,79 @@ TEST(SafeWrite, AKillAtAnyMomentLeavesOldOrNewAndALaterStartClearsUp)
     qputenv("TEMP", savedTemp);
 }
 
+// A later start puts old bytes back only into the very file a dead run was
+// rewriting, and only as the run left it: a file saved at the name since
+// (a new file renamed into place), or edited in place since, stays the user's.
+TEST(SafeWrite, ALaterStartLeavesAFileChangedAfterTheKill)
+{
+    QTemporaryDir temp;
+    QTemporaryDir userDir;
+    const QByteArray savedTemp = qgetenv("TEMP");
+    qputenv("TEMP", QFile::encodeName(temp.path()));
+    const QString source = temp.filePath(QStringLiteral("new.png"));
+    put(source, noise(8 << 20));
+    const QString target = userDir.filePath(QStringLiteral("x.png"));
+    const QString link = userDir.filePath(QStringLiteral("x-link.png"));
+    const QByteArray users = "the user's own new picture, 136 bytes or so";
+
+    // Whether a record of an in-place write stands in a run's journal now.
+    const auto recordStands = [&] {
+        for (const QString &run :
+             QDir(temp.path())
+                 .entryList({QStringLiteral("pelmora-*")}, QDir::Dirs | QDir::Hidden)) {
+            const QString journal = temp.filePath(run + QStringLiteral("/journal"));
+            for (const QString &name : QDir(journal).entryList({QStringLiteral("record-*")}))
+                if (readAll(journal + u'/' + name).startsWith("inplace"))
+                    return true;
+        }
+        return false;
+    };
+    for (const bool renamed : {true, false}) {
+        SCOPED_TRACE(renamed ? "a new file renamed into place" : "an edit in place");
+        bool killedMidway = false;
+        for (int attempt = 0; attempt < 20 && !killedMidway; ++attempt) {
+            QFile::remove(link);
+            put(target, noise(20 << 20));
+            ASSERT_EQ(
+                ::link(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()),
+                0);
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                QString error;
+                const auto folder = RunFolder::create(&error);
+                ::_exit(
+                    folder && replaceFileContent(target, source, &error, nullptr, folder->journal())
+                        ? 0
+                        : 1);
+            }
+            QElapsedTimer clock;
+            clock.start();
+            while (!recordStands() && clock.elapsed() < 5000) {
+            }
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            killedMidway = recordStands();
+        }
+        ASSERT_TRUE(killedMidway);
+        if (renamed) {
+            const QString fresh = userDir.filePath(QStringLiteral("x.png.part"));
+            put(fresh, users);
+            ASSERT_TRUE(QFile::rename(fresh, target) ||
+                        (QFile::remove(target) && QFile::rename(fresh, target)));
+        } else {
+            QFile f(target);
+            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+            ASSERT_TRUE(f.resize(users.size()));
+            ASSERT_EQ(f.write(users), users.size());
+        }
+        QString error;
+        RunFolder::create(&error).reset(); // a later start, over nothing of its own
+        EXPECT_EQ(readAll(target), users);
+        EXPECT_EQ(entries(temp.path()), "new.png");
+    }
+    qputenv("TEMP", savedTemp);
+}
+
 // A file of another owner, rewritten by a member of its group: it stays
 // the owner's. Only the superuser can set this up.
 TEST(SafeWrite, AFileOfAnotherOwnerStaysTheirs)

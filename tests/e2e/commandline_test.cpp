@@ -10,7 +10,9 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tinsoke;
 
@@ -31,11 +33,18 @@ QProcessEnvironment withoutDisplay()
     return env;
 }
 
-Result runProgram(const QStringList &arguments)
+// The program as it is started: by itself, or behind a command (setpriv).
+Result runProgram(const QStringList &arguments, const std::function<void()> &inChild = {},
+                  const QStringList &before = {})
 {
     QProcess p;
     p.setProcessEnvironment(withoutDisplay());
-    p.start(programCopy(), arguments);
+    if (inChild)
+        p.setChildProcessModifier(inChild);
+    if (before.isEmpty())
+        p.start(programCopy(), arguments);
+    else
+        p.start(before.first(), before.mid(1) + QStringList{programCopy()} + arguments);
     p.waitForFinished(120000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
             QString::fromUtf8(p.readAllStandardOutput()),
@@ -124,6 +133,75 @@ private Q_SLOTS:
         QVERIFY(help.out.contains(QStringLiteral("--run")) &&
                 help.out.contains(QStringLiteral("TOTAL")));
         QCOMPARE(runProgram({QStringLiteral("--version")}).code, 0);
+    }
+
+    // Limits of the world around a run. Under a file size limit (ulimit -f)
+    // the picture too large for it is told with its reason, left whole, and
+    // the run goes on to its end; a tool that locks its own folder (chmod
+    // 000), run by an ordinary user, leaves no run folder behind.
+    void limitsAndLockedFoldersEndTheRunCleanly()
+    {
+        if (realTool("optipng").isEmpty())
+            QSKIP("optipng is not installed");
+        const QString temp = at(QStringLiteral("temp"));
+        QDir().mkpath(temp);
+        const auto runFolders = [&] {
+            return QDir(temp).entryList({QStringLiteral("pelmora-tinsoke-*")},
+                                        QDir::Dirs | QDir::Hidden);
+        };
+        const QString big = at(QStringLiteral("limit/big.png"));
+        const QString small = at(QStringLiteral("limit/small.png"));
+        QVERIFY(savePicture(makePicture(420, 300, 1), big));
+        QVERIFY(savePicture(makePicture(40, 30, 2), small));
+        const QByteArray bigBefore = bytesOf(big);
+        const qint64 smallBefore = QFileInfo(small).size();
+        QVERIFY(bigBefore.size() > 180 * 1024);
+        const QString ini =
+            settings("[OptiPNG]\r\nUse=Yes\r\nPath=/usr/bin/optipng\r\nOptimizeLevel=0\r\n");
+        const Result limited = runProgram({QStringLiteral("--run"), QStringLiteral("--settings"),
+                                           ini, at(QStringLiteral("limit"))},
+                                          [] {
+                                              const struct rlimit limit {
+                                                  100 * 1024, 100 * 1024
+                                              };
+                                              ::setrlimit(RLIMIT_FSIZE, &limit);
+                                          });
+        QCOMPARE(limited.code, 1);
+        QVERIFY2(limited.out.contains(QStringLiteral("TOTAL\t1\t")), qPrintable(limited.out));
+        QVERIFY2(limited.err.contains(big) && limited.err.contains(qt_error_string(EFBIG)),
+                 qPrintable(limited.err));
+        QCOMPARE(bytesOf(big), bigBefore);
+        QVERIFY(QFileInfo(small).size() < smallBefore);
+        QVERIFY2(runFolders().isEmpty(), qPrintable(runFolders().join(u' ')));
+
+        // An ordinary user, where the test runs as the superuser (who may
+        // remove anything): the program, the files and TEMP made theirs to use.
+        QStringList asUser;
+        if (::geteuid() == 0) {
+            asUser = QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
+                                 QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups")};
+            for (const QString &folder :
+                 {QFileInfo(programCopy()).absolutePath(), dir.path(), temp})
+                ::chmod(QFile::encodeName(folder).constData(), 0777);
+        }
+        const QString locks = fakeTool(at(QStringLiteral("tools")), QStringLiteral("locks"),
+                                       "eval in=\\${$#}; chmod 000 \"$(dirname \"$in\")\"");
+        ::chmod(QFile::encodeName(at(QStringLiteral("tools"))).constData(), 0755);
+        ::chmod(QFile::encodeName(locks).constData(), 0755);
+        const QString locked = at(QStringLiteral("lockers/a.png"));
+        QVERIFY(savePicture(makePicture(60, 40, 3), locked));
+        const QString lockIni = at(QStringLiteral("lockers/s.ini"));
+        writeBytes(lockIni, "[Option]\r\nSaveMode=0\r\n[OptiPNG]\r\nUse=Yes\r\nPath=" +
+                                QFile::encodeName(locks) + "\r\nOptimizeLevel=0\r\n");
+        ::chmod(QFile::encodeName(at(QStringLiteral("lockers"))).constData(), 0777);
+        for (const QString &f : {locked, lockIni})
+            ::chmod(QFile::encodeName(f).constData(), 0666);
+        const Result user = runProgram(
+            {QStringLiteral("--run"), QStringLiteral("--settings"), lockIni, locked}, {}, asUser);
+        if (user.code < 0 || user.err.contains(QStringLiteral("setpriv")))
+            QSKIP(qPrintable(QStringLiteral("cannot run as another user: ") + user.err));
+        QVERIFY2(user.out.contains(QStringLiteral("TOTAL\t1\t")), qPrintable(user.err));
+        QVERIFY2(runFolders().isEmpty(), qPrintable(runFolders().join(u' ')));
     }
 
     // Random bytes named .png and a PNG cut in half are named on stderr,
@@ -245,6 +323,81 @@ private Q_SLOTS:
         QVERIFY2(argv.at(2).startsWith(QStringLiteral("--out=") + temp) &&
                      argv.at(3).startsWith(temp),
                  qPrintable(argv.join(u' ')));
+    }
+
+    // A ticked tool of the user's own that cannot run (a quote left open,
+    // {out} without {in}, a program that is gone): --run and --watch tell it
+    // once, with its reason, touch nothing and end with 1.
+    void aTickedToolThatCannotRunEndsWithOne()
+    {
+        QDir().mkpath(at(QStringLiteral("temp")));
+        const QString png = at(QStringLiteral("unusable/a.png"));
+        QVERIFY(savePicture(makePicture(40, 30, 5), png));
+        const QByteArray before = bytesOf(png);
+        const QList<QPair<QByteArray, QString>> cases = {
+            {"Path=/bin/true\r\nArgs=\"{in} {out}\r\n",
+             QStringLiteral("引用符 \" が閉じていません")},
+            {"Path=/bin/true\r\nArgs=--out {out}\r\n", QStringLiteral("{in} がありません")},
+            {"Path=/no/such/tool\r\nArgs={in}\r\n",
+             QStringLiteral("/no/such/tool が見つかりません")}};
+        for (const auto &[section, reason] : cases) {
+            const QString ini =
+                settings("[ExtraTool1]\r\nUse=Yes\r\nName=mine\r\nKind=PNG\r\n" + section);
+            for (const QString &mode : {QStringLiteral("--run"), QStringLiteral("--watch")}) {
+                const Result r = runProgram(
+                    {mode, QStringLiteral("--settings"), ini, at(QStringLiteral("unusable"))});
+                QVERIFY2(r.code == 1, qPrintable(mode + u' ' + r.err));
+                QCOMPARE(r.err.count(reason), 1);
+                QVERIFY(r.out.isEmpty());
+            }
+        }
+        QCOMPARE(bytesOf(png), before);
+    }
+
+    // No process of a tool outlives the program: not a daemon it started
+    // (setsid, out of its group) after a normal end, and neither the real
+    // work under a wrapper nor such a daemon once the program is killed
+    // outright.
+    void noToolOutlivesTheProgram()
+    {
+        const QString marker =
+            QStringLiteral("tinsoke-outlive-%1").arg(QCoreApplication::applicationPid());
+        const QByteArray m = marker.toUtf8();
+        QDir().mkpath(at(QStringLiteral("temp")));
+        const QString png = at(QStringLiteral("outlive/a.png"));
+        QVERIFY(savePicture(makePicture(40, 30, 9), png));
+        const QString daemonTool =
+            fakeTool(at(QStringLiteral("outlive-tools")), QStringLiteral("daemon"),
+                     "(setsid sh -c 'sleep 30; : " + m + "-daemon' > /dev/null 2>&1 &)\nsleep 0.3");
+        const Result ended = runProgram(
+            {QStringLiteral("--run"), QStringLiteral("--settings"),
+             settings("[OptiPNG]\r\nUse=Yes\r\nPath=" + daemonTool.toUtf8() + "\r\n"), png});
+        QVERIFY2(ended.code >= 0, qPrintable(ended.err));
+        QVERIFY(!toolsRunning(marker + QStringLiteral("-daemon")));
+
+        const QString wrapper =
+            fakeTool(at(QStringLiteral("outlive-tools")), QStringLiteral("wrapper"),
+                     "(setsid sh -c 'sleep 30; : " + m +
+                         "-killed-daemon' > /dev/null 2>&1 &)\n"
+                         "sh -c 'sleep 30; : " +
+                         m + "-work'");
+        QProcess program;
+        program.setProcessEnvironment(withoutDisplay());
+        program.start(programCopy(),
+                      {QStringLiteral("--run"), QStringLiteral("--force"),
+                       QStringLiteral("--settings"),
+                       settings("[OptiPNG]\r\nUse=Yes\r\nPath=" + wrapper.toUtf8() + "\r\n"), png});
+        QTRY_VERIFY_WITH_TIMEOUT(toolsRunning(marker + QStringLiteral("-work")) &&
+                                     toolsRunning(marker + QStringLiteral("-killed-daemon")),
+                                 20000);
+        QElapsedTimer clock;
+        clock.start();
+        program.kill();
+        QVERIFY(program.waitForFinished());
+        while (toolsRunning(marker) && clock.elapsed() < 1000)
+            QThread::msleep(20);
+        QVERIFY2(!toolsRunning(marker), qPrintable(QString::number(clock.elapsed())));
+        qInfo("SIGKILL: no process of the tool left after %lld ms", clock.elapsed());
     }
 
     // With --jobs 2 two tools overlap; beside an open window it runs all

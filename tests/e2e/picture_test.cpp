@@ -48,25 +48,58 @@ RunPlan planWith(const Tools &tools, int method = 0)
     return plan;
 }
 
-// Two pictures joined as a stereo camera stores them: the first indexes the
-// second in an MPF segment right after its SOI, counted from the index.
-QByteArray joinedPictures(const QByteArray &first, const QByteArray &second)
-{
-    const QByteArray head = QByteArray("MPF\0MM\0*\0\0\0\x08", 12) + be16(3) + be16(0xB000) +
-                            be16(7) + be32(4) + "0100" + be16(0xB001) + be16(4) + be32(1) +
-                            be32(2) + be16(0xB002) + be16(7) + be32(32) + be32(50) + be32(0);
-    const qsizetype size = first.size() + 4 + head.size() + 32;
-    const QByteArray entries = be32(0x20030000) + be32(quint32(size)) + be32(0) + be32(0) +
-                               be32(0x00020002) + be32(quint32(second.size())) +
-                               be32(quint32(size - 10)) + be32(0);
-    return first.left(2) + jpegSegment(0xE2, head + entries) + first.mid(2) + second;
-}
-
 // Where the second picture starts, as the first picture's index says.
 qsizetype secondPictureAt(const QByteArray &jpeg)
 {
     const qsizetype base = jpeg.indexOf(QByteArray("MPF\0MM", 6)) + 4;
     return base + read32(jpeg, base + 50 + 16 + 8);
+}
+
+// The length the first picture's own entry in the index gives.
+qsizetype firstPictureLength(const QByteArray &jpeg)
+{
+    const qsizetype base = jpeg.indexOf(QByteArray("MPF\0MM", 6)) + 4;
+    return read32(jpeg, base + 50 + 4);
+}
+
+// A picture through a real jpegtran; empty when it is not installed.
+QByteArray throughJpegtran(const QString &folder, const QStringList &words, const QByteArray &in)
+{
+    const QString jpegtran = realTool("jpegtran");
+    if (jpegtran.isEmpty())
+        return {};
+    writeBytes(folder + QStringLiteral("/in.jpg"), in);
+    QProcess::execute(jpegtran, QStringList(words) << QStringLiteral("-outfile")
+                                                   << folder + QStringLiteral("/out.jpg")
+                                                   << folder + QStringLiteral("/in.jpg"));
+    return bytesOf(folder + QStringLiteral("/out.jpg"));
+}
+
+// Qt's baseline JPEG of the picture, with segments put after its JFIF.
+QByteArray jpegWith(const QImage &picture, const QByteArray &segments)
+{
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "JPEG", 92);
+    const qsizetype at = 2 + 4 + jpegSegments(encoded).first().data.size();
+    return encoded.left(at) + segments + encoded.mid(at);
+}
+
+// A 1-bit grey picture, a checkerboard stored uncompressed, whose tRNS says
+// 0x00FF: only its low bit counts, so grey level 1 is transparent.
+QByteArray greyWithWideTransparency()
+{
+    QByteArray raw;
+    for (int y = 0; y < 128; ++y) {
+        raw += '\0';
+        for (int x = 0; x < 16; ++x)
+            raw += (y / 8) % 2 ? '\xF0' : '\x0F';
+    }
+    return pngFrom({{"IHDR", be32(128) + be32(128) + QByteArray("\x01\0\0\0\0", 5)},
+                    {"tRNS", be16(0x00FF)},
+                    {"IDAT", deflated(raw, 0)},
+                    {"IEND", {}}});
 }
 
 QString report(const Finished &f)
@@ -418,9 +451,160 @@ private Q_SLOTS:
 
         const QByteArray after = bytesOf(path);
         QVERIFY2(after.size() < before.size() && tail(after) == kept, qPrintable(report(f)));
-        if (joined) // the index still finds the second picture
+        if (joined) { // the index still finds the second picture, and tells the first's length
             QCOMPARE(after.mid(secondPictureAt(after)), kept);
+            QCOMPARE(firstPictureLength(after), jpegEnd(after));
+        }
         QVERIFY(samePicture(readPictureFacts(path, kind), facts));
+    }
+
+    // The picture's parts read as the formats define them: segments between
+    // and after the scans stay byte for byte; an orientation stored as a
+    // LONG, or only in XMP, still turns the picture after a strip, and an
+    // entry cut off turns nothing; grey made transparent by the low bits of
+    // its tRNS stays transparent.
+    void partsAsTheFormatsDefineThem_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<Tools>("tools");
+        QTest::addColumn<QByteArray>("kept"); // segments the result holds, byte for byte, once
+        QTest::addColumn<int>("orientation"); // shown after the run; -1: not looked at
+        QTest::addColumn<bool>("transparency");
+        const QString jpegtran = realTool("jpegtran");
+        const auto jpegtranCopying = [&](int markerCopy, bool progressive) {
+            return Tools{
+                {Tool::Jpegtran,
+                 {jpegtran, jpegtranWords({true, progressive, false, false, markerCopy, 0})}}};
+        };
+        QImage picture = makePicture(320, 240, 8);
+        picture.setColorSpace(QColorSpace());
+
+        // Fill bytes before the segments, which the tools drop, so that the
+        // result is smaller than a progressive input.
+        const QByteArray progressive = throughJpegtran(
+            at(QStringLiteral("made")), {QStringLiteral("-progressive")}, jpegWith(picture, {}));
+        const QByteArray extra = QByteArray(30000, '\xFF') +
+                                 jpegSegment(0xFE, "between the scans") +
+                                 jpegSegment(0xEB, "an editor's note");
+        const qsizetype secondScan =
+            progressive.indexOf("\xFF\xDA", progressive.indexOf("\xFF\xDA") + 2);
+        const QByteArray between =
+            progressive.left(secondScan) + extra + progressive.mid(secondScan);
+        const QByteArray afterLast = progressive.chopped(2) + extra + progressive.right(2);
+        for (const bool preset : {false, true}) {
+            const char *how = preset ? "the progressive preset" : "-copy all";
+            QTest::addRow("COM and APP11 between scans via %s", how)
+                << between << jpegtranCopying(2, preset) << extra.mid(30000) << -1 << false;
+            QTest::addRow("COM and APP11 after the last scan via %s", how)
+                << afterLast << jpegtranCopying(2, preset) << extra.mid(30000) << -1 << false;
+        }
+
+        const QByteArray exif("Exif\0\0", 6);
+        QTest::newRow("LONG orientation, big-endian EXIF, -copy none")
+            << jpegWith(picture, jpegSegment(0xE1, exif + longOrientationTiff(6)))
+            << jpegtranCopying(0, false) << QByteArray() << 6 << false;
+        QTest::newRow("LONG orientation, PNG eXIf, OptiPNG -strip all")
+            << pngWith(picture, {{"eXIf", longOrientationTiff(3)}})
+            << Tools{{Tool::OptiPNG,
+                      {realTool("optipng"),
+                       {QStringLiteral("-o1"), QStringLiteral("-strip"), QStringLiteral("all")}}}}
+            << QByteArray() << 3 << false;
+        QTest::newRow("orientation entry cut off, -copy none")
+            << jpegWith(picture, jpegSegment(0xE1, exif + cutOrientationTiff(8)))
+            << jpegtranCopying(0, false) << QByteArray() << 0 << false;
+
+        const Tools crush{{Tool::PNGCrush, {realTool("pngcrush"), pngCrushWords({})}}};
+        QTest::newRow("1-bit grey, tRNS 0x00FF, PNGCrush")
+            << greyWithWideTransparency() << crush << QByteArray() << -1 << true;
+
+        QTest::newRow("XMP-only orientation, PNGCrush -rem alla")
+            << pngWith(picture, {{"iTXt", QByteArray("XML:com.adobe.xmp\0\0\0\0\0", 22) +
+                                              xmpWithOrientation(3, false)}})
+            << crush << QByteArray() << 3 << false;
+        QTest::newRow("XMP-only orientation, JPEG -copy none")
+            << jpegWith(picture,
+                        jpegSegment(0xE1, QByteArray("http://ns.adobe.com/xap/1.0/\0", 29) +
+                                              xmpWithOrientation(3, true)))
+            << jpegtranCopying(0, false) << QByteArray() << 3 << false;
+    }
+    void partsAsTheFormatsDefineThem()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(Tools, tools);
+        QFETCH(QByteArray, kept);
+        QFETCH(int, orientation);
+        QFETCH(bool, transparency);
+        if (!installed(tools) || input.isEmpty())
+            QSKIP("the Debian optimizers are not installed");
+        const bool png = input.startsWith(PngSignature);
+        const QString path =
+            at(png ? QStringLiteral("files/p.png") : QStringLiteral("files/p.jpg"));
+        writeBytes(path, input);
+        const ImageKind kind = png ? ImageKind::Png : ImageKind::Jpeg;
+        const PictureFacts facts = readPictureFacts(path, kind);
+        QVERIFY2(facts.readable, qPrintable(facts.why));
+
+        const Finished f = runOne(planWith(tools), path);
+
+        const QByteArray after = bytesOf(path);
+        if (transparency) { // refused, or the transparency kept
+            bool keyed = false;
+            for (const Chunk &c : pngChunks(after))
+                keyed = keyed || (c.type == "tRNS" && c.data.size() == 2 && (c.data[1] & 1));
+            QVERIFY2(after == input || keyed, qPrintable(report(f)));
+            return;
+        }
+        QVERIFY2(after.size() < input.size(), qPrintable(report(f)));
+        QVERIFY(samePicture(readPictureFacts(path, kind), facts));
+        for (qsizetype at = 0; at + 4 <= kept.size();) {
+            const qsizetype length = 2 + ((uchar(kept[at + 2]) << 8) | uchar(kept[at + 3]));
+            const QByteArray segment = kept.mid(at, length);
+            QVERIFY2(after.count(segment) == 1,
+                     qPrintable(QString::fromLatin1(segment.toHex()) + u'\n' + report(f)));
+            at += length;
+        }
+        if (orientation >= 0)
+            QCOMPARE(shownOrientation(after, png), orientation);
+    }
+
+    // A tool's result that breaks the PNG or APNG rules is refused, whatever
+    // a decoder makes of it, and the user's file stays byte-identical.
+    void brokenStructureIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("result");
+        QImage picture = makePicture(200, 150, 2);
+        picture.setColorSpace(QColorSpace());
+        const QByteArray still = pngWith(picture);
+        QList<Chunk> smaller = pngChunks(pngWith(picture, {}, 0));
+        const Chunk frameData{"fdAT", be32(0) + smaller.at(1).data};
+        QList<Chunk> early = smaller, stray = smaller;
+        early.prepend(frameData);
+        stray.insert(stray.size() - 1, frameData);
+        QTest::newRow("fdAT before IHDR") << still << pngFrom(early);
+        QTest::newRow("fdAT in a still picture") << still << pngFrom(stray);
+        QList<Chunk> shortControl = pngChunks(threeFrameApng(9));
+        shortControl.insert(shortControl.size() - 1, {"fcTL", be32(6) + QByteArray(18, '\1')});
+        QTest::newRow("fcTL of 22 bytes in an APNG") << threeFrameApng(0) << pngFrom(shortControl);
+    }
+    void brokenStructureIsRefused()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, result);
+        QVERIFY(result.size() < input.size());
+        const QString path = at(QStringLiteral("files/s.png"));
+        writeBytes(path, input);
+        writeBytes(at(QStringLiteral("broken/result.png")), result);
+        const QString fake = fakeTool(
+            at(QStringLiteral("fakes")), QStringLiteral("broken"),
+            "eval out=\\${$#}; cat '" + QFile::encodeName(at(QStringLiteral("broken/result.png"))) +
+                "' > \"$out\"");
+
+        const Finished f = runOne(planWith({{Tool::PNGCrush, {fake, QStringList()}}}), path);
+
+        QVERIFY2(reportText(f.summary).contains(QStringLiteral("PNGの構造が正しくありません")),
+                 qPrintable(report(f)));
+        QVERIFY(bytesOf(path) == input);
     }
 };
 

@@ -2,6 +2,7 @@
 // tools that stand in for the others and for tools that misbehave. Every
 // fault here once lost, swapped or broke a user's picture.
 #include "commandline.h"
+#include "finishedfiles.h"
 #include "paths.h"
 #include "picturecheck.h"
 #include "pictures.h"
@@ -29,12 +30,15 @@ struct Finished {
 };
 
 Finished runOver(RunPlan plan, const QStringList &paths,
-                 const std::function<void(RunEngine &)> &whileRunning = {})
+                 const std::function<void(RunEngine &)> &whileRunning = {},
+                 std::shared_ptr<FinishedFiles> memory = nullptr)
 {
     QList<RowTask> tasks;
     for (int i = 0; i < paths.size(); ++i)
         tasks.append({i, paths.at(i), fileNameOf(paths.at(i))});
     RunEngine engine(std::move(plan), tasks, readPictureFacts, checkPictureChange);
+    if (memory)
+        engine.setMemory(std::move(memory), false);
     Finished f;
     QObject::connect(&engine, &RunEngine::rowFinished,
                      [&](const RowResult &r) { f.rows.append(r); });
@@ -395,6 +399,77 @@ private Q_SLOTS:
         QCOMPARE(f.rows.size(), 2); // the two in flight; the others never started
         for (int i = 0; i < paths.size(); ++i)
             QCOMPARE(bytesOf(paths.at(i)), before.at(i));
+    }
+
+    // Another program's change while a tool works wins. An edit in place that
+    // keeps the size and a whole-second time (as exiftool -P does), in a file
+    // of one name and in one of two, stays; a picture put in the file's place
+    // is not remembered as finished, so the next run optimizes it.
+    void anotherProgramsChangeWins()
+    {
+        if (realTool("jpegtran").isEmpty() || realTool("optipng").isEmpty())
+            QSKIP("the Debian optimizers are not installed");
+        QImage photo = makePicture(420, 300, 5);
+        photo.setText(QStringLiteral("Comment"), QStringLiteral("Artist=Ann"));
+        const QString one = at(QStringLiteral("files/one.jpg"));
+        const QString two = at(QStringLiteral("files/two.jpg"));
+        for (const QString &path : {one, two}) {
+            QVERIFY(savePicture(photo, path));
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.setFileTime(QDateTime::fromSecsSinceEpoch(1700000000),
+                                  QFileDevice::FileModificationTime));
+        }
+        QCOMPARE(::link(QFile::encodeName(two).constData(),
+                        QFile::encodeName(two + QStringLiteral(".second")).constData()),
+                 0);
+        for (const QString &path : {one, two}) {
+            const QByteArray target = QFile::encodeName(path);
+            const QString tool = fakeTool(
+                fakes, QStringLiteral("edits-") + fileNameOf(path),
+                "f='" + target +
+                    "'; t=$(stat -c %Y \"$f\")\n"
+                    "at=$(grep -abo Artist=Ann \"$f\" | head -n 1 | cut -d: -f1)\n"
+                    "printf Artist=Bob | dd of=\"$f\" bs=1 seek=$at conv=notrunc 2>/dev/null\n"
+                    "touch -m -d @$t \"$f\"\nexec /usr/bin/jpegtran \"$@\"");
+            QByteArray edited = bytesOf(path);
+            QVERIFY(edited.contains("Artist=Ann"));
+            edited.replace("Artist=Ann", "Artist=Bob");
+            const Finished f =
+                runOver(planWith({{Tool::Jpegtran,
+                                   use(Tool::Jpegtran, tool, {QStringLiteral("-optimize")})}}),
+                        {path});
+            QCOMPARE(bytesOf(path), edited);
+            QCOMPARE(QFileInfo(path).lastModified().toSecsSinceEpoch(), 1700000000);
+            QCOMPARE(f.rows.at(0).outcome, RowResult::Outcome::PassedOver);
+            QCOMPARE(f.summary.problems.value(0).reason, RunProblem::Reason::FileChangedDuringRun);
+        }
+
+        // Two pictures of one size: the chain cannot shrink the first (its
+        // tool does nothing), and a program puts the second in its place.
+        const QString png = at(QStringLiteral("files/swap.png"));
+        const QString other = at(QStringLiteral("other.png"));
+        QVERIFY(savePicture(makePicture(200, 150, 1), png));
+        QVERIFY(savePicture(makePicture(200, 150, 2), other));
+        QCOMPARE(QFileInfo(png).size(), QFileInfo(other).size());
+        const QString mark = at(QStringLiteral("swapped"));
+        QFile::remove(mark);
+        const QString swaps = fakeTool(
+            fakes, QStringLiteral("swaps"),
+            "if [ ! -e '" + QFile::encodeName(mark) + "' ]; then : > '" + QFile::encodeName(mark) +
+                "'; cp '" + QFile::encodeName(other) + "' '" + QFile::encodeName(png) +
+                ".new' && mv '" + QFile::encodeName(png) + ".new' '" + QFile::encodeName(png) +
+                "'; exit 0; fi\nexec /usr/bin/optipng \"$@\"");
+        const auto memory =
+            std::make_shared<FinishedFiles>(at(QStringLiteral("files/finished.db")));
+        const RunPlan plan =
+            planWith({{Tool::OptiPNG, use(Tool::OptiPNG, swaps, {QStringLiteral("-o1")})}});
+        const Finished first = runOver(plan, {png}, {}, memory);
+        QCOMPARE(bytesOf(png), bytesOf(other));
+        QCOMPARE(first.summary.problems.value(0).reason, RunProblem::Reason::FileChangedDuringRun);
+        const Finished second = runOver(plan, {png}, {}, memory);
+        QCOMPARE(second.rows.at(0).outcome, RowResult::Outcome::Done);
+        QVERIFY(QFileInfo(png).size() < QFileInfo(other).size());
     }
 
     // A full disk under each save method: the file byte-identical, the

@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace tinsoke;
@@ -217,6 +218,75 @@ private Q_SLOTS:
             if (QFileInfo::exists(it.key()))
                 QVERIFY2(samePicture(readPictureFacts(it.key(), ImageKind::Png), it.value()),
                          qPrintable(it.key()));
+    }
+
+    // A picture put in a file's place while the file's chain ran, of the
+    // same size: the watch optimizes it when it arrives, instead of taking
+    // it for the finished file it replaced.
+    void optimizesAPictureThatReplacedOneUnderWork()
+    {
+        const QString top = at(QStringLiteral("swap"));
+        const QString png = top + QStringLiteral("/x.png");
+        const QString other = at(QStringLiteral("swap-other.png"));
+        QVERIFY(savePicture(makePicture(200, 150, 1), png));
+        QVERIFY(savePicture(makePicture(200, 150, 2), other));
+        QCOMPARE(QFileInfo(png).size(), QFileInfo(other).size());
+        const QByteArray mark = QFile::encodeName(at(QStringLiteral("swap.done")));
+        const QByteArray to = QFile::encodeName(png);
+        // The first start puts the other picture in place and gives nothing smaller.
+        const QString ini = settings(QStringLiteral("swap"),
+                                     "if [ ! -e '" + mark + "' ]; then : > '" + mark + "'; cp '" +
+                                         QFile::encodeName(other) + "' '" + to + ".new' && mv '" +
+                                         to + ".new' '" + to + "'; exit 0; fi\n");
+        Watch w;
+        start(w, {QStringLiteral("--settings"), ini, top});
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(png).size() < QFileInfo(other).size(), 20000);
+        w.settle(300);
+        QVERIFY2(w.err.contains(QStringLiteral("ほかのプログラム")), qPrintable(w.err));
+    }
+
+    // Named as a link, the folder is watched where the link leads, and said
+    // so. In it, a link to a picture outside is not followed, a link to a
+    // device and a FIFO are told as what they are, and a folder that cannot
+    // be watched is told with its reason; new pictures are still taken.
+    void staysInsideItsFolder()
+    {
+        const QString ini = settings(QStringLiteral("c"));
+        const QString real = at(QStringLiteral("c-real"));
+        const QString named = at(QStringLiteral("c-link"));
+        QDir().mkpath(real + QStringLiteral("/refused"));
+        QVERIFY(QFile::link(real, named));
+        const QString secret = at(QStringLiteral("outside/secret.png"));
+        savePicture(makePicture(200, 150, 30), secret);
+        const QByteArray secretBytes = bytesOf(secret);
+        const QString first = real + QStringLiteral("/first.png");
+        savePicture(makePicture(200, 150, 31), first);
+
+        Watch w;
+        start(w, {QStringLiteral("--settings"), ini, named}, INOTIFY_LIMIT);
+        QVERIFY2(w.waitForLine(first) >= 0, qPrintable(w.out + w.err));
+        QVERIFY2(w.err.contains(named + QStringLiteral(" はリンクです。リンク先の ") + real),
+                 qPrintable(w.err));
+        QVERIFY2(w.err.contains(QStringLiteral("フォルダを監視できません（Permission denied）：") +
+                                real + QStringLiteral("/refused")),
+                 qPrintable(w.err));
+
+        QVERIFY(QFile::link(secret, real + QStringLiteral("/out-link.png")));
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), real + QStringLiteral("/zero.png")));
+        QCOMPARE(::mkfifo(QFile::encodeName(real + QStringLiteral("/pipe.png")).constData(), 0600),
+                 0);
+        const QString arrived = real + QStringLiteral("/arrived.png");
+        savePicture(makePicture(200, 150, 32), arrived);
+        QVERIFY2(w.waitForLine(arrived) >= 0, qPrintable(w.out + w.err));
+        w.settle(1500);
+        QCOMPARE(starts(QStringLiteral("c")), 2);
+        QCOMPARE(bytesOf(secret), secretBytes);
+        for (const QString &told :
+             {QStringLiteral("/out-link.png: 監視しているフォルダの外を指すリンク"),
+              QStringLiteral("/zero.png: リンク先がデバイスです"),
+              QStringLiteral("/pipe.png: 名前付きパイプ（FIFO）です")})
+            QVERIFY2(w.err.contains(real + told), qPrintable(told + u'\n' + w.err));
+        QVERIFY2(!w.err.contains(QStringLiteral("なくなりました")), qPrintable(w.err));
     }
 
     // 200 pictures at once are queued and done Jobs at a time: a line and one

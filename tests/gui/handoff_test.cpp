@@ -4,6 +4,7 @@
 #include "filelistmodel.h"
 #include "freshform.h"
 #include "pathhandoff.h"
+#include "paths.h"
 #include "programcopy.h"
 #include "singleinstance.h"
 
@@ -12,7 +13,11 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <memory>
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
 
 class HandoffTest : public QObject {
     Q_OBJECT
@@ -21,13 +26,14 @@ class HandoffTest : public QObject {
     QTemporaryDir files;
 
     // The program started from the files' folder, run to its end while this
-    // test's event loop goes on.
-    std::unique_ptr<QProcess> startSecond(const QStringList &arguments)
+    // test's event loop goes on (a shell may start it, to give it bytes).
+    std::unique_ptr<QProcess> startSecond(const QStringList &arguments,
+                                          const QString &command = programCopy())
     {
         auto program = std::make_unique<QProcess>();
         program->setWorkingDirectory(files.path());
         QSignalSpy finished(program.get(), &QProcess::finished);
-        program->start(programCopy(), arguments);
+        program->start(command, arguments);
         finished.wait(60000);
         return program;
     }
@@ -62,6 +68,19 @@ private Q_SLOTS:
         QTRY_COMPARE(fresh->fileList().rowCount(), 2);
         QCOMPARE(fresh->fileList().ReadRow(0).Path, a);
         QCOMPARE(fresh->fileList().ReadRow(1).Path, b);
+
+#ifndef Q_OS_WIN // names there are UTF-16, and no shell gives bytes
+        // A name that is not UTF-8 arrives byte for byte, as the shell gave it.
+        const QByteArray odd = QFile::encodeName(files.path()) + "/x\xff\xfe.png";
+        ::close(::open(odd.constData(), O_WRONLY | O_CREAT, 0644));
+        const auto program = startSecond(
+            {QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$(printf 'x\\377\\376.png')\""),
+             programCopy()},
+            QStringLiteral("/bin/sh"));
+        QCOMPARE(program->exitCode(), 0);
+        QTRY_COMPARE(fresh->fileList().rowCount(), 3);
+        QCOMPARE(tinsoke::bytesOfPath(fresh->fileList().ReadRow(2).Path), odd);
+#endif
 
         // A running copy that does not take the files: the start says so and fails.
         server.reset();

@@ -1,6 +1,7 @@
 // Settings through the window: first start, stored values into the controls,
 // the file written at exit, and a settings file that cannot be created.
 #include "freshform.h"
+#include "lvdata.h"
 #include "messages.h"
 #include "paths.h"
 #include "programstyle.h"
@@ -15,6 +16,8 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QTableView>
+#include <QTableWidget>
 #include <QtTest>
 
 #include <sys/mount.h>
@@ -174,6 +177,83 @@ private Q_SLOTS:
                  QStringLiteral("/opt/ツール/optipng"));
         QCOMPARE(again.find<QScrollBar>("ScrollBar1")->value(), 7);
         QCOMPARE(again.find<RadioGroup>("RadioGroup2")->itemIndex(), -1);
+    }
+
+    // Settings that hold the user's own tools, ticked or not, one of them
+    // with a program that is gone: the window starts, 追加ツール lists them
+    // and the list has a column for each. A tool added on the page is there
+    // at the next start.
+    void startsOverTheUsersOwnTools_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::newRow("one") << 1;
+        QTest::newRow("two") << 2;
+        QTest::newRow("three") << 3;
+    }
+    void startsOverTheUsersOwnTools()
+    {
+        QFETCH(int, count);
+        QStringList told;
+        messages::setHook([&told](QWidget *, const QString &, const QString &text,
+                                  QMessageBox::Icon) { told << text; });
+        const QByteArray sections[] = {
+            "[ExtraTool1]\r\nUse=Yes\r\nName=first\r\nKind=PNG\r\nPath=/bin/true\r\n"
+            "Args={in}\r\n",
+            "[ExtraTool2]\r\nUse=No\r\nName=second\r\nKind=JPEG\r\nPath=/bin/true\r\n"
+            "Args=-q {in}\r\n",
+            "[ExtraTool3]\r\nUse=Yes\r\nName=gone\r\nKind=PNG\r\nPath=/no/such/tool\r\n"
+            "Args={in} {out}\r\n"};
+        QByteArray text = tinsoke::defaultSettingsText();
+        for (int i = 0; i < count; ++i)
+            text += sections[i];
+        FreshForm f{text};
+        QVERIFY(f.showAndWait());
+        auto *page = f.find<QTableWidget>("ListView_ExtraTools");
+        auto *list = f.find<QTableView>("ListView1");
+        const QStringList names{QStringLiteral("first"), QStringLiteral("second"),
+                                QStringLiteral("gone")};
+        QCOMPARE(page->rowCount(), count);
+        for (int i = 0; i < count; ++i) {
+            QCOMPARE(page->item(i, 1)->text(), names.at(i));
+            QCOMPARE(page->item(i, 0)->checkState(), i == 1 ? Qt::Unchecked : Qt::Checked);
+            QCOMPARE(list->model()
+                         ->headerData(tinsoke::TLVData::FieldCount + i, Qt::Horizontal)
+                         .toString(),
+                     names.at(i));
+            QVERIFY(!list->isColumnHidden(tinsoke::TLVData::FieldCount + i));
+        }
+        QCOMPARE(list->model()->columnCount(), tinsoke::TLVData::FieldCount + count);
+        QVERIFY(f.find("Button1")->isEnabled());
+        QCoreApplication::processEvents();
+        QVERIFY2(told.isEmpty(), qPrintable(told.join(u'\n'))); // nothing here is wrong
+        if (count == 3) { // the ticked tool whose program is gone is told before the run
+            const QString png = f.folder() + QStringLiteral("/a.png");
+            QFile(png).open(QIODevice::WriteOnly);
+            f->addPaths({png});
+            QTest::mouseClick(f.find("Button1"), Qt::LeftButton);
+            QVERIFY(!f->runInProgress());
+            QCOMPARE(told.size(), 1);
+            QVERIFY2(told.first().contains(QStringLiteral(
+                         "追加ツール「gone」は使えません（プログラム /no/such/tool")),
+                     qPrintable(told.first()));
+        }
+
+        // Added on the page, and found at the next start.
+        QTest::mouseClick(f.find("Button_ExtraAdd"), Qt::LeftButton);
+        page->item(count, 1)->setText(QStringLiteral("added"));
+        page->item(count, 3)->setText(QStringLiteral("/bin/cat"));
+        FreshForm again{f.closeAndRead()};
+        QVERIFY(again.showAndWait());
+        auto *pageAgain = again.find<QTableWidget>("ListView_ExtraTools");
+        QCOMPARE(pageAgain->rowCount(), count + 1);
+        QCOMPARE(pageAgain->item(count, 1)->text(), QStringLiteral("added"));
+        QCOMPARE(pageAgain->item(count, 3)->text(), QStringLiteral("/bin/cat"));
+        QCOMPARE(pageAgain->item(count, 4)->text(), QStringLiteral("{in} {out}"));
+        QCOMPARE(again.find<QTableView>("ListView1")
+                     ->model()
+                     ->headerData(tinsoke::TLVData::FieldCount + count, Qt::Horizontal)
+                     .toString(),
+                 QStringLiteral("added"));
     }
 
     // The Debian optimizers on PATH: the first start fills their boxes and

@@ -275,7 +275,7 @@ inline QImage frameImage(int width, int height, quint32 seed)
 }
 
 // Rows of 8-bit RGBA, each with filter byte 0, stored with little compression.
-inline QByteArray rgbaData(const QImage &image)
+inline QByteArray rgbaData(const QImage &image, int level = 1)
 {
     QByteArray raw;
     for (int y = 0; y < image.height(); ++y) {
@@ -288,12 +288,13 @@ inline QByteArray rgbaData(const QImage &image)
             raw += char(qAlpha(p));
         }
     }
-    return deflated(raw, 1);
+    return deflated(raw, level);
 }
 
 // Three frames that differ in size, place, timing, dispose and blend; the
-// first is the default image, the whole 96×64 canvas.
-inline QByteArray threeFrameApng()
+// first is the default image, the whole 96×64 canvas. level: the frames'
+// compression, 1 leaving the optimizers work.
+inline QByteArray threeFrameApng(int level = 1)
 {
     struct F {
         int w, h, x, y;
@@ -311,7 +312,7 @@ inline QByteArray threeFrameApng()
         chunks.append({"fcTL", be32(sequence++) + be32(quint32(f.w)) + be32(quint32(f.h)) +
                                    be32(quint32(f.x)) + be32(quint32(f.y)) + be16(f.num) +
                                    be16(f.den) + f.dispose + f.blend});
-        const QByteArray data = rgbaData(frameImage(f.w, f.h, quint32(i + 1)));
+        const QByteArray data = rgbaData(frameImage(f.w, f.h, quint32(i + 1)), level);
         if (i == 0)
             chunks.append({"IDAT", data});
         else
@@ -450,6 +451,20 @@ inline QByteArray phonePhoto(const QImage &picture)
     return encoded.left(at) + inserted + encoded.mid(at);
 }
 
+// Two pictures joined as a stereo camera stores them: the first indexes the
+// second in an MPF segment right after its SOI, counted from the index.
+inline QByteArray joinedPictures(const QByteArray &first, const QByteArray &second)
+{
+    const QByteArray head = QByteArray("MPF\0MM\0*\0\0\0\x08", 12) + be16(3) + be16(0xB000) +
+                            be16(7) + be32(4) + "0100" + be16(0xB001) + be16(4) + be32(1) +
+                            be32(2) + be16(0xB002) + be16(7) + be32(32) + be32(50) + be32(0);
+    const qsizetype size = first.size() + 4 + head.size() + 32;
+    const QByteArray entries = be32(0x20030000) + be32(quint32(size)) + be32(0) + be32(0) +
+                               be32(0x00020002) + be32(quint32(second.size())) +
+                               be32(quint32(size - 10)) + be32(0);
+    return first.left(2) + jpegSegment(0xE2, head + entries) + first.mid(2) + second;
+}
+
 inline Exif jpegExif(const QByteArray &jpeg)
 {
     for (const Segment &s : jpegSegments(jpeg))
@@ -465,4 +480,63 @@ inline QByteArray jpegIcc(const QByteArray &jpeg)
         if (s.marker == 0xE2 && s.data.startsWith(QByteArray("ICC_PROFILE\0", 12)))
             icc += s.data.mid(14);
     return icc;
+}
+
+// ---- Orientation, as readers find it ----
+
+// A big-endian TIFF whose IFD0 holds only the orientation, stored as a LONG.
+inline QByteArray longOrientationTiff(int orientation)
+{
+    return QByteArray("MM\0\x2a", 4) + be32(8) + be16(1) + be16(0x0112) + be16(4) + be32(1) +
+           be32(quint32(orientation)) + be32(0);
+}
+
+// A TIFF whose second entry, the orientation, is cut off by the block's end
+// two bytes short: readers see no orientation.
+inline QByteArray cutOrientationTiff(int orientation)
+{
+    return QByteArray("MM\0\x2a", 4) + be32(8) + be16(2) + be16(0x010F) + be16(2) + be32(4) +
+           QByteArray("Cam\0", 4) + be16(0x0112) + be16(3) + be32(1) + be16(quint16(orientation));
+}
+
+// An XMP packet turning the picture, as an attribute or as an element.
+inline QByteArray xmpWithOrientation(int orientation, bool element)
+{
+    const QByteArray n = QByteArray::number(orientation);
+    return "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
+           "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description "
+           "xmlns:tiff=\"http://ns.adobe.com/tiff/1.0/\"" +
+           (element ? "><tiff:Orientation>" + n + "</tiff:Orientation></rdf:Description>"
+                    : " tiff:Orientation=\"" + n + "\"/>") +
+           "</rdf:RDF></x:xmpmeta>";
+}
+
+// The orientation a reader shows: the first EXIF's (typed SHORT, as the
+// run writes it), else the XMP's; 0 when neither gives one.
+inline int shownOrientation(const QByteArray &file, bool png)
+{
+    QByteArray tiff, xmp;
+    if (png) {
+        for (const Chunk &c : pngChunks(file)) {
+            if (c.type == "eXIf" && tiff.isNull())
+                tiff = c.data;
+            if (c.type == "iTXt" && c.data.startsWith("XML:com.adobe.xmp") && xmp.isNull())
+                xmp = c.data;
+        }
+    } else {
+        for (const Segment &s : jpegSegments(file)) {
+            if (s.marker == 0xE1 && s.data.startsWith(QByteArray("Exif\0\0", 6)) && tiff.isNull())
+                tiff = s.data.mid(6);
+            if (s.marker == 0xE1 && s.data.startsWith("http://ns.adobe.com/xap/1.0/") &&
+                xmp.isNull())
+                xmp = s.data;
+        }
+    }
+    if (const int exif = readExif(tiff).orientation)
+        return exif;
+    for (int o = 1; o <= 8; ++o)
+        if (xmp.contains("tiff:Orientation=\"" + QByteArray::number(o) + '"') ||
+            xmp.contains("<tiff:Orientation>" + QByteArray::number(o) + '<'))
+            return o;
+    return 0;
 }

@@ -239,18 +239,23 @@ private Q_SLOTS:
         };
         QVERIFY(::SetFileAttributesW(native(user), FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_SYSTEM));
         const tinsoke::FileIdentity id = tinsoke::FileIdentity::of(user);
-        tinsoke::ExpectedFile expected{id.device, id.inode, id.size, id.modifiedNs};
+        tinsoke::WriteCheck check;
+        check.expected = &id;
         QString why;
-        QVERIFY2(tinsoke::replaceFileContent(user, result, &why, &expected), qPrintable(why));
+        QVERIFY2(tinsoke::replaceFileContent(user, result, &why, &check), qPrintable(why));
         QCOMPARE(bytesOf(user), QByteArray(3000, 'r'));
         QCOMPARE(attributesOf(user) & (FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN),
                  DWORD(FILE_ATTRIBUTE_SYSTEM));
         QCOMPARE(QFileInfo(user).lastModified().toSecsSinceEpoch(), old.toSecsSinceEpoch());
+        QVERIFY(check.written.sameAs(tinsoke::FileIdentity::of(user)));
 
-        // Another program's change since the row began wins.
-        expected.size = 5000;
+        // Another program's change since the row began wins: the file is no
+        // longer the one the row read.
         writeBytes(result, QByteArray(1000, 'n'));
-        QVERIFY(!tinsoke::replaceFileContent(user, result, &why, &expected));
+        tinsoke::WriteCheck stale;
+        stale.expected = &id;
+        QVERIFY(!tinsoke::replaceFileContent(user, result, &why, &stale));
+        QVERIFY(stale.changedMeanwhile);
         QCOMPARE(bytesOf(user), QByteArray(3000, 'r'));
 
         // A read-only file is not replaced.
