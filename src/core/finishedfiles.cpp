@@ -242,10 +242,8 @@ bool FinishedFiles::openLocked()
             QThread::msleep(20);
             continue;
         }
-        if (isDamaged(rc) && !m_renewed)
-            return renewLocked();
-        failLocked(QString::fromUtf8(sqlite3_errstr(rc)));
-        return false;
+        failLocked(rc);
+        return m_db != nullptr; // set aside and made anew, or not to be used
     }
 }
 

@@ -202,15 +202,22 @@ bool confirmWritten(int fd, qint64 size, QString *error)
     return true;
 }
 
+// Another program changed the file since it was read: its edit wins.
+bool changedMeanwhile(WriteCheck *check, QString *error,
+                      const char16_t *what = u"処理中にほかのプログラムが変更しました")
+{
+    if (check)
+        check->changedMeanwhile = true;
+    return fail(error, what);
+}
+
 // Whether the open file is still as st describes it; says why not.
 bool stillAsRead(int fd, const struct stat &st, WriteCheck *check, QString *error)
 {
     struct stat now {};
     if (::fstat(fd, &now) == 0 && identityOfStat(now).sameAs(identityOfStat(st)))
         return true;
-    if (check)
-        check->changedMeanwhile = true;
-    return fail(error, u"処理中にほかのプログラムが変更しました");
+    return changedMeanwhile(check, error);
 }
 
 // Writes bytes to a new file beside target, gives it the attributes of the
@@ -244,11 +251,9 @@ bool replaceByNewFile(const QByteArray &target, const QByteArray &bytes, int fro
         // allows: no system offers a rename that compares first.
         struct stat still {};
         if (::lstat(target.constData(), &still) != 0 || still.st_dev != from->st_dev ||
-            still.st_ino != from->st_ino) {
-            if (check)
-                check->changedMeanwhile = true;
-            ok = fail(error, u"処理中にほかのプログラムがファイルを入れ替えました");
-        }
+            still.st_ino != from->st_ino)
+            ok = changedMeanwhile(check, error,
+                                  u"処理中にほかのプログラムがファイルを入れ替えました");
         // Rewritten in place by someone else meanwhile: their edit wins.
         ok = ok && (fromFd < 0 || stillAsRead(fromFd, *from, check, error));
     }
@@ -423,10 +428,8 @@ bool replaceFileContent(const QString &target, const QString &source, QString *e
     Fd fd(openRegular(to, O_RDWR | O_NOFOLLOW, &st, error));
     if (fd.get() < 0)
         return false;
-    if (check && check->expected && !identityOfStat(st).sameAs(*check->expected)) {
-        check->changedMeanwhile = true;
-        return fail(error, u"処理中にほかのプログラムが変更しました");
-    }
+    if (check && check->expected && !identityOfStat(st).sameAs(*check->expected))
+        return changedMeanwhile(check, error);
     const QByteArray from = bytesOfPath(source);
     if (st.st_nlink > 1)
         return rewriteInPlace(fd.get(), to, st, bytes, from, journal, check, error);

@@ -228,9 +228,24 @@ TEST(SafeWrite, AKillAtAnyMomentLeavesOldOrNewAndALaterStartClearsUp)
     const QString link = userDir.filePath(QStringLiteral("a-link.png"));
     const QString copy = userDir.filePath(QStringLiteral("a_.png"));
 
+    // Whether a record of an in-place write stands in a run's journal now.
+    const auto recordStands = [&] {
+        for (const QString &run :
+             QDir(temp.path())
+                 .entryList({QStringLiteral("pelmora-*")}, QDir::Dirs | QDir::Hidden)) {
+            const QString journal = temp.filePath(run + QStringLiteral("/journal"));
+            for (const QString &name : QDir(journal).entryList({QStringLiteral("record-*")}))
+                if (readAll(journal + u'/' + name).startsWith("inplace"))
+                    return true;
+        }
+        return false;
+    };
+
     enum Mode { Linked, OneName, Copy };
-    // Runs one write in a child that is killed after delay (never, when negative); the time it
-    // took.
+    constexpr qint64 Never = -1;
+    constexpr qint64 WhileRecorded = -2;
+    // Runs one write in a child that is killed after delay, or once an
+    // in-place record stands; the time it took.
     const auto writeKilled = [&](Mode mode, qint64 delayUs) {
         QFile::remove(copy);
         QFile::remove(link);
@@ -259,10 +274,14 @@ TEST(SafeWrite, AKillAtAnyMomentLeavesOldOrNewAndALaterStartClearsUp)
         EXPECT_EQ(::read(ready[0], &c, 1), 1);
         QElapsedTimer clock;
         clock.start();
-        if (delayUs >= 0) {
+        if (delayUs == WhileRecorded) {
+            while (!recordStands() && clock.elapsed() < 5000) {
+            }
+        } else if (delayUs >= 0) {
             ::usleep(useconds_t(delayUs));
-            ::kill(pid, SIGKILL);
         }
+        if (delayUs != Never)
+            ::kill(pid, SIGKILL);
         int status = 0;
         ::waitpid(pid, &status, 0);
         ::close(ready[0]);
@@ -271,7 +290,7 @@ TEST(SafeWrite, AKillAtAnyMomentLeavesOldOrNewAndALaterStartClearsUp)
     };
 
     for (const Mode mode : {Linked, OneName, Copy}) {
-        const qint64 whole = writeKilled(mode, -1);
+        const qint64 whole = writeKilled(mode, Never);
         for (int step = 0; step <= 8; ++step) {
             SCOPED_TRACE(testing::Message() << "mode " << mode << ", killed at " << step << "/8");
             writeKilled(mode, whole * step / 8);
@@ -290,72 +309,26 @@ TEST(SafeWrite, AKillAtAnyMomentLeavesOldOrNewAndALaterStartClearsUp)
             EXPECT_EQ(entries(temp.path()), "new.png");
         }
     }
-    qputenv("TEMP", savedTemp);
-}
 
-// A later start puts old bytes back only into the very file a dead run was
-// rewriting, and only as the run left it: a file saved at the name since
-// (a new file renamed into place), or edited in place since, stays the user's.
-TEST(SafeWrite, ALaterStartLeavesAFileChangedAfterTheKill)
-{
-    QTemporaryDir temp;
-    QTemporaryDir userDir;
-    const QByteArray savedTemp = qgetenv("TEMP");
-    qputenv("TEMP", QFile::encodeName(temp.path()));
-    const QString source = temp.filePath(QStringLiteral("new.png"));
-    put(source, noise(8 << 20));
-    const QString target = userDir.filePath(QStringLiteral("x.png"));
-    const QString link = userDir.filePath(QStringLiteral("x-link.png"));
+    // Killed while rewriting in place; then the user saves a new file at the
+    // name (renamed into place) or edits it in place. A later start puts old
+    // bytes back only into the very file the run was writing, as it left it.
     const QByteArray users = "the user's own new picture, 136 bytes or so";
-
-    // Whether a record of an in-place write stands in a run's journal now.
-    const auto recordStands = [&] {
-        for (const QString &run :
-             QDir(temp.path())
-                 .entryList({QStringLiteral("pelmora-*")}, QDir::Dirs | QDir::Hidden)) {
-            const QString journal = temp.filePath(run + QStringLiteral("/journal"));
-            for (const QString &name : QDir(journal).entryList({QStringLiteral("record-*")}))
-                if (readAll(journal + u'/' + name).startsWith("inplace"))
-                    return true;
-        }
-        return false;
-    };
     for (const bool renamed : {true, false}) {
         SCOPED_TRACE(renamed ? "a new file renamed into place" : "an edit in place");
         bool killedMidway = false;
         for (int attempt = 0; attempt < 20 && !killedMidway; ++attempt) {
-            QFile::remove(link);
-            put(target, noise(20 << 20));
-            ASSERT_EQ(
-                ::link(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()),
-                0);
-            const pid_t pid = ::fork();
-            if (pid == 0) {
-                QString error;
-                const auto folder = RunFolder::create(&error);
-                ::_exit(
-                    folder && replaceFileContent(target, source, &error, nullptr, folder->journal())
-                        ? 0
-                        : 1);
-            }
-            QElapsedTimer clock;
-            clock.start();
-            while (!recordStands() && clock.elapsed() < 5000) {
-            }
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
+            writeKilled(Linked, WhileRecorded);
             killedMidway = recordStands();
         }
         ASSERT_TRUE(killedMidway);
         if (renamed) {
-            const QString fresh = userDir.filePath(QStringLiteral("x.png.part"));
-            put(fresh, users);
-            ASSERT_TRUE(QFile::rename(fresh, target) ||
-                        (QFile::remove(target) && QFile::rename(fresh, target)));
+            const QString part = userDir.filePath(QStringLiteral("a.png.part"));
+            put(part, users);
+            ASSERT_TRUE(QFile::remove(target) && QFile::rename(part, target));
         } else {
             QFile f(target);
-            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-            ASSERT_TRUE(f.resize(users.size()));
+            ASSERT_TRUE(f.open(QIODevice::ReadWrite) && f.resize(users.size()));
             ASSERT_EQ(f.write(users), users.size());
         }
         QString error;
