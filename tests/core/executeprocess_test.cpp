@@ -81,7 +81,7 @@ private Q_SLOTS:
         const QString tool = writeScript(
             path(QStringLiteral("probe")),
             "for a; do echo \"[$a]\"; done; pwd; read x && echo got-input\n"
-            "grep -E '^(SigBlk|SigIgn)' /proc/self/status\n"
+            "grep -E '^(SigBlk|SigIgn|Cpus_allowed_list)' /proc/self/status\n"
             "echo pgid=$(($(ps -o pgid= -p $$))) pid=$$; kill -USR1 $$; echo survived; exit 7");
         tinsoke::RunningTools running;
         const QStringList args{QStringLiteral("a b"), QStringLiteral("\"q\""), QString(),
@@ -94,6 +94,12 @@ private Q_SLOTS:
         QVERIFY(!out.contains(QStringLiteral("got-input")));
         QVERIFY2(out.contains(QStringLiteral("SigBlk:\t0000000000000000")), qPrintable(out));
         QVERIFY(out.contains(QStringLiteral("SigIgn:\t0000000000000000")));
+        // The processors are the program's, whichever one started the tool.
+        QFile status(QStringLiteral("/proc/self/status"));
+        QVERIFY(status.open(QIODevice::ReadOnly));
+        const QRegularExpression cpus(QStringLiteral("Cpus_allowed_list:\\s*(\\S+)"));
+        QCOMPARE(cpus.match(out).captured(1),
+                 cpus.match(QString::fromLatin1(status.readAll())).captured(1));
         QVERIFY(!out.contains(QStringLiteral("survived"))); // SIGUSR1 did its default: it ended
         QVERIFY(!o.exited);
         QCOMPARE(o.signal, SIGUSR1);
