@@ -10,9 +10,11 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include <atomic>
 #include <csignal>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -144,6 +146,69 @@ private Q_SLOTS:
         const pid_t child = f.readAll().trimmed().toInt();
         QTRY_VERIFY(!alive(child)); // the tool's own child is gone too
         QVERIFY(tinsoke::runToolProcess(QStringLiteral("true"), {}, {}, running).stopped);
+    }
+
+    // The processes that run tools for our threads come and go with the
+    // threads; one ended from outside takes its tool along and is made anew.
+    void theGuardsGoWithTheirThreadsAndComeBack()
+    {
+        const int before = childCount();
+        std::vector<std::thread> threads;
+        std::atomic<int> ok{0};
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&] {
+                tinsoke::RunningTools running;
+                for (int i = 0; i < 3; ++i)
+                    ok +=
+                        tinsoke::runToolProcess(QStringLiteral("true"), {}, {}, running).exitCode ==
+                        0;
+            });
+        for (std::thread &t : threads)
+            t.join();
+        QCOMPARE(ok.load(), 12);
+        QCOMPARE(childCount(), before); // neither running nor left to be collected
+
+        const QString pidFile = path(QStringLiteral("guard.pid"));
+        const QString tool =
+            writeScript(path(QStringLiteral("waits")),
+                        "echo $PPID $$ > '" + QFile::encodeName(pidFile) + ".part'; mv '" +
+                            QFile::encodeName(pidFile) + ".part' '" + QFile::encodeName(pidFile) +
+                            "'; sleep 30");
+        tinsoke::RunningTools running;
+        pid_t toolPid = 0;
+        std::thread killer([&] {
+            QFile f(pidFile);
+            for (int i = 0; i < 500 && !f.exists(); ++i)
+                QThread::msleep(10);
+            f.open(QIODevice::ReadOnly);
+            const QList<QByteArray> ids = f.readAll().trimmed().split(' ');
+            toolPid = ids.value(1).toInt();
+            ::kill(ids.value(0).toInt(), SIGKILL);
+        });
+        QElapsedTimer clock;
+        clock.start();
+        const tinsoke::ToolOutcome o = tinsoke::runToolProcess(tool, {}, {}, running);
+        killer.join();
+        QVERIFY(clock.elapsed() < 5000);
+        QVERIFY(!o.exited);
+        QVERIFY(toolPid > 0);
+        QTRY_VERIFY(!alive(toolPid));
+        QCOMPARE(tinsoke::runToolProcess(QStringLiteral("true"), {}, {}, running).exitCode, 0);
+    }
+
+private:
+    static int childCount()
+    {
+        int count = 0;
+        for (const QString &task :
+             QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile f(QStringLiteral("/proc/self/task/%1/children").arg(task));
+            if (f.open(QIODevice::ReadOnly)) {
+                const QByteArray pids = f.readAll().simplified();
+                count += pids.isEmpty() ? 0 : int(pids.count(' ')) + 1;
+            }
+        }
+        return count;
     }
 };
 
