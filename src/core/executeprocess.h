@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <set>
 
 namespace tinsoke {
@@ -50,6 +51,11 @@ constexpr int ToolOutputLimit = 64 * 1024;
 // Blocks the calling thread: the run calls it from its worker threads.
 ToolOutcome runToolProcess(const QString &program, const QStringList &arguments,
                            const QString &folder, RunningTools &running);
+
+// The same as handed to a run: the real runner, or one a test hands in that
+// records or plays a fault.
+using ToolRunner = std::function<ToolOutcome(const QString &program, const QStringList &arguments,
+                                             const QString &folder, RunningTools &running)>;
 
 // The text shown when a tool cannot be started: the system's error number.
 QString startFailureMessage(unsigned long errorNumber);

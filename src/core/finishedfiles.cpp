@@ -130,15 +130,8 @@ void addStep(QByteArray &text, const QString &name, const ToolPlan &plan)
 QByteArray chainFingerprint(const RunPlan &plan, ImageKind kind)
 {
     QByteArray text;
-    for (const Tool tool : AllTools) {
-        const ToolInfo &info = toolInfo(tool);
-        const ToolPlan &step = plan.tools.at(static_cast<std::size_t>(tool));
-        if (info.kind == kind && step.use)
-            addStep(text, QString::fromUtf16(info.name), step);
-    }
-    for (const ExtraToolPlan &extra : plan.extras)
-        if (extra.kind == kind && extra.plan.use)
-            addStep(text, QStringLiteral("own ") + extra.name, extra.plan);
+    for (const ChainStep &step : chainSteps(plan, kind))
+        addStep(text, step.own ? QStringLiteral("own ") + step.name : step.name, *step.plan);
     if (text.isEmpty())
         return {};
     text.prepend("pelmora-tinsoke " TINSOKE_VERSION "\ncheck " +

@@ -1,15 +1,14 @@
 #include "rowjob.h"
 
-#include "commandline.h"
 #include "fileops.h"
 #include "paths.h"
 #include "pictureparts.h"
 #include "resultcheck.h"
-#include "safewrite.h"
+#include "rowmemory.h"
+#include "rowsave.h"
+#include "toolstep.h"
 
 #include <QCryptographicHash>
-#include <QDir>
-#include <QRegularExpression>
 #include <QScopeGuard>
 
 #include <utility>
@@ -18,32 +17,15 @@ namespace tinsoke {
 
 namespace {
 
-QString toolName(Tool tool)
-{
-    return QString::fromUtf16(toolInfo(tool).name);
-}
-
-// What a tool printed, as the user can use it: the private copies it was
-// given, gone by the time anyone reads this, are named by the user's file.
-QString outputText(const ToolOutcome &outcome, const QStringList &privatePaths,
-                   const QString &rowFolder, const QString &userPath)
-{
-    QString text = QString::fromLocal8Bit(outcome.output);
-    for (const QString &path : privatePaths)
-        if (!path.isEmpty())
-            text.replace(path, userPath);
-    text.replace(QRegularExpression(QRegularExpression::escape(rowFolder) + QStringLiteral("\\S*")),
-                 userPath);
-    if (outcome.outputCut)
-        text += QStringLiteral("\n…");
-    return text;
-}
-
+// A row keeps the order of things: the memory first, then its turn and the
+// lock of its file, the private copy and the picture's facts, the chain's
+// steps, the last check, the save, and what the memory learns.
 class RowJob {
 public:
-    RowJob(RunEngine::Shared &shared, const RowTask &task)
+    RowJob(RunShared &shared, const RowTask &task)
         : m_shared(shared)
         , m_task(task)
+        , m_memory(shared, m_task)
     {
         m_result.row = task.row;
         m_result.path = task.path;
@@ -52,7 +34,7 @@ public:
     RowResult run()
     {
         const auto saved = qScopeGuard([this] { m_shared.saveOrder.done(m_task.row); });
-        if (knownFinished()) {
+        if (m_memory.knownFinished(&m_result.before)) {
             m_result.outcome = RowResult::Outcome::Remembered;
             m_result.after = m_result.before;
             m_result.savedAs = m_task.path;
@@ -95,90 +77,6 @@ public:
     }
 
 private:
-    static StatKey statKey(const FileIdentity &id)
-    {
-        return {id.device, id.inode, id.size, id.modifiedNs, id.changedNs};
-    }
-
-    // Whether the memory knows the file as it is now finished for its chain:
-    // by its directory entry alone, else by its content.
-    bool knownFinished()
-    {
-        const auto kind = chainFor(m_task.path, m_task.fileName);
-        if (!m_shared.memory || !kind)
-            return false;
-        m_chain = m_shared.chains.at(static_cast<std::size_t>(*kind));
-        if (m_chain.isEmpty() || m_shared.forgetMemory)
-            return false;
-        QString error;
-        const OpenedFile file = OpenedFile::open(m_task.path, &error);
-        if (!file.isOpen())
-            return false; // the row tells why, as it always has
-        const StatKey key = statKey(file.identity());
-        m_result.before = key.size;
-        const QByteArray copied = copiedChain();
-        if (m_shared.memory->knownByStat(key, m_chain) ||
-            (!copied.isEmpty() && m_shared.memory->knownByStat(key, copied)))
-            return true;
-        const QByteArray digest = file.digest();
-        if (digest.isEmpty() || !file.unchangedOnDisk())
-            return false;
-        for (const QByteArray &chain : {m_chain, copied}) {
-            if (!chain.isEmpty() && m_shared.memory->knownByDigest(digest, chain)) {
-                m_shared.memory->remember(digest, chain, {key});
-                return true;
-            }
-        }
-        return false;
-    }
-
-    // An original whose smaller copy this chain saved beside it, or in a
-    // result folder, is done for that save method: another run (a watch that
-    // starts again) would only add one more copy.
-    QByteArray copiedChain() const
-    {
-        switch (m_shared.plan.saveMethod) {
-        case SaveMethod::CopyBeside:
-            return m_chain + QByteArrayLiteral("\ncopied beside");
-        case SaveMethod::ResultFolder:
-            return m_chain + QByteArrayLiteral("\ncopied to a result folder");
-        default:
-            return QByteArray();
-        }
-    }
-
-    // A row that went through its whole chain without a fault: its result
-    // (or the unchanged file) is what the chain cannot make smaller.
-    // Only what the row itself read or wrote is remembered, and only while
-    // it is still so: a file another program changed meanwhile is not.
-    void rememberFinished(const OpenedFile &original)
-    {
-        if (m_chain.isEmpty() || m_result.outcome != RowResult::Outcome::Done ||
-            !m_result.problems.isEmpty())
-            return;
-        const bool originalStays = original.unchangedOnDisk();
-        if (m_result.kept.isEmpty() && !originalStays)
-            return;
-        QByteArray digest = m_originalDigest;
-        if (!m_result.kept.isEmpty()) {
-            QByteArray bytes;
-            if (!readRegularFile(m_working, &bytes))
-                return;
-            digest = QCryptographicHash::hash(bytes, QCryptographicHash::Blake2b_256);
-        }
-        std::vector<StatKey> entries;
-        const QString saved = m_shared.plan.saveMethod == SaveMethod::InPlace ? original.realPath()
-                                                                              : m_result.savedAs;
-        if (m_result.written.exists && FileIdentity::of(saved).sameAs(m_result.written))
-            entries.push_back(statKey(m_result.written));
-        if (m_result.kept.isEmpty())
-            entries.push_back(statKey(original.identity()));
-        m_shared.memory->remember(digest, m_chain, entries);
-        const QByteArray copied = copiedChain();
-        if (!m_result.kept.isEmpty() && !copied.isEmpty() && originalStays)
-            m_shared.memory->remember(m_originalDigest, copied, {statKey(original.identity())});
-    }
-
     // A problem of this row's file; the window and the command line word it.
     RunProblem about(RunProblem::Reason reason, const QString &detail = QString(),
                      const QString &tool = QString()) const
@@ -198,12 +96,6 @@ private:
         m_result.extraColumns.clear();
         m_result.kept.clear();
         p.kind = RunProblem::Kind::PassedOver;
-        m_result.problems.append(std::move(p));
-    }
-
-    void problem(RunProblem p, RunProblem::Kind kind = RunProblem::Kind::ToolFailed)
-    {
-        p.kind = kind;
         m_result.problems.append(std::move(p));
     }
 
@@ -245,204 +137,28 @@ private:
             m_result.outcome = RowResult::Outcome::Stopped;
         else if (gate && !gate->finalBytesAreChecked(m_working, m_originalDigest))
             passOver(about(RunProblem::Reason::LastCheckFailed));
-        else
-            save(original);
+        else if (auto p = saveRowResult(m_shared, m_task, original, m_working, m_result))
+            passOver(std::move(*p));
         if (m_shared.memory)
-            rememberFinished(original);
+            m_memory.rememberFinished(original, m_result, m_working, m_originalDigest);
         removeFolder();
     }
 
-    // One step as the row runs it: a built-in tool or one of the user's.
-    struct Step {
-        QString name;
-        const ToolPlan &plan;
-        Output output;
-        QStringList (*arguments)(const QStringList &words, const QString &input,
-                                 const QString &output);
-        int alsoFine; // an exit code besides 0 that still means success, or 0
-        std::optional<qint64> &column;
-    };
-
     void runChain(ImageKind kind, Gate &gate)
     {
-        int step = 0;
-        for (const Tool tool : AllTools) {
-            const ToolInfo &info = toolInfo(tool);
-            const ToolPlan &plan = m_shared.plan.tools.at(static_cast<std::size_t>(tool));
-            if (info.kind != kind || !plan.use)
-                continue;
+        const StepPlace place{m_folder, m_working, m_task.path};
+        m_result.extraColumns.resize(m_shared.plan.extras.size());
+        int number = 0;
+        for (const ChainStep &step : chainSteps(m_shared.plan, kind)) {
             if (m_shared.running.stopped())
                 return;
-            runStep({toolName(tool), plan, info.output, info.arguments, info.alsoFine,
-                     m_result.columns.at(static_cast<std::size_t>(tool))},
-                    gate, ++step);
-        }
-        const QList<ExtraToolPlan> &extras = m_shared.plan.extras;
-        m_result.extraColumns.resize(extras.size());
-        for (qsizetype i = 0; i < extras.size(); ++i) {
-            const ExtraToolPlan &extra = extras.at(i);
-            if (extra.kind != kind || !extra.plan.use)
-                continue;
-            if (m_shared.running.stopped())
-                return;
-            runStep({extra.name, extra.plan,
-                     writesSecondFile(extra.plan.words) ? Output::TemporaryFile : Output::InPlace,
-                     extraToolArguments, 0, m_result.extraColumns[i]},
-                    gate, ++step);
-        }
-    }
-
-    void runStep(const Step &tool, Gate &gate, int step)
-    {
-        const ToolPlan &plan = tool.plan;
-        const qint64 sizeBefore = FileIdentity::of(m_working).size;
-        // Every tool reads a private copy of its own: one that damages the file
-        // it reads costs only its own step.
-        const QString stepFolder = m_folder + QStringLiteral("/step%1").arg(step);
-        const QString input = stepFolder + u'/' + fileNameOf(m_working);
-        QString error;
-        if (!QDir().mkdir(stepFolder) || !copyPrivateFile(m_working, input, &error)) {
-            problem(about(RunProblem::Reason::StepCopyFailed, error.isEmpty() ? stepFolder : error,
-                          tool.name));
-            return;
-        }
-        QString output;
-        switch (tool.output) {
-        case Output::InPlace:
-            output = input;
-            break;
-        case Output::BesideWithJpg:
-            output = input + QStringLiteral(".jpg");
-            break;
-        case Output::TemporaryFile:
-            // With the picture's own extension: some tools go by it.
-            output = m_folder + QStringLiteral("/step%1-out").arg(step) +
-                     fileExtension(m_working).toLower();
-            break;
-        }
-
-        const ToolOutcome outcome = runToolProcess(
-            plan.program, tool.arguments(plan.words, input, output), m_folder, m_shared.running);
-        if (outcome.stopped)
-            return;
-        if (!outcome.started()) {
-            RunProblem p = about(RunProblem::Reason::ToolNotStarted, QString(), tool.name);
-            p.systemError = outcome.startError;
-            problem(std::move(p), RunProblem::Kind::NotStarted);
-            return; // its column stays empty: it did not run
-        }
-        tool.column = sizeBefore;
-        const auto printed = [&] {
-            return outputText(outcome, {output, input, m_working}, m_folder, m_task.path);
-        };
-        if (!outcome.exited) {
-            RunProblem p = about(RunProblem::Reason::ToolCrashed, QString(), tool.name);
-            p.signal = outcome.signal;
-            p.output = printed();
-            problem(std::move(p));
-            return;
-        }
-        if (outcome.exitCode != 0 && outcome.exitCode != tool.alsoFine) {
-            RunProblem p = about(RunProblem::Reason::ToolExitCode, QString(), tool.name);
-            p.exitCode = outcome.exitCode;
-            p.output = printed();
-            problem(std::move(p));
-            return;
-        }
-        const QString ready = m_folder + QStringLiteral("/step%1.kept").arg(step);
-        const Verdict verdict = gate.judge(m_working, output, ready, plan.allow);
-        if (!verdict.accepted) {
-            if (!verdict.notSmaller) {
-                RunProblem p = verdict.why;
-                p.path = m_task.path;
-                p.tool = tool.name;
-                p.output = printed();
-                problem(std::move(p),
-                        verdict.missing ? RunProblem::Kind::ToolFailed : RunProblem::Kind::Refused);
-            }
-            return;
-        }
-        if (!QFile::remove(m_working) || !QFile::rename(ready, m_working)) {
-            problem(about(RunProblem::Reason::ResultNotTaken, QString(), tool.name));
-            return;
-        }
-        tool.column = FileIdentity::of(m_working).size;
-        m_result.kept.append(tool.name);
-    }
-
-    // The row's result goes where the save method says, in one verified write.
-    void save(OpenedFile &original)
-    {
-        // Another program wrote the file meanwhile: theirs wins, and nothing
-        // made from what it held before is saved, in its place or beside it.
-        if (!original.unchangedOnDisk()) {
-            passOver(about(RunProblem::Reason::FileChangedDuringRun));
-            return;
-        }
-        QString error;
-        const qint64 size = FileIdentity::of(m_working).size;
-        switch (m_shared.plan.saveMethod) {
-        case SaveMethod::InPlace: {
-            if (size >= m_result.before) {
-                m_result.after = m_result.before; // nothing better: the file stays as it is
-                m_result.savedAs = m_task.path;
-                return;
-            }
-            WriteCheck check;
-            check.expected = &original.identity();
-            if (!replaceFileContent(original.realPath(), m_working, &error, &check,
-                                    m_shared.folder->journal())) {
-                passOver(about(check.changedMeanwhile ? RunProblem::Reason::FileChangedDuringRun
-                                                      : RunProblem::Reason::WriteFailed,
-                               error));
-                return;
-            }
-            m_result.written = check.written;
-            m_result.savedAs = m_task.path;
-            break;
-        }
-        case SaveMethod::CopyBeside:
-            if (!createBeside(withUnderscoreBeforeExtension(m_task.path), original, &error)) {
-                passOver(about(RunProblem::Reason::CopyFailed, error));
-                return;
-            }
-            break;
-        case SaveMethod::ResultFolder: {
-            QString tried;
-            const QString folder = m_shared.resultFolder->get(&tried);
-            if (folder.isEmpty()) {
-                passOver(about(RunProblem::Reason::ResultFolderFailed, tried));
-                return;
-            }
-            if (!createBeside(folder + u'/' + fileNameOf(m_task.path), original, &error)) {
-                passOver(about(RunProblem::Reason::CopyFailed, error));
-                return;
-            }
-            break;
-        }
-        case SaveMethod::None:
-            passOver(about(RunProblem::Reason::NoSaveMethod));
-            return;
-        }
-        m_result.after = size;
-    }
-
-    // A new file at target, or with another "_" before the extension while
-    // the name is taken.
-    bool createBeside(QString target, const OpenedFile &original, QString *error)
-    {
-        for (;;) {
-            switch (createFileVerified(target, m_working, original.realPath(), error,
-                                       m_shared.folder->journal(), &m_result.written)) {
-            case CreateResult::Created:
-                m_result.savedAs = target;
-                return true;
-            case CreateResult::Taken:
-                target = withUnderscoreBeforeExtension(target);
-                break;
-            case CreateResult::Failed:
-                return false;
-            }
+            StepResult done = runToolStep(m_shared, step, ++number, place, gate);
+            (step.own ? m_result.extraColumns[step.column]
+                      : m_result.columns.at(static_cast<std::size_t>(step.column))) = done.column;
+            if (done.kept)
+                m_result.kept.append(step.name);
+            if (done.problem)
+                m_result.problems.append(std::move(*done.problem));
         }
     }
 
@@ -453,18 +169,18 @@ private:
             removePrivateFolder(m_folder);
     }
 
-    RunEngine::Shared &m_shared;
+    RunShared &m_shared;
     const RowTask m_task;
+    RowMemory m_memory;
     RowResult m_result;
     QString m_folder;
     QString m_working;
     QByteArray m_originalDigest;
-    QByteArray m_chain; // the fingerprint of the file's chain, when the memory is used
 };
 
 } // namespace
 
-RowResult runRow(RunEngine::Shared &shared, const RowTask &task)
+RowResult runRow(RunShared &shared, const RowTask &task)
 {
     return RowJob(shared, task).run();
 }

@@ -17,7 +17,7 @@ RunEngine::RunEngine(RunPlan plan, QList<RowTask> rows, PictureReader readFacts,
     : QObject(parent)
     , m_plan(std::move(plan))
     , m_rows(std::move(rows))
-    , m_shared(std::make_shared<Shared>())
+    , m_shared(std::make_shared<RunShared>())
 {
     m_shared->plan = m_plan;
     m_shared->readFacts = std::move(readFacts);
@@ -59,6 +59,11 @@ void RunEngine::start()
     dispatch();
     // Even an empty run ends through the event loop, after start() has returned.
     QMetaObject::invokeMethod(this, &RunEngine::finishIfIdle, Qt::QueuedConnection);
+}
+
+void RunEngine::setToolRunner(ToolRunner runner)
+{
+    m_shared->runTool = std::move(runner);
 }
 
 void RunEngine::keepOpen()
@@ -108,7 +113,7 @@ void RunEngine::dispatch()
     while (!m_stopping && m_next < m_rows.size() && m_inFlight < m_pool.maxThreadCount()) {
         const RowTask task = m_rows.at(m_next++);
         ++m_inFlight;
-        std::shared_ptr<Shared> shared = m_shared;
+        std::shared_ptr<RunShared> shared = m_shared;
         RunEngine *engine = this; // outlives the job: its destructor waits for the pool
         m_pool.start([shared, task, engine] {
             const RowResult result = runRow(*shared, task);

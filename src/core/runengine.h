@@ -14,6 +14,7 @@
 namespace tinsoke {
 
 class FinishedFiles;
+struct RunShared;
 
 // Runs the listed files through their chains, several at once. Each row
 // works on private copies in the run's own temporary folder; a tool's result
@@ -35,6 +36,8 @@ public:
     // A watch's run: it takes rows until it is stopped, and tells when it is
     // idle instead of finishing. Set before start().
     void keepOpen();
+    // Another way to start tools than the real one. Set before start().
+    void setToolRunner(ToolRunner runner);
     void start();
     // More rows, numbered on from the last ones; taken while the run keeps open.
     void append(const QList<RowTask> &rows);
@@ -51,10 +54,6 @@ Q_SIGNALS:
     void finished();
     void idle(); // a run kept open has done every row it was given
 
-public:
-    // What the row jobs on the worker threads share.
-    struct Shared;
-
 private:
     void dispatch();
     void rowDone(const RowResult &result);
@@ -63,7 +62,7 @@ private:
 
     RunPlan m_plan;
     QList<RowTask> m_rows;
-    std::shared_ptr<Shared> m_shared;
+    std::shared_ptr<RunShared> m_shared;
     QThreadPool m_pool;
     int m_next = 0;
     int m_inFlight = 0;

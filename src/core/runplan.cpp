@@ -24,6 +24,27 @@ ToolPlan toolPlan(Tool tool, bool use, const QString &program, const QStringList
     return plan;
 }
 
+std::vector<ChainStep> chainSteps(const RunPlan &plan, ImageKind kind)
+{
+    std::vector<ChainStep> steps;
+    for (const Tool tool : AllTools) {
+        const ToolInfo &info = toolInfo(tool);
+        const ToolPlan &step = plan.tools.at(static_cast<std::size_t>(tool));
+        if (info.kind == kind && step.use)
+            steps.push_back({QString::fromUtf16(info.name), false, &step, info.output,
+                             info.arguments, info.alsoFine, static_cast<int>(tool)});
+    }
+    for (qsizetype i = 0; i < plan.extras.size(); ++i) {
+        const ExtraToolPlan &extra = plan.extras.at(i);
+        if (extra.kind == kind && extra.plan.use)
+            steps.push_back(
+                {extra.name, true, &extra.plan,
+                 writesSecondFile(extra.plan.words) ? Output::TemporaryFile : Output::InPlace,
+                 extraToolArguments, 0, static_cast<int>(i)});
+    }
+    return steps;
+}
+
 ExtraToolPlan extraToolPlan(const ExtraTool &tool)
 {
     ExtraToolPlan extra;

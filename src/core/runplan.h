@@ -11,6 +11,7 @@
 
 #include <array>
 #include <optional>
+#include <vector>
 
 namespace tinsoke {
 
@@ -43,6 +44,23 @@ struct RunPlan {
     SaveMethod saveMethod = SaveMethod::InPlace;
     int jobs = 0; // rows at once; 0 one per core
 };
+
+// One step of a kind's chain as a row runs it: a built-in tool or one of
+// the user's own, on the same track.
+struct ChainStep {
+    QString name;     // as its column and the messages name it
+    bool own = false; // one of the user's tools
+    const ToolPlan *plan = nullptr;
+    Output output = Output::InPlace;
+    QStringList (*arguments)(const QStringList &words, const QString &input,
+                             const QString &output) = nullptr;
+    int alsoFine = 0; // an exit code besides 0 that still means success, or 0
+    int column = 0;   // a built-in tool's: its Tool; the user's: its place in extras
+};
+
+// The steps a kind's files go through, in order: the ticked built-in tools,
+// then the user's own. The steps point into plan.
+std::vector<ChainStep> chainSteps(const RunPlan &plan, ImageKind kind);
 
 // A tool's plan from its tick, program and option words.
 ToolPlan toolPlan(Tool tool, bool use, const QString &program, const QStringList &words);
