@@ -266,6 +266,85 @@ private Q_SLOTS:
         QCOMPARE(f.summary.done, 2);
     }
 
+    // A run takes its tool runner as it is handed: every step, the user's
+    // own after the built-in ones, gets a private copy in a folder of its
+    // own, and what the runner plays (a smaller result, a failure, no start)
+    // lands as a real tool's would.
+    void eachStepGoesThroughTheHandedRunner()
+    {
+        QImage picture = makePicture(200, 150, 3);
+        picture.setColorSpace(QColorSpace());
+        const QString a = at(QStringLiteral("files/a.png"));
+        QVERIFY(savePicture(picture, a));
+        RunPlan plan =
+            planWith({{Tool::AdvPNG, use(Tool::AdvPNG, QStringLiteral("/gone/advpng"))},
+                      {Tool::PNGOUT, use(Tool::PNGOUT, QStringLiteral("/gone/pngout"))}});
+        ExtraToolPlan own;
+        own.name = QStringLiteral("mine");
+        own.plan.use = true;
+        own.plan.program = QStringLiteral("/gone/mine");
+        own.plan.words = {QStringLiteral("--in={in}"), QStringLiteral("{out}")};
+        plan.extras = {own};
+
+        struct Call {
+            QString program;
+            QStringList arguments;
+        };
+        QList<Call> calls;
+        QList<tinsoke::RowTask> tasks{{0, a, fileNameOf(a)}};
+        RunEngine engine(plan, tasks, readPictureFacts, checkPictureChange);
+        engine.setToolRunner([&](const QString &program, const QStringList &arguments,
+                                 const QString &, RunningTools &) {
+            calls.append({program, arguments}); // one row: the steps come one by one
+            ToolOutcome o;
+            o.exited = true;
+            o.exitCode = 0;
+            if (program.endsWith(QStringLiteral("advpng"))) // rewrites its file, smaller
+                QImage(arguments.last()).save(arguments.last(), "PNG", 0);
+            else if (program.endsWith(QStringLiteral("pngout")))
+                o.startError = ENOENT;
+            else
+                o.exitCode = 5;
+            return o;
+        });
+        QList<RowResult> rows;
+        connect(&engine, &RunEngine::rowFinished, [&](const RowResult &r) { rows.append(r); });
+        QEventLoop loop;
+        connect(&engine, &RunEngine::finished, &loop, &QEventLoop::quit);
+        engine.start();
+        loop.exec();
+
+        QCOMPARE(calls.size(), 3);
+        QCOMPARE(calls.at(2).program, QStringLiteral("/gone/mine"));
+        QStringList inputs;
+        for (const Call &c : std::as_const(calls)) {
+            const QString input = c.program.endsWith(QStringLiteral("mine"))
+                                      ? c.arguments.first().mid(5)
+                                      : c.arguments.last();
+            QVERIFY2(input.startsWith(temp.path()), qPrintable(input)); // never the user's file
+            inputs << QFileInfo(input).absolutePath();
+        }
+        inputs.removeDuplicates();
+        QCOMPARE(inputs.size(), 3); // a folder of its own for each step
+        QVERIFY(calls.at(2).arguments.at(1) != calls.at(2).arguments.first().mid(5));
+
+        QCOMPARE(rows.size(), 1);
+        const RowResult &row = rows.first();
+        QCOMPARE(row.kept, QStringList{QStringLiteral("AdvPNG")});
+        QVERIFY(row.after < row.before);
+        QCOMPARE(QFileInfo(a).size(), row.after);
+        QCOMPARE(QImage(a).convertToFormat(QImage::Format_RGB32),
+                 picture.convertToFormat(QImage::Format_RGB32));
+        QVERIFY(!column(row, Tool::PNGOUT)); // it did not start
+        QCOMPARE(row.extraColumns.size(), 1);
+        QCOMPARE(*row.extraColumns.first(), row.after); // ran, kept nothing
+        QCOMPARE(row.problems.size(), 2);
+        QCOMPARE(row.problems.at(0).reason, RunProblem::Reason::ToolNotStarted);
+        QCOMPARE(row.problems.at(1).reason, RunProblem::Reason::ToolExitCode);
+        QCOMPARE(row.problems.at(1).tool, QStringLiteral("mine"));
+        QCOMPARE(row.problems.at(1).exitCode, 5);
+    }
+
     // FIFOs, sockets and devices never block a run; files gone, unreadable
     // or replaced by a folder are passed over with empty columns.
     void onlyRegularFilesAreOpened()
@@ -494,7 +573,7 @@ private Q_SLOTS:
                                           "' > \"$1\"; head -c 200000 /dev/zero > '" +
                                           QFile::encodeName(disk) + "/filler' 2>/dev/null; exit 0");
         const QString a = disk + QStringLiteral("/a.png");
-        QVERIFY(picture.save(a, "PNG", 100));
+        QVERIFY(savePicture(picture, a));
         const QByteArray before = bytesOf(a);
         QVERIFY(before.size() > bytesOf(small).size());
         for (const int method : {0, 1, 2}) {
