@@ -158,26 +158,16 @@ QString toolLines(const tinsoke::RunPlan &plan, const QString &path)
     const auto kind = tinsoke::chainFor(path, tinsoke::fileNameOf(path));
     const QString copy = QStringLiteral("{コピー}");
     QString lines;
-    for (const tinsoke::Tool tool : tinsoke::AllTools) {
-        const tinsoke::ToolInfo &info = tinsoke::toolInfo(tool);
-        const tinsoke::ToolPlan &t = plan.tools.at(static_cast<std::size_t>(tool));
-        if (!t.use || kind != info.kind)
-            continue;
-        const QString output = info.output == tinsoke::Output::InPlace ? copy
-                               : info.output == tinsoke::Output::BesideWithJpg
+    if (!kind)
+        return lines;
+    for (const tinsoke::ChainStep &step : tinsoke::chainSteps(plan, *kind)) {
+        const QString output = step.output == tinsoke::Output::InPlace ? copy
+                               : step.output == tinsoke::Output::BesideWithJpg
                                    ? copy + QStringLiteral(".jpg")
                                    : QStringLiteral("{出力}");
-        const QStringList argv = QStringList{t.program} + info.arguments(t.words, copy, output);
-        lines += QStringLiteral("  %1\t%2\n")
-                     .arg(QString::fromUtf16(info.name), field(shownArguments(argv)));
-    }
-    for (const tinsoke::ExtraToolPlan &extra : plan.extras) {
-        if (!extra.plan.use || kind != extra.kind)
-            continue;
         const QStringList argv =
-            QStringList{extra.plan.program} +
-            tinsoke::extraToolArguments(extra.plan.words, copy, QStringLiteral("{出力}"));
-        lines += QStringLiteral("  %1\t%2\n").arg(extra.name, field(shownArguments(argv)));
+            QStringList{step.plan->program} + step.arguments(step.plan->words, copy, output);
+        lines += QStringLiteral("  %1\t%2\n").arg(step.name, field(shownArguments(argv)));
     }
     return lines;
 }
@@ -234,14 +224,9 @@ QString toolsFor(const tinsoke::RunPlan &plan, const QString &path)
 {
     const auto kind = tinsoke::chainFor(path, tinsoke::fileNameOf(path));
     QStringList names;
-    for (const tinsoke::Tool tool : tinsoke::AllTools) {
-        const tinsoke::ToolInfo &info = tinsoke::toolInfo(tool);
-        if (plan.tools.at(static_cast<std::size_t>(tool)).use && kind == info.kind)
-            names << QString::fromUtf16(info.name);
-    }
-    for (const tinsoke::ExtraToolPlan &extra : plan.extras)
-        if (extra.plan.use && kind == extra.kind)
-            names << extra.name;
+    if (kind)
+        for (const tinsoke::ChainStep &step : tinsoke::chainSteps(plan, *kind))
+            names << step.name;
     return names.isEmpty() ? QStringLiteral("-") : names.join(u',');
 }
 
@@ -530,10 +515,8 @@ int runFromCommandLine(int argc, char *argv[])
         return ExitUsage;
     }
 
-    if (std::none_of(plan.tools.begin(), plan.tools.end(),
-                     [](const tinsoke::ToolPlan &t) { return t.use; }) &&
-        std::none_of(plan.extras.begin(), plan.extras.end(),
-                     [](const tinsoke::ExtraToolPlan &t) { return t.plan.use; }))
+    if (tinsoke::chainSteps(plan, tinsoke::ImageKind::Jpeg).empty() &&
+        tinsoke::chainSteps(plan, tinsoke::ImageKind::Png).empty())
         print(stderr, QStringLiteral("pelmora-tinsoke: 使うツールが設定ファイルで選ばれていません"
                                      "（ファイルはそのまま、またはコピーされるだけです）。\n"));
 #ifdef Q_OS_LINUX

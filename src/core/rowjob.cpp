@@ -92,8 +92,7 @@ private:
     void passOver(RunProblem p)
     {
         m_result.outcome = RowResult::Outcome::PassedOver;
-        m_result.columns = {};
-        m_result.extraColumns.clear();
+        m_result.steps.clear();
         m_result.kept.clear();
         p.kind = RunProblem::Kind::PassedOver;
         m_result.problems.append(std::move(p));
@@ -147,14 +146,12 @@ private:
     void runChain(ImageKind kind, Gate &gate)
     {
         const StepPlace place{m_folder, m_working, m_task.path};
-        m_result.extraColumns.resize(m_shared.plan.extras.size());
         int number = 0;
         for (const ChainStep &step : chainSteps(m_shared.plan, kind)) {
             if (m_shared.running.stopped())
                 return;
             StepResult done = runToolStep(m_shared, step, ++number, place, gate);
-            (step.own ? m_result.extraColumns[step.column]
-                      : m_result.columns.at(static_cast<std::size_t>(step.column))) = done.column;
+            m_result.steps.append({step.listColumn, done.size});
             if (done.kept)
                 m_result.kept.append(step.name);
             if (done.problem)

@@ -2,6 +2,7 @@
 
 #include "commandline.h"
 #include "fileops.h"
+#include "lvdata.h"
 #include "paths.h"
 
 #include <QDir>
@@ -32,7 +33,7 @@ std::vector<ChainStep> chainSteps(const RunPlan &plan, ImageKind kind)
         const ToolPlan &step = plan.tools.at(static_cast<std::size_t>(tool));
         if (info.kind == kind && step.use)
             steps.push_back({QString::fromUtf16(info.name), false, &step, info.output,
-                             info.arguments, info.alsoFine, static_cast<int>(tool)});
+                             info.arguments, info.alsoFine, info.column});
     }
     for (qsizetype i = 0; i < plan.extras.size(); ++i) {
         const ExtraToolPlan &extra = plan.extras.at(i);
@@ -40,7 +41,7 @@ std::vector<ChainStep> chainSteps(const RunPlan &plan, ImageKind kind)
             steps.push_back(
                 {extra.name, true, &extra.plan,
                  writesSecondFile(extra.plan.words) ? Output::TemporaryFile : Output::InPlace,
-                 extraToolArguments, 0, static_cast<int>(i)});
+                 extraToolArguments, 0, TLVData::FieldCount + int(i)});
     }
     return steps;
 }

@@ -54,8 +54,8 @@ struct ChainStep {
     Output output = Output::InPlace;
     QStringList (*arguments)(const QStringList &words, const QString &input,
                              const QString &output) = nullptr;
-    int alsoFine = 0; // an exit code besides 0 that still means success, or 0
-    int column = 0;   // a built-in tool's: its Tool; the user's: its place in extras
+    int alsoFine = 0;   // an exit code besides 0 that still means success, or 0
+    int listColumn = 0; // its size's column in the file list
 };
 
 // The steps a kind's files go through, in order: the ticked built-in tools,

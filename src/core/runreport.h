@@ -72,11 +72,16 @@ struct RowResult {
     int row = 0;
     QString path;
     Outcome outcome = Outcome::Done;
-    std::array<std::optional<qint64>, ToolCount> columns; // the size after each tool that ran
-    QList<std::optional<qint64>> extraColumns;            // the same for the user's tools, in order
-    qint64 before = 0;                                    // the file's size when its turn came
-    qint64 after = 0;                                     // the size of what was saved
-    QString savedAs;                                      // where the result went
+    // The size after each step of the chain that was reached, with its list
+    // column; a step that did not start has none.
+    struct StepSize {
+        int listColumn = 0;
+        std::optional<qint64> size;
+    };
+    QList<StepSize> steps;
+    qint64 before = 0;    // the file's size when its turn came
+    qint64 after = 0;     // the size of what was saved
+    QString savedAs;      // where the result went
     FileIdentity written; // what the row wrote there, as it left it; none when it wrote nothing
     QStringList kept;     // the tools whose result was kept
     QList<RunProblem> problems;

@@ -88,7 +88,7 @@ StepResult runToolStep(RunShared &shared, const ChainStep &step, int number, con
         result.problem = std::move(p);
         return result; // its column stays empty: it did not run
     }
-    result.column = sizeBefore;
+    result.size = sizeBefore;
     const auto printed = [&] {
         return outputText(outcome, {output, input, place.working}, place.folder, place.userPath);
     };
@@ -126,7 +126,7 @@ StepResult runToolStep(RunShared &shared, const ChainStep &step, int number, con
                                      RunProblem::Kind::ToolFailed, step, place);
         return result;
     }
-    result.column = FileIdentity::of(place.working).size;
+    result.size = FileIdentity::of(place.working).size;
     result.kept = true;
     return result;
 }

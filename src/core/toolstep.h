@@ -22,8 +22,8 @@ struct StepPlace {
 
 // What one step did to its row.
 struct StepResult {
-    std::optional<qint64> column; // the size after the step, when it ran
-    bool kept = false;            // its result is now the row's working copy
+    std::optional<qint64> size; // after the step, when it ran
+    bool kept = false;          // its result is now the row's working copy
     std::optional<RunProblem> problem;
 };
 

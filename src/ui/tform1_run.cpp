@@ -63,13 +63,8 @@ void TForm1::Button1Click()
     for (const tinsoke::ImageKind kind : {tinsoke::ImageKind::Jpeg, tinsoke::ImageKind::Png}) {
         QList<int> &columns = m_chainColumns.at(static_cast<std::size_t>(kind));
         columns.clear();
-        for (const tinsoke::Tool tool : tinsoke::AllTools)
-            if (plan.tools.at(static_cast<std::size_t>(tool)).use &&
-                tinsoke::toolInfo(tool).kind == kind)
-                columns.append(tinsoke::toolInfo(tool).column);
-        for (qsizetype i = 0; i < plan.extras.size(); ++i)
-            if (plan.extras.at(i).plan.use && plan.extras.at(i).kind == kind)
-                columns.append(tinsoke::TLVData::FieldCount + int(i));
+        for (const tinsoke::ChainStep &step : tinsoke::chainSteps(plan, kind))
+            columns.append(step.listColumn);
     }
     m_engine = std::make_unique<tinsoke::RunEngine>(
         plan, std::move(rows), tinsoke::readPictureFacts, tinsoke::checkPictureChange);
@@ -125,19 +120,17 @@ void TForm1::showFinishedRows()
             records.append({result.row, std::move(record)});
             continue;
         }
-        for (const tinsoke::Tool tool : tinsoke::AllTools) {
-            const auto &size = result.columns.at(static_cast<std::size_t>(tool));
-            // A file passed over shows no size at all: a failure never reads as a result.
-            if (size || result.outcome == tinsoke::RowResult::Outcome::PassedOver)
-                record.field(tinsoke::toolInfo(tool).column) =
-                    size ? QString::number(*size) : QString();
+        // A file passed over shows no size at all: a failure never reads as a result.
+        if (result.outcome == tinsoke::RowResult::Outcome::PassedOver) {
+            for (const tinsoke::Tool tool : tinsoke::AllTools)
+                record.field(tinsoke::toolInfo(tool).column).clear();
+            if (const auto kind = tinsoke::chainFor(record.Path, record.FileName))
+                for (const int column : m_chainColumns.at(static_cast<std::size_t>(*kind)))
+                    record.field(column).clear();
         }
-        for (qsizetype i = 0; i < result.extraColumns.size(); ++i) {
-            const auto &size = result.extraColumns.at(i);
-            if (size || result.outcome == tinsoke::RowResult::Outcome::PassedOver)
-                record.field(tinsoke::TLVData::FieldCount + int(i)) =
-                    size ? QString::number(*size) : QString();
-        }
+        for (const tinsoke::RowResult::StepSize &step : result.steps)
+            if (step.size)
+                record.field(step.listColumn) = QString::number(*step.size);
         records.append({result.row, std::move(record)});
     }
     m_rowsToShow.clear();

@@ -3,6 +3,7 @@
 // fault here once lost, swapped or broke a user's picture.
 #include "commandline.h"
 #include "finishedfiles.h"
+#include "lvdata.h"
 #include "paths.h"
 #include "picturecheck.h"
 #include "pictures.h"
@@ -70,7 +71,10 @@ ToolPlan use(Tool tool, const QString &program, const QStringList &words = {})
 
 std::optional<qint64> column(const RowResult &r, Tool tool)
 {
-    return r.columns.at(static_cast<std::size_t>(tool));
+    for (const RowResult::StepSize &step : r.steps)
+        if (step.listColumn == toolInfo(tool).column)
+            return step.size;
+    return std::nullopt;
 }
 
 } // namespace
@@ -336,8 +340,9 @@ private Q_SLOTS:
         QCOMPARE(QImage(a).convertToFormat(QImage::Format_RGB32),
                  picture.convertToFormat(QImage::Format_RGB32));
         QVERIFY(!column(row, Tool::PNGOUT)); // it did not start
-        QCOMPARE(row.extraColumns.size(), 1);
-        QCOMPARE(*row.extraColumns.first(), row.after); // ran, kept nothing
+        QCOMPARE(row.steps.size(), 3);
+        QCOMPARE(row.steps.last().listColumn, TLVData::FieldCount); // the user's first
+        QCOMPARE(*row.steps.last().size, row.after);                // ran, kept nothing
         QCOMPARE(row.problems.size(), 2);
         QCOMPARE(row.problems.at(0).reason, RunProblem::Reason::ToolNotStarted);
         QCOMPARE(row.problems.at(1).reason, RunProblem::Reason::ToolExitCode);
