@@ -12,6 +12,7 @@
 #include "paths.h"
 #include "picturecheck.h"
 #include "runengine.h"
+#include "runhost.h"
 #include "runtexts.h"
 #include "stopsignals.h"
 
@@ -57,14 +58,7 @@ bool loadSettings(const QString &explicitPath, const QString &path, tinsoke::Set
             *error = QStringLiteral("設定ファイルがありません：%1").arg(path);
             return false;
         }
-        *values =
-            tinsoke::readSettings(tinsoke::IniDocument::fromBytes(tinsoke::defaultSettingsText()));
-        for (const tinsoke::Tool tool : tinsoke::AllTools) {
-            const tinsoke::ToolInfo &info = tinsoke::toolInfo(tool);
-            const QString found = tinsoke::findProgramOnPath(QString::fromUtf16(info.program));
-            tinsoke::valueOf(*values, info.pathSetting) = found;
-            tinsoke::valueOf(*values, info.useSetting) = !found.isEmpty();
-        }
+        *values = tinsoke::firstStartSettings();
         return true;
     }
     // Looked at before it is opened: a FIFO or a device would wait or never end.
@@ -350,10 +344,10 @@ int runFromCommandLine(int argc, char *argv[])
         tinsoke::chainSteps(plan, tinsoke::ImageKind::Png).empty())
         print(stderr, QStringLiteral("pelmora-tinsoke: 使うツールが設定ファイルで選ばれていません"
                                      "（ファイルはそのまま、またはコピーされるだけです）。\n"));
+    tinsoke::RunHost host(settingsPath, tinsoke::readPictureFacts, tinsoke::checkPictureChange);
 #ifdef Q_OS_LINUX
     if (watching)
-        return watchFolders(plan, tinsoke::finishedFilesPath(settingsPath), paths, request.quiet,
-                            request.force);
+        return watchFolders(plan, host, paths, request.quiet, request.force);
 #endif
     int problems = 0;
     int linksPassedOver = 0;
@@ -368,13 +362,12 @@ int runFromCommandLine(int argc, char *argv[])
     QList<tinsoke::RowTask> rows;
     for (int i = 0; i < files.size(); ++i)
         rows.append({i, files.at(i), tinsoke::fileNameOf(files.at(i))});
-    tinsoke::RunEngine engine(plan, rows, tinsoke::readPictureFacts, tinsoke::checkPictureChange);
     // The memory only saves work: whatever is wrong with it is told, and the
     // run goes on as it would without it.
-    const auto memory =
-        std::make_shared<tinsoke::FinishedFiles>(tinsoke::finishedFilesPath(settingsPath));
+    const auto memory = host.memory();
     tellMemoryProblem(*memory);
-    engine.setMemory(memory, request.force);
+    const auto owned = host.engine(plan, rows, request.force);
+    tinsoke::RunEngine &engine = *owned;
     Printer printer(files, request.quiet);
     int stoppedBy = 0;
     tinsoke::StopSignals stopSignals;

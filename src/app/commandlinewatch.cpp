@@ -49,7 +49,7 @@ qint64 raisedWatchLimit()
 
 } // namespace
 
-int watchFolders(const tinsoke::RunPlan &plan, const QString &memoryPath, const QStringList &named,
+int watchFolders(const tinsoke::RunPlan &plan, tinsoke::RunHost &host, const QStringList &named,
                  bool quiet, bool force)
 {
     // A folder named as a link is watched where the link leads now.
@@ -72,12 +72,12 @@ int watchFolders(const tinsoke::RunPlan &plan, const QString &memoryPath, const 
                        .arg(QString::fromLocal8Bit(std::strerror(error))));
         return 1;
     }
-    const auto memory = std::make_shared<tinsoke::FinishedFiles>(memoryPath);
+    const auto memory = host.memory();
     tellMemoryProblem(*memory);
 
-    tinsoke::RunEngine engine(plan, {}, tinsoke::readPictureFacts, tinsoke::checkPictureChange);
+    const auto owned = host.engine(plan, {}, force);
+    tinsoke::RunEngine &engine = *owned;
     engine.keepOpen();
-    engine.setMemory(memory, force);
 
     // What the watch wrote itself, as it stood then: its arrival starts nothing.
     std::map<QString, tinsoke::FileIdentity> ownWrites;

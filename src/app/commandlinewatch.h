@@ -1,5 +1,6 @@
 #pragma once
 
+#include "runhost.h"
 #include "runplan.h"
 
 #include <QString>
@@ -8,5 +9,5 @@
 // "pelmora-tinsoke --watch DIR…": runs over what the folders hold, then keeps
 // them optimized as pictures arrive or change, until a signal ends it. Gives
 // 128 + the signal's number then, or 1 when the folders cannot be watched.
-int watchFolders(const tinsoke::RunPlan &plan, const QString &memoryPath,
-                 const QStringList &folders, bool quiet, bool force);
+int watchFolders(const tinsoke::RunPlan &plan, tinsoke::RunHost &host, const QStringList &folders,
+                 bool quiet, bool force);

@@ -8,6 +8,7 @@
 #include "programicon.h"
 #include "progressbar.h"
 #include "radiogroup.h"
+#include "runhost.h"
 #include "tools.h"
 
 #include <QCheckBox>
@@ -426,8 +427,7 @@ void TForm1::findToolsOnPath()
         const ToolControls &t = controls.at(static_cast<std::size_t>(tool));
         if (!t.path->text().isEmpty())
             continue;
-        const QString found =
-            tinsoke::findProgramOnPath(QString::fromUtf16(tinsoke::toolInfo(tool).program));
+        const QString found = tinsoke::toolOnPath(tool);
         if (found.isEmpty())
             continue;
         t.path->setText(found);

@@ -11,6 +11,7 @@
 #include "messages.h"
 #include "picturecheck.h"
 #include "radiogroup.h"
+#include "runhost.h"
 #include "runtexts.h"
 
 #include <QCheckBox>
@@ -66,12 +67,9 @@ void TForm1::Button1Click()
         for (const tinsoke::ChainStep &step : tinsoke::chainSteps(plan, kind))
             columns.append(step.listColumn);
     }
-    m_engine = std::make_unique<tinsoke::RunEngine>(
-        plan, std::move(rows), tinsoke::readPictureFacts, tinsoke::checkPictureChange);
     // 記憶済みも処理する holds for this run only; the memory learns either way.
-    m_engine->setMemory(
-        std::make_shared<tinsoke::FinishedFiles>(tinsoke::finishedFilesPath(IniFilePath)),
-        ui->CheckBox_Force->isChecked());
+    m_engine = tinsoke::RunHost(IniFilePath, tinsoke::readPictureFacts, tinsoke::checkPictureChange)
+                   .engine(plan, std::move(rows), ui->CheckBox_Force->isChecked());
     ui->CheckBox_Force->setChecked(false);
     connect(m_engine.get(), &tinsoke::RunEngine::rowFinished, this, &TForm1::runRowFinished);
     connect(m_engine.get(), &tinsoke::RunEngine::finished, this, &TForm1::runFinished);
