@@ -3,6 +3,7 @@
 #include "compare.h"
 #include "intake.h"
 #include "paths.h"
+#include "runplan.h"
 
 #include <algorithm>
 #include <numeric>
@@ -195,6 +196,40 @@ void FileListModel::WriteRows(const QList<QPair<int, TLVData>> &records)
     }
     if (last >= 0)
         Q_EMIT dataChanged(index(first, 0), index(last, columnCount() - 1));
+}
+
+void FileListModel::applyResults(const QList<RowResult> &results,
+                                 const std::array<QList<int>, 2> &chainColumns)
+{
+    QList<QPair<int, TLVData>> records;
+    records.reserve(results.size());
+    for (const RowResult &result : results) {
+        if (result.outcome == RowResult::Outcome::Stopped)
+            continue;
+        TLVData record = ReadRow(result.row);
+        const auto kind = chainFor(record.Path, record.FileName);
+        const QList<int> none;
+        const QList<int> &chain = kind ? chainColumns.at(static_cast<std::size_t>(*kind)) : none;
+        if (result.outcome == RowResult::Outcome::Remembered) {
+            // No tool ran: each column of its chain says why.
+            for (const int column : chain)
+                record.field(column) = QStringLiteral("記憶済み");
+            records.append({result.row, std::move(record)});
+            continue;
+        }
+        // A failure never reads as a result.
+        if (result.outcome == RowResult::Outcome::PassedOver) {
+            for (const Tool tool : AllTools)
+                record.field(toolInfo(tool).column).clear();
+            for (const int column : chain)
+                record.field(column).clear();
+        }
+        for (const RowResult::StepSize &step : result.steps)
+            if (step.size)
+                record.field(step.listColumn) = QString::number(*step.size);
+        records.append({result.row, std::move(record)});
+    }
+    WriteRows(records);
 }
 
 void FileListModel::removeRowsAt(QList<int> rows)

@@ -1,12 +1,15 @@
 #pragma once
 
 #include "lvdata.h"
+#include "runreport.h"
 
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QList>
 #include <QPair>
 #include <QStringList>
+
+#include <array>
 
 namespace tinsoke {
 
@@ -50,6 +53,13 @@ public:
     // Puts records into rows that are there, as WriteRow does, in one model
     // change over the rows they span; records for other rows are left out.
     void WriteRows(const QList<QPair<int, TLVData>> &records);
+
+    // Shows what a run did to its rows, in one model change: each step's
+    // size in its column; a row passed over shows no size at all, a row the
+    // memory knew says so in each column of its chain. chainColumns: each
+    // kind's step columns, by ImageKind.
+    void applyResults(const QList<RowResult> &results,
+                      const std::array<QList<int>, 2> &chainColumns);
 
     // Removes the given rows (any order) in one model change.
     void removeRowsAt(QList<int> rows);

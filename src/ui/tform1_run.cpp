@@ -104,35 +104,8 @@ void TForm1::showFinishedRows()
 {
     if (m_showRowsTimer)
         m_showRowsTimer->stop();
-    QList<QPair<int, tinsoke::TLVData>> records;
-    records.reserve(m_rowsToShow.size());
-    for (const tinsoke::RowResult &result : std::as_const(m_rowsToShow)) {
-        if (result.outcome == tinsoke::RowResult::Outcome::Stopped)
-            continue;
-        tinsoke::TLVData record = m_listModel->ReadRow(result.row);
-        if (result.outcome == tinsoke::RowResult::Outcome::Remembered) {
-            // No tool ran: each column of its chain says why.
-            if (const auto kind = tinsoke::chainFor(record.Path, record.FileName))
-                for (const int column : m_chainColumns.at(static_cast<std::size_t>(*kind)))
-                    record.field(column) = QStringLiteral("記憶済み");
-            records.append({result.row, std::move(record)});
-            continue;
-        }
-        // A file passed over shows no size at all: a failure never reads as a result.
-        if (result.outcome == tinsoke::RowResult::Outcome::PassedOver) {
-            for (const tinsoke::Tool tool : tinsoke::AllTools)
-                record.field(tinsoke::toolInfo(tool).column).clear();
-            if (const auto kind = tinsoke::chainFor(record.Path, record.FileName))
-                for (const int column : m_chainColumns.at(static_cast<std::size_t>(*kind)))
-                    record.field(column).clear();
-        }
-        for (const tinsoke::RowResult::StepSize &step : result.steps)
-            if (step.size)
-                record.field(step.listColumn) = QString::number(*step.size);
-        records.append({result.row, std::move(record)});
-    }
+    m_listModel->applyResults(m_rowsToShow, m_chainColumns);
     m_rowsToShow.clear();
-    m_listModel->WriteRows(records);
     if (m_engine) {
         ShowProgress(0, m_engine->rowCount(), m_engine->finishedRows());
         setStatusText(tinsoke::runningStatus(m_engine->finishedRows(), m_engine->rowCount()));

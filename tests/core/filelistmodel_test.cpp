@@ -184,6 +184,41 @@ private Q_SLOTS:
         QCOMPARE(m.ReadRow(selection.selectedRows().first().row()).FileName, QStringLiteral("1"));
         QCOMPARE(m.ReadRow(selection.currentIndex().row()).FileName, QStringLiteral("3"));
     }
+
+    // A run's results land in their rows' columns: a stop leaves the row as
+    // it was, the memory's rows say so in their chain's columns, and a row
+    // passed over keeps no size from an earlier run, the user's tools' too.
+    void runResultsLandInTheirColumns()
+    {
+        FileListModel m;
+        m.setExtraColumns({QStringLiteral("mine")});
+        const int own = TLVData::FieldCount;
+        const int optipng = toolInfo(Tool::OptiPNG).column;
+        const int advpng = toolInfo(Tool::AdvPNG).column;
+        for (int i = 0; i < 4; ++i) {
+            TLVData r = row(QStringLiteral("%1.png").arg(i), QStringLiteral("100"),
+                            QStringLiteral("/%1.png").arg(i), QStringLiteral("70"));
+            r.field(optipng) = QStringLiteral("90");
+            r.field(own) = QStringLiteral("80");
+            m.WriteRow(-1, r);
+        }
+        const std::array<QList<int>, 2> chains{QList<int>{}, QList<int>{optipng, own}};
+        QList<RowResult> results(4);
+        for (int i = 0; i < 4; ++i)
+            results[i].row = i;
+        results[0].outcome = RowResult::Outcome::Stopped;
+        results[1].outcome = RowResult::Outcome::Remembered;
+        results[2].outcome = RowResult::Outcome::PassedOver;
+        results[3].steps = {{optipng, 60}, {own, std::nullopt}};
+        m.applyResults(results, chains);
+
+        QCOMPARE(column(m, optipng), (QString::fromUtf8("90|記憶済み||60").split(u'|')));
+        QCOMPARE(column(m, own),
+                 (QString::fromUtf8("80|記憶済み||80").split(u'|'))); // did not start
+        QCOMPARE(column(m, advpng), (QString::fromUtf8("|||").split(u'|')));
+        QCOMPARE(column(m, 2),
+                 (QString::fromUtf8("70|70||70").split(u'|'))); // Jpegtran's, no chain of it
+    }
 };
 
 QTEST_GUILESS_MAIN(FileListModelTest)
