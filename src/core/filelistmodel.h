@@ -13,6 +13,11 @@
 
 namespace tinsoke {
 
+// Only names ending in ".jpg", ".jpeg" or ".png", in any letter case, are listed.
+bool isListableImage(const QString &path);
+// The same, looking only at the last five characters: quick for many paths.
+bool hasListableExtension(QStringView path);
+
 // The rows of the file list. Beside the rows it keeps an index of the listed
 // paths in step with every change, so that taking n files in costs O(n)
 // rather than a scan of the whole list for each. Paths are the same when they

@@ -5,21 +5,6 @@
 
 namespace tinsoke {
 
-bool isListableImage(const QString &path)
-{
-    const QString ext = fileExtension(path).toLower();
-    return ext == u".jpg" || ext == u".jpeg" || ext == u".png";
-}
-
-bool hasListableExtension(QStringView path)
-{
-    // No separator can fall inside these endings, so the name is all that is looked at.
-    const auto endsWith = [path](QStringView ending) {
-        return path.endsWith(ending, Qt::CaseInsensitive);
-    };
-    return endsWith(u".jpg") || endsWith(u".png") || endsWith(u".jpeg");
-}
-
 int DropFiles(FileListModel &list, const QStringList &dropped)
 {
     int passedOver = 0;

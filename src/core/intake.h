@@ -1,18 +1,11 @@
 #pragma once
 
-#include "lvdata.h"
+#include "filelistmodel.h"
 
 #include <QString>
 #include <QStringList>
 
 namespace tinsoke {
-
-class FileListModel;
-
-// Only names ending in ".jpg", ".jpeg" or ".png", in any letter case, are listed.
-bool isListableImage(const QString &path);
-// The same, looking only at the last five characters: quick for many paths.
-bool hasListableExtension(QStringView path);
 
 // Appends the full path of every file in the folder and, depth first, in its
 // sub-folders, each folder's entries in the order the system gives them,
