@@ -1,7 +1,6 @@
 #pragma once
 
 #include "privatefiles.h"
-#include "runplan.h"
 
 #include <QByteArray>
 #include <QMutex>
@@ -24,11 +23,6 @@ struct StatKey {
     qint64 modifiedNs = 0;
     qint64 changedNs = 0;
 };
-
-// What the chain of one kind of picture is made of: every ticked tool in
-// order, each with its program's identity and its option words, and the
-// rules of the result check. Empty when no tool of that kind runs.
-QByteArray chainFingerprint(const RunPlan &plan, ImageKind kind);
 
 // The memory of finished files: for a file's content and a chain, that the
 // chain could not make it smaller. It only ever saves work; it never stands

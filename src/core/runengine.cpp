@@ -1,5 +1,6 @@
 #include "runengine.h"
 
+#include "chainfingerprint.h"
 #include "finishedfiles.h"
 #include "rowjob.h"
 
