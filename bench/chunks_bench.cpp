@@ -12,8 +12,8 @@
 //   4. when zopflipng is installed, after the run of 2 with zopflipng added
 //      as the user's own tool (every chunk kept).
 // The Debian optimizers must be installed in /usr/bin.
-#include "commandline.h"
 #include "metadata.h"
+#include "optionwords.h"
 #include "paths.h"
 #include "picturecheck.h"
 #include "runengine.h"

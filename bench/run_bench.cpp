@@ -10,7 +10,7 @@
 // It prints each time, the ratios the run engine is held to, and the longest
 // gap between two 10 ms ticks of the event loop during runs 1 and 5.
 #include "benchfiles.h"
-#include "commandline.h"
+#include "optionwords.h"
 #include "paths.h"
 #include "picturecheck.h"
 #include "runengine.h"

@@ -1,6 +1,7 @@
 #include "finishedfiles.h"
 
 #include "fileops.h"
+#include "optionwords.h"
 #include "paths.h"
 #include "privatefiles.h"
 

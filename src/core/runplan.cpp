@@ -1,8 +1,8 @@
 #include "runplan.h"
 
-#include "commandline.h"
 #include "fileops.h"
 #include "lvdata.h"
+#include "optionwords.h"
 #include "paths.h"
 
 #include <QDir>

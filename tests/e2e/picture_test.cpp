@@ -2,8 +2,8 @@
 // read, animated PNGs, metadata chunks and markers, a turned photo, a
 // colour profile, and bytes after the picture's end. Each case is a file a
 // user has, and what the run must give back.
-#include "commandline.h"
 #include "metadata.h"
+#include "optionwords.h"
 #include "paths.h"
 #include "picturecheck.h"
 #include "pictures.h"

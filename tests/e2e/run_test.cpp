@@ -1,9 +1,9 @@
 // Whole runs over real files: the optimizers Debian ships, and small fake
 // tools that stand in for the others and for tools that misbehave. Every
 // fault here once lost, swapped or broke a user's picture.
-#include "commandline.h"
 #include "finishedfiles.h"
 #include "lvdata.h"
+#include "optionwords.h"
 #include "paths.h"
 #include "picturecheck.h"
 #include "pictures.h"

@@ -1,5 +1,5 @@
-#include "commandline.h"
 #include "commandsplit.h"
+#include "optionwords.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "commandline.h"
+#include "optionwords.h"
 
 #include "commandsplit.h"
 #include "lvdata.h"
