@@ -1,7 +1,6 @@
 #include "finishedfiles.h"
 
 #include "fileops.h"
-#include "optionwords.h"
 #include "paths.h"
 #include "privatefiles.h"
 

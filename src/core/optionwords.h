@@ -1,7 +1,5 @@
 #pragma once
 
-#include "tools.h"
-
 #include <QString>
 #include <QStringList>
 

@@ -2,7 +2,6 @@
 
 #include "fileops.h"
 #include "lvdata.h"
-#include "optionwords.h"
 #include "paths.h"
 
 #include <QDir>
