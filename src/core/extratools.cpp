@@ -1,12 +1,24 @@
 #include "extratools.h"
 
+#include "settings.h"
+
 namespace tinsoke {
 
 namespace {
 
 QString sectionName(int number)
 {
-    return QStringLiteral("ExtraTool%1").arg(number);
+    return QString::fromUtf16(extraToolSection().section) + QString::number(number);
+}
+
+const KeySpec &keySpec(ExtraToolKey key)
+{
+    return extraToolSection().keys.at(static_cast<qsizetype>(key));
+}
+
+QString keyName(ExtraToolKey key)
+{
+    return QString::fromUtf16(keySpec(key).key);
 }
 
 QString kindText(ImageKind kind)
@@ -137,20 +149,21 @@ QList<ExtraTool> readExtraTools(const IniDocument &document, QStringList *notes)
     QList<ExtraTool> tools;
     for (int n = 1;; ++n) {
         const QString section = sectionName(n);
-        const auto name = document.value(section, QStringLiteral("Name"));
-        const auto path = document.value(section, QStringLiteral("Path"));
-        const auto args = document.value(section, QStringLiteral("Args"));
-        const auto use = document.value(section, QStringLiteral("Use"));
-        const auto kind = document.value(section, QStringLiteral("Kind"));
+        const auto value = [&](ExtraToolKey key) {
+            return document.value(section, keyName(key));
+        };
+        const auto name = value(ExtraToolKey::Name);
+        const auto path = value(ExtraToolKey::Path);
+        const auto args = value(ExtraToolKey::Args);
+        const auto use = value(ExtraToolKey::Use);
+        const auto kind = value(ExtraToolKey::Kind);
         if (!name && !path && !args && !use && !kind)
             break;
         ExtraTool tool;
         tool.name = name.value_or(QString());
         tool.path = path.value_or(QString());
         tool.args = args.value_or(QString());
-        // Only a plain yes runs it: a tool no one ticked stays off.
-        const QString useWord = use.value_or(QString()).trimmed().toUpper();
-        tool.use = useWord == u"YES" || useWord == u"Y" || useWord == u"1" || useWord == u"ON";
+        tool.use = yesNoValue(use.value_or(QString()), keySpec(ExtraToolKey::Use));
         const QString kindWord = kind.value_or(QString()).trimmed().toUpper();
         tool.kind = kindWord == u"JPEG" || kindWord == u"JPG" ? ImageKind::Jpeg : ImageKind::Png;
         QString problem = extraToolProblem(tool);
@@ -172,16 +185,17 @@ void writeExtraTools(IniDocument &document, const QList<ExtraTool> &tools)
     for (int i = 0; i < tools.size(); ++i) {
         const ExtraTool &t = tools.at(i);
         const QString section = sectionName(i + 1);
-        document.setValue(section, QStringLiteral("Use"), iniText(t.use));
-        document.setValue(section, QStringLiteral("Name"), storedText(t.name));
-        document.setValue(section, QStringLiteral("Kind"), kindText(t.kind));
-        document.setValue(section, QStringLiteral("Path"), storedText(t.path));
-        document.setValue(section, QStringLiteral("Args"), storedText(t.args));
+        document.setValue(section, keyName(ExtraToolKey::Use), iniText(t.use));
+        document.setValue(section, keyName(ExtraToolKey::Name), storedText(t.name));
+        document.setValue(section, keyName(ExtraToolKey::Kind), kindText(t.kind));
+        document.setValue(section, keyName(ExtraToolKey::Path), storedText(t.path));
+        document.setValue(section, keyName(ExtraToolKey::Args), storedText(t.args));
     }
-    for (int n = int(tools.size()) + 1; document.value(sectionName(n), QStringLiteral("Name")) ||
-                                        document.value(sectionName(n), QStringLiteral("Path")) ||
-                                        document.value(sectionName(n), QStringLiteral("Use"));
-         ++n)
+    const auto has = [&document](int n, ExtraToolKey key) {
+        return document.value(sectionName(n), keyName(key)).has_value();
+    };
+    for (int n = int(tools.size()) + 1;
+         has(n, ExtraToolKey::Name) || has(n, ExtraToolKey::Path) || has(n, ExtraToolKey::Use); ++n)
         document.removeSection(sectionName(n));
 }
 

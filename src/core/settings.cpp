@@ -1,5 +1,6 @@
 #include "settings.h"
 
+#include "text.h"
 #include "tools.h"
 
 #include <algorithm>
@@ -29,6 +30,23 @@ const QList<SectionSpec> &ownSections()
     };
     return Sections;
 }
+
+} // namespace
+
+const SectionSpec &extraToolSection()
+{
+    static const SectionSpec Section{u"ExtraTool",
+                                     u"ExtraTool",
+                                     {// Only a plain yes runs it: a tool no one ticked stays off.
+                                      {u"Use", K::YesNo, "No", nullptr, true},
+                                      {u"Name", K::Text, ""},
+                                      {u"Kind", K::Text, ""},
+                                      {u"Path", K::Text, ""},
+                                      {u"Args", K::Text, ""}}};
+    return Section;
+}
+
+namespace {
 
 struct Section {
     const SectionSpec *spec;
@@ -110,12 +128,27 @@ SettingValues::SettingValues()
 
 namespace {
 
+// The text without the ASCII blanks (spaces, tabs, line ends) around it.
+QStringView trimmedOfBlanks(QStringView text)
+{
+    const auto blank = [](QChar c) {
+        return c == u' ' || (c >= u'\t' && c <= u'\r');
+    };
+    while (!text.isEmpty() && blank(text.front()))
+        text = text.mid(1);
+    while (!text.isEmpty() && blank(text.back()))
+        text.chop(1);
+    return text;
+}
+
+// Compared in ASCII, as iniBool reads them: a word that only looks like one
+// (other spaces around it, letters that merely fold to these) cannot be read.
 bool isYesNoWord(const QString &text)
 {
     static const QStringList Words{
         QStringLiteral("1"), QStringLiteral("Y"), QStringLiteral("YES"), QStringLiteral("ON"),
         QStringLiteral("0"), QStringLiteral("N"), QStringLiteral("NO"),  QStringLiteral("OFF")};
-    return Words.contains(text.trimmed(), Qt::CaseInsensitive);
+    return Words.contains(foldAsciiLetters(trimmedOfBlanks(text).toString()));
 }
 
 bool isNumber(const QString &text)
@@ -144,6 +177,11 @@ Setting settingIn(const SettingKey &near, const char16_t *key)
 
 } // namespace
 
+bool yesNoValue(const QString &text, const KeySpec &key)
+{
+    return !isYesNoWord(text) && key.destructive ? false : iniBool(text);
+}
+
 SettingValues readSettings(const IniDocument &document, QList<SettingNote> *notes)
 {
     SettingValues values;
@@ -169,12 +207,10 @@ SettingValues readSettings(const IniDocument &document, QList<SettingNote> *note
             }
             break;
         case ValueKind::YesNo:
-            valueOf(values, k.setting) = iniBool(text);
-            if (found && !isYesNoWord(text)) {
+            // A missing key reads as yes.
+            valueOf(values, k.setting) = found ? yesNoValue(text, *k.spec) : iniBool(text);
+            if (found && !isYesNoWord(text))
                 note = SettingNote::Kind::NotYesNo;
-                if (k.spec->destructive)
-                    valueOf(values, k.setting) = false;
-            }
             break;
         }
         if (note && notes)

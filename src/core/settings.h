@@ -24,8 +24,8 @@ struct KeySpec {
     ValueKind kind;
     const char *defaultValue;      // its value in the default text
     const char *control = nullptr; // the objectName of the window's control that holds it
-    // A yes, or a number other than 0, changes pixels or removes data: a
-    // yes/no that cannot be read then reads as no.
+    // A yes, or a number other than 0, changes pixels, removes data or runs
+    // a tool no one ticked: a yes/no that cannot be read then reads as no.
     bool destructive = false;
     int unreadable = 0; // what a number that cannot be read becomes
     // A switch that goes off with this number when it cannot be read.
@@ -51,6 +51,16 @@ struct SettingKey {
     ValueKind kind;
     const KeySpec *spec;
 };
+
+// The keys of each section of the user's own tools, [ExtraTool1],
+// [ExtraTool2] …, in the order a save writes them; their sections are
+// numbered, so extratools reads and writes them.
+enum class ExtraToolKey { Use, Name, Kind, Path, Args };
+const SectionSpec &extraToolSection();
+
+// A yes/no key's value from the text the file holds for it: 1, Y, YES, ON
+// yes, 0, N, NO, OFF no; any other word yes, but no for a destructive key.
+bool yesNoValue(const QString &text, const KeySpec &key);
 
 // All keys in the order they are read.
 const QList<SettingKey> &settingKeys();

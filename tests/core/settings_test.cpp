@@ -1,3 +1,4 @@
+#include "extratools.h"
 #include "settings.h"
 #include "tools.h"
 
@@ -164,4 +165,31 @@ TEST(Settings, HandWrittenValuesAreToldAndDoNoHarm)
               static_cast<int>(SettingNote::Kind::Missing));
     EXPECT_TRUE(
         valueOf(v, key(Tool::Jpegtran, u"Optimize")).toBool()); // a missing key keeps its default
+}
+
+// A destructive option and a user's tool's tick read one yes/no the same
+// way: only the eight words in ASCII count, anything else is no.
+TEST(Settings, DestructiveYesNoReadsAlikeForOptionsAndUserTools)
+{
+    const struct {
+        const char *text;
+        bool yes;
+    } rows[] = {{"Yes", true},
+                {"on", true},
+                {"1", true},
+                {"No", false},
+                {"TRUE", false},
+                {"", false},
+                {"ja", false},
+                {"No\xc2\xa0", false},       // a no-break space after No
+                {"Yes\xe3\x80\x80", false}}; // an ideographic space after Yes
+    for (const auto &r : rows) {
+        const IniDocument d = IniDocument::fromBytes(
+            QByteArray("[Jpegtran]\r\nGrayscale=") + r.text +
+            "\r\n[ExtraTool1]\r\nName=mine\r\nKind=PNG\r\nPath=/x\r\nArgs={in}\r\nUse=" + r.text +
+            "\r\n");
+        EXPECT_EQ(valueOf(readSettings(d), key(Tool::Jpegtran, u"Grayscale")).toBool(), r.yes)
+            << r.text;
+        EXPECT_EQ(readExtraTools(d).value(0).use, r.yes) << r.text;
+    }
 }
