@@ -34,7 +34,6 @@ public:
     // offered only when the file lies inside the folder; links to folders are
     // never followed.
     void watchTree(const QString &folder);
-    int watchedFolders() const { return static_cast<int>(m_folders.size()); }
 
 Q_SIGNALS:
     void fileReady(const QString &path);
