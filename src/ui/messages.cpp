@@ -4,9 +4,9 @@ namespace messages {
 
 namespace {
 
-DetailedHook &currentHook()
+Hook &currentHook()
 {
-    static DetailedHook hook;
+    static Hook hook;
     return hook;
 }
 
@@ -16,7 +16,7 @@ void show(QWidget *parent, const QString &title, const QString &text, QMessageBo
           const QString &details)
 {
     if (currentHook()) {
-        currentHook()(parent, title, text, icon, details);
+        currentHook()(parent, title, text, icon);
         return;
     }
     QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
@@ -26,19 +26,6 @@ void show(QWidget *parent, const QString &title, const QString &text, QMessageBo
 }
 
 void setHook(Hook hook)
-{
-    if (!hook) {
-        currentHook() = nullptr;
-        return;
-    }
-    currentHook() = [hook = std::move(hook)](QWidget *parent, const QString &title,
-                                             const QString &text, QMessageBox::Icon icon,
-                                             const QString &) {
-        hook(parent, title, text, icon);
-    };
-}
-
-void setDetailedHook(DetailedHook hook)
 {
     currentHook() = std::move(hook);
 }
