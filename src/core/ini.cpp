@@ -222,40 +222,4 @@ QString iniText(bool value)
     return value ? QStringLiteral("Yes") : QStringLiteral("No");
 }
 
-QString ReadIniString(const QString &path, const QString &section, const QString &key)
-{
-    return loadIniFile(path).value(section, key).value_or(QString());
-}
-
-int ReadIniInteger(const QString &path, const QString &section, const QString &key)
-{
-    return iniInteger(ReadIniString(path, section, key));
-}
-
-bool ReadIniBool(const QString &path, const QString &section, const QString &key)
-{
-    return iniBool(ReadIniString(path, section, key));
-}
-
-bool WriteIniString(const QString &path, const QString &section, const QString &key,
-                    const QString &value)
-{
-    bool ok = false;
-    IniDocument doc = loadIniFile(path, &ok);
-    if (!ok)
-        return false; // never replace a file we could not read
-    doc.setValue(section, key, value);
-    return saveIniFile(path, doc);
-}
-
-bool WriteIniInteger(const QString &path, const QString &section, const QString &key, int value)
-{
-    return WriteIniString(path, section, key, iniText(value));
-}
-
-bool WriteIniBool(const QString &path, const QString &section, const QString &key, bool value)
-{
-    return WriteIniString(path, section, key, iniText(value));
-}
-
 } // namespace tinsoke

@@ -58,15 +58,6 @@ IniDocument loadIniFile(const QString &path, bool *ok = nullptr);
 // file that cannot be written whole stays as it was.
 bool saveIniFile(const QString &path, const IniDocument &document);
 
-// One value each, read from or written to the file anew.
-QString ReadIniString(const QString &path, const QString &section, const QString &key);
-int ReadIniInteger(const QString &path, const QString &section, const QString &key);
-bool ReadIniBool(const QString &path, const QString &section, const QString &key);
-bool WriteIniString(const QString &path, const QString &section, const QString &key,
-                    const QString &value);
-bool WriteIniInteger(const QString &path, const QString &section, const QString &key, int value);
-bool WriteIniBool(const QString &path, const QString &section, const QString &key, bool value);
-
 // How a stored text turns into the other kinds, and back.
 int iniInteger(const QString &text); // leading blanks, sign, digits; nothing readable is 0
 bool iniBool(const QString &text);   // 1/Y/YES/ON yes, 0/N/NO/OFF no, anything else yes

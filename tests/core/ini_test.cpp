@@ -22,6 +22,26 @@ QString valueOr(const IniDocument &d, const char *section, const char *key)
         .value_or(QStringLiteral("<missing>"));
 }
 
+// One value read from the file anew.
+QString readValue(const QString &path, const char *section, const char *key)
+{
+    return loadIniFile(path)
+        .value(QString::fromLatin1(section), QString::fromLatin1(key))
+        .value_or(QString());
+}
+
+// One value written to the file anew, as a save does it: never over a file
+// that could not be read.
+bool writeValue(const QString &path, const char *section, const char *key, const QString &value)
+{
+    bool ok = false;
+    IniDocument d = loadIniFile(path, &ok);
+    if (!ok)
+        return false;
+    d.setValue(QString::fromLatin1(section), QString::fromLatin1(key), value);
+    return saveIniFile(path, d);
+}
+
 QByteArray readAll(const QString &path)
 {
     QFile f(path);
@@ -160,22 +180,22 @@ TEST(IniFile, RoutinesReadAndWriteTheFileAtomically)
 #endif
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("tinsoke.ini"));
-    EXPECT_EQ(ReadIniString(path, QStringLiteral("A"), QStringLiteral("k")), QString());
-    EXPECT_EQ(ReadIniInteger(path, QStringLiteral("A"), QStringLiteral("k")), 0);
-    EXPECT_TRUE(ReadIniBool(path, QStringLiteral("A"), QStringLiteral("k")));
+    EXPECT_EQ(readValue(path, "A", "k"), QString());
+    EXPECT_EQ(iniInteger(readValue(path, "A", "k")), 0);
+    EXPECT_TRUE(iniBool(readValue(path, "A", "k")));
 
     const QString longPath = QStringLiteral("/") + QString(600, u'長');
-    ASSERT_TRUE(WriteIniString(path, QStringLiteral("A"), QStringLiteral("Path"), longPath));
-    ASSERT_TRUE(WriteIniInteger(path, QStringLiteral("A"), QStringLiteral("Level"), -3));
-    ASSERT_TRUE(WriteIniBool(path, QStringLiteral("B"), QStringLiteral("Use"), false));
-    EXPECT_EQ(ReadIniString(path, QStringLiteral("a"), QStringLiteral("path")), longPath);
-    EXPECT_EQ(ReadIniInteger(path, QStringLiteral("A"), QStringLiteral("Level")), -3);
-    EXPECT_FALSE(ReadIniBool(path, QStringLiteral("B"), QStringLiteral("Use")));
+    ASSERT_TRUE(writeValue(path, "A", "Path", longPath));
+    ASSERT_TRUE(writeValue(path, "A", "Level", iniText(-3)));
+    ASSERT_TRUE(writeValue(path, "B", "Use", iniText(false)));
+    EXPECT_EQ(readValue(path, "a", "path"), longPath);
+    EXPECT_EQ(iniInteger(readValue(path, "A", "Level")), -3);
+    EXPECT_FALSE(iniBool(readValue(path, "B", "Use")));
 
     // The file keeps its permissions and no temporary file stays behind.
     ASSERT_TRUE(
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
-    ASSERT_TRUE(WriteIniBool(path, QStringLiteral("B"), QStringLiteral("Use"), true));
+    ASSERT_TRUE(writeValue(path, "B", "Use", iniText(true)));
     EXPECT_EQ(QFile::permissions(path) & 0x7077,
               QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
@@ -188,13 +208,11 @@ TEST(IniFile, AFailedWriteLeavesNothingBehind)
     QFile f(blocker);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.close();
-    EXPECT_FALSE(WriteIniString(blocker + QStringLiteral("/x.ini"), QStringLiteral("A"),
-                                QStringLiteral("k"), QStringLiteral("v")));
+    EXPECT_FALSE(writeValue(blocker + QStringLiteral("/x.ini"), "A", "k", QStringLiteral("v")));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     EXPECT_TRUE(readAll(blocker).isEmpty());
 
     // What cannot be read is not replaced by a file holding only the new key.
-    EXPECT_FALSE(
-        WriteIniString(dir.path(), QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("v")));
+    EXPECT_FALSE(writeValue(dir.path(), "A", "k", QStringLiteral("v")));
     EXPECT_TRUE(QFileInfo(dir.path()).isDir());
 }
