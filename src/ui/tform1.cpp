@@ -477,33 +477,3 @@ QStringList TForm1::toolOptions(tinsoke::Tool tool) const
 {
     return tinsoke::toolInfo(tool).options(tinsoke::ToolSettings(controlValues(), tool));
 }
-
-QStringList TForm1::BuildJpegtranOptions() const
-{
-    return toolOptions(tinsoke::Tool::Jpegtran);
-}
-
-QStringList TForm1::BuildJpegoptimOptions() const
-{
-    return toolOptions(tinsoke::Tool::Jpegoptim);
-}
-
-QStringList TForm1::BuildAdvPNGOptions() const
-{
-    return toolOptions(tinsoke::Tool::AdvPNG);
-}
-
-QStringList TForm1::BuildOptiPNGOptions() const
-{
-    return toolOptions(tinsoke::Tool::OptiPNG);
-}
-
-QStringList TForm1::BuildPNGOUTOptions() const
-{
-    return toolOptions(tinsoke::Tool::PNGOUT);
-}
-
-QStringList TForm1::BuildPNGCrushOptions() const
-{
-    return toolOptions(tinsoke::Tool::PNGCrush);
-}

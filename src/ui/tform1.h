@@ -74,15 +74,8 @@ public:
     // The rows of the file list.
     tinsoke::FileListModel &fileList() { return *m_listModel; }
 
-    // Option words of a tool, composed from its page's controls; the
-    // designed names for each tool that has options.
+    // Option words of a tool, composed from its page's controls.
     QStringList toolOptions(tinsoke::Tool tool) const;
-    QStringList BuildJpegtranOptions() const;
-    QStringList BuildJpegoptimOptions() const;
-    QStringList BuildAdvPNGOptions() const;
-    QStringList BuildOptiPNGOptions() const;
-    QStringList BuildPNGOUTOptions() const;
-    QStringList BuildPNGCrushOptions() const;
 
     // The dialog that browses for a tool's executable, opening in folder: gives
     // the chosen file, or the empty text when the user cancels. Tests put

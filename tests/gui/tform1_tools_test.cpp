@@ -52,12 +52,14 @@ private Q_SLOTS:
 
     void firstStartGivesTheDefaultOptions()
     {
-        QCOMPARE(form->BuildJpegtranOptions(), words(QStringLiteral("-copy none -verbose")));
-        QCOMPARE(form->BuildJpegoptimOptions(), words(QStringLiteral("-v -p ")));
-        QCOMPARE(form->BuildAdvPNGOptions(), words(QStringLiteral("-z -2")));
-        QCOMPARE(form->BuildOptiPNGOptions(), words(QStringLiteral("-o2")));
-        QCOMPARE(form->BuildPNGCrushOptions(), words(QStringLiteral("-rem alla -l 9")));
-        QCOMPARE(form->BuildPNGOUTOptions(), QStringList());
+        QCOMPARE(form->toolOptions(tinsoke::Tool::Jpegtran),
+                 words(QStringLiteral("-copy none -verbose")));
+        QCOMPARE(form->toolOptions(tinsoke::Tool::Jpegoptim), words(QStringLiteral("-v -p ")));
+        QCOMPARE(form->toolOptions(tinsoke::Tool::AdvPNG), words(QStringLiteral("-z -2")));
+        QCOMPARE(form->toolOptions(tinsoke::Tool::OptiPNG), words(QStringLiteral("-o2")));
+        QCOMPARE(form->toolOptions(tinsoke::Tool::PNGCrush),
+                 words(QStringLiteral("-rem alla -l 9")));
+        QCOMPARE(form->toolOptions(tinsoke::Tool::PNGOUT), QStringList());
     }
 
     void optionsFollowWhatTheUserSets()
@@ -67,47 +69,49 @@ private Q_SLOTS:
         click("CheckBox_Jpegtran_Trim");
         pickItem("RadioGroup2", 1);
         pickItem("RadioGroup3", 6);
-        QCOMPARE(form->BuildJpegtranOptions(),
+        QCOMPARE(form->toolOptions(tinsoke::Tool::Jpegtran),
                  words(QStringLiteral("-optimize -trim -copy comments -transpose -verbose")));
 
         showPage("TabSheet_Jpegoptim");
         pickItem("RadioGroup6", 2);
-        QCOMPARE(form->BuildJpegoptimOptions(),
+        QCOMPARE(form->toolOptions(tinsoke::Tool::Jpegoptim),
                  words(QStringLiteral("-v -p "))); // strip not ticked
         click("CheckBox_Jpegoptim_Strip");
-        QCOMPARE(form->BuildJpegoptimOptions(), words(QStringLiteral("--strip-exif -v -p ")));
+        QCOMPARE(form->toolOptions(tinsoke::Tool::Jpegoptim),
+                 words(QStringLiteral("--strip-exif -v -p ")));
 
         showPage("TabSheet_AdvPNG");
         auto *advBar = find<QScrollBar>("ScrollBar_AdvPNG");
         advBar->setFocus();
         QTest::keyClick(advBar, Qt::Key_Home);
-        QCOMPARE(form->BuildAdvPNGOptions(), words(QStringLiteral("-z -0")));
+        QCOMPARE(form->toolOptions(tinsoke::Tool::AdvPNG), words(QStringLiteral("-z -0")));
 
         showPage("TabSheet_OptiPNG");
         auto *optiBar = find<QScrollBar>("ScrollBar1");
         optiBar->setFocus();
         QTest::keyClick(optiBar, Qt::Key_Right);
-        QCOMPARE(form->BuildOptiPNGOptions(), words(QStringLiteral("-o3")));
+        QCOMPARE(form->toolOptions(tinsoke::Tool::OptiPNG), words(QStringLiteral("-o3")));
         click("CheckBox_OptiPNGCommand"); // the box becomes writable
         QTest::keyClicks(find("Edit_OptiPNGParam"), QStringLiteral("-o7 -fix "));
-        QCOMPARE(form->BuildOptiPNGOptions(), words(QStringLiteral("-o7 -fix ")));
+        QCOMPARE(form->toolOptions(tinsoke::Tool::OptiPNG), words(QStringLiteral("-o7 -fix ")));
         click("CheckBox_OptiPNGCommand");
-        QCOMPARE(form->BuildOptiPNGOptions(),
+        QCOMPARE(form->toolOptions(tinsoke::Tool::OptiPNG),
                  words(QStringLiteral("-o3"))); // typed text kept, unused
 
         showPage("TabSheet_PNGCrush");
         find<QLineEdit>("Edit_PNGCrushParam")->setText(QStringLiteral("-brute"));
-        QCOMPARE(form->BuildPNGCrushOptions(), words(QStringLiteral("-rem alla -l 9")));
+        QCOMPARE(form->toolOptions(tinsoke::Tool::PNGCrush),
+                 words(QStringLiteral("-rem alla -l 9")));
         click("CheckBox_PNGCrushCommand");
-        QCOMPARE(form->BuildPNGCrushOptions(), words(QStringLiteral("-brute")));
+        QCOMPARE(form->toolOptions(tinsoke::Tool::PNGCrush), words(QStringLiteral("-brute")));
         find<QLineEdit>("Edit_PNGCrushParam")->clear();
-        QCOMPARE(form->BuildPNGCrushOptions(), QStringList());
+        QCOMPARE(form->toolOptions(tinsoke::Tool::PNGCrush), QStringList());
 
         showPage("TabSheet_PNGOUT");
         find<QLineEdit>("Edit_PNGOUTParam")->setText(QStringLiteral("/y"));
-        QCOMPARE(form->BuildPNGOUTOptions(), QStringList());
+        QCOMPARE(form->toolOptions(tinsoke::Tool::PNGOUT), QStringList());
         click("CheckBox_PNGOUTCommand");
-        QCOMPARE(form->BuildPNGOUTOptions(), words(QStringLiteral("/y")));
+        QCOMPARE(form->toolOptions(tinsoke::Tool::PNGOUT), words(QStringLiteral("/y")));
     }
 };
 
