@@ -59,7 +59,10 @@ double windowRun(const QByteArray &settings, const QStringList &paths)
     const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     // The rows as the run left them: every one with its OptiPNG size.
     for (int r = 0; r < fresh->fileList().rowCount(); ++r) {
-        if (fresh->fileList().ReadRow(r).OptiPNGSize.isEmpty())
+        if (fresh->fileList()
+                .ReadRow(r)
+                .field(tinsoke::toolInfo(tinsoke::Tool::OptiPNG).column)
+                .isEmpty())
             std::fprintf(stderr, "row %d has no OptiPNG size\n", r);
     }
     return seconds;

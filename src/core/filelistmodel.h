@@ -49,7 +49,7 @@ public:
     void setExtraColumns(const QStringList &names);
     const QStringList &extraColumns() const { return m_extraNames; }
 
-    // The record of a row; out of range, all eleven fields empty.
+    // The record of a row; out of range, every field empty.
     TLVData ReadRow(int row) const;
     // Puts the record into a row and returns the row; with no row (-1) the
     // record is appended, even when its path is listed already.

@@ -4,26 +4,41 @@
 
 namespace tinsoke {
 
-QString &TLVData::field(int column)
+namespace {
+
+// Where a size column's text is in Sizes: the tools' columns, then those after Path.
+int sizeIndex(int column)
 {
-    if (column >= FieldCount && ExtraSizes.size() <= column - FieldCount)
-        ExtraSizes.resize(column - FieldCount + 1);
-    return const_cast<QString &>(std::as_const(*this).field(column));
+    return column < TLVData::PathColumn ? column - 2 : column - 3;
 }
 
-const QString &TLVData::field(int column) const
+} // namespace
+
+QString &TLVData::field(int column)
 {
     if (column == 0)
         return FileName;
     if (column == 1)
         return Size;
-    if (column >= 2 && column < PathColumn) // each tool's row names its field
-        return this->*toolInfo(static_cast<Tool>(column - 2)).field;
-    if (column >= FieldCount) {
-        static const QString None;
-        return column - FieldCount < ExtraSizes.size() ? ExtraSizes.at(column - FieldCount) : None;
-    }
-    return Path;
+    if (column == PathColumn || column < 0)
+        return Path;
+    const int at = sizeIndex(column);
+    if (Sizes.size() <= at)
+        Sizes.resize(at + 1);
+    return Sizes[at];
+}
+
+const QString &TLVData::field(int column) const
+{
+    static const QString None;
+    if (column == 0)
+        return FileName;
+    if (column == 1)
+        return Size;
+    if (column == PathColumn || column < 0)
+        return Path;
+    const int at = sizeIndex(column);
+    return at >= 0 && at < Sizes.size() ? Sizes.at(at) : None;
 }
 
 } // namespace tinsoke

@@ -9,21 +9,15 @@
 
 namespace tinsoke {
 
-// The record behind one row of the file list: its texts in column order, a
-// size column for each built-in tool between Size and Path.
+// The record behind one row of the file list: its caption, its size, its
+// path, and the size after each step of a chain, empty until a run writes
+// it. In the list the built-in tools' columns stand between Size and Path,
+// the user's own tools' after Path.
 struct TLVData {
-    QString FileName;     // the row's caption: the name without its folder
-    QString Size;         // size in bytes when the row was added
-    QString JpegtranSize; // size after each tool, empty until a run writes it
-    QString JpegoptimSize;
-    QString AdvPNGSize;
-    QString OptiPNGSize;
-    QString PNGCrushSize;
-    QString PNGOutSize;
-    QString PNGRewriteSize;
-    QString cPNGCSize;
-    QString Path;           // the full path, exactly as dropped or as the folder walk built it
-    QStringList ExtraSizes; // size after each of the user's own tools, columns 11 on
+    QString FileName;  // the row's caption: the name without its folder
+    QString Size;      // size in bytes when the row was added
+    QString Path;      // the full path, exactly as dropped or as the folder walk built it
+    QStringList Sizes; // the built-in tools', in tool order, then the user's own
 
     static constexpr int PathColumn = 2 + ToolCount;
     static constexpr int FieldCount = PathColumn + 1;

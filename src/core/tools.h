@@ -66,8 +66,6 @@ struct PictureAllowances {
     PictureAllowances &operator|=(const PictureAllowances &o);
 };
 
-struct TLVData;
-
 // A tool's own settings, by key, as its option builder reads them.
 class ToolSettings {
 public:
@@ -98,11 +96,10 @@ struct ToolInfo {
     SectionSpec settings;
     const char *page;
     const char *browse;
-    // Its list column: the caption, the designed width (0 shares the free
-    // width) and the row's field for it.
+    // Its list column: the caption and the designed width (0 shares the
+    // free width).
     const char16_t *caption;
     int columnWidth;
-    QString TLVData::*field;
     // How its option words are built from its settings.
     QStringList (*options)(const ToolSettings &settings);
     // Its arguments for one file, around its option words: the output form

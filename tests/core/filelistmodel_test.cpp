@@ -18,7 +18,7 @@ TLVData row(const QString &name, const QString &size, const QString &path,
     r.FileName = name;
     r.Size = size;
     r.Path = path;
-    r.JpegtranSize = jpegtran;
+    r.field(tinsoke::toolInfo(tinsoke::Tool::Jpegtran).column) = jpegtran;
     return r;
 }
 
@@ -56,11 +56,12 @@ private Q_SLOTS:
 
         // A second drop leaves the first row as it was.
         TLVData changed = m.ReadRow(0);
-        changed.JpegtranSize = QStringLiteral("5");
+        changed.field(tinsoke::toolInfo(tinsoke::Tool::Jpegtran).column) = QStringLiteral("5");
         m.WriteRow(0, changed);
         m.addFiles({QStringLiteral("/p/A.JPG")});
         QCOMPARE(m.rowCount(), expected.size());
-        QCOMPARE(m.ReadRow(0).JpegtranSize, QStringLiteral("5"));
+        QCOMPARE(m.ReadRow(0).field(tinsoke::toolInfo(tinsoke::Tool::Jpegtran).column),
+                 QStringLiteral("5"));
     }
 
     void indexStaysInStepWithTheRows()
@@ -107,7 +108,7 @@ private Q_SLOTS:
         QVERIFY(m.ReadRow(0).Path.isEmpty());
 
         TLVData r = row(QStringLiteral("a.png"), QStringLiteral("10"), QStringLiteral("/a.png"));
-        r.cPNGCSize = QStringLiteral("7");
+        r.field(tinsoke::toolInfo(tinsoke::Tool::cPNGC).column) = QStringLiteral("7");
         QCOMPARE(m.WriteRow(-1, r), 0);
         QCOMPARE(m.data(m.index(0, 9)).toString(), QStringLiteral("7"));
         QCOMPARE(m.data(m.index(0, 10)).toString(), QStringLiteral("/a.png"));

@@ -99,7 +99,8 @@ private Q_SLOTS:
         QCOMPARE(row.FileName, QStringLiteral("A.JPG"));
         QCOMPARE(row.Size, QStringLiteral("1234"));
         QCOMPARE(row.Path, a);
-        QVERIFY(row.JpegtranSize.isEmpty() && row.cPNGCSize.isEmpty());
+        QVERIFY(row.field(tinsoke::toolInfo(tinsoke::Tool::Jpegtran).column).isEmpty() &&
+                row.field(tinsoke::toolInfo(tinsoke::Tool::cPNGC).column).isEmpty());
 
         drop({make(QStringLiteral("x.JPEG"), 1), make(QStringLiteral("b.gif"), 1),
               make(QStringLiteral("c.bmp"), 1), make(QStringLiteral("noext"), 1)});
@@ -259,7 +260,7 @@ private Q_SLOTS:
         drop({make(QStringLiteral("large.png"), 1228750)});
         tinsoke::TLVData record = rows().ReadRow(0);
         QCOMPARE(record.Size, QStringLiteral("1228750"));
-        record.AdvPNGSize = QStringLiteral("1199999");
+        record.field(tinsoke::toolInfo(tinsoke::Tool::AdvPNG).column) = QStringLiteral("1199999");
         rows().WriteRow(0, record);
         const int margins =
             2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);

@@ -105,7 +105,10 @@ private Q_SLOTS:
         QVERIFY(clock.elapsed() < 1500);
         QVERIFY(!toolsRunning(marker));
         QCOMPARE(bytesOf(images.first()), before);
-        QVERIFY(form->fileList().ReadRow(0).OptiPNGSize.isEmpty());
+        QVERIFY(form->fileList()
+                    .ReadRow(0)
+                    .field(tinsoke::toolInfo(tinsoke::Tool::OptiPNG).column)
+                    .isEmpty());
     }
 
     // The pages decide which tools are there, but during a run 実行 stays
@@ -204,8 +207,10 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!fresh->runInProgress(), 60000);
 
         const tinsoke::TLVData row = fresh->fileList().ReadRow(0);
-        QVERIFY(row.OptiPNGSize.toLongLong() < row.Size.toLongLong());
-        QVERIFY(row.PNGCrushSize.isEmpty()); // never started: no size
+        QVERIFY(row.field(tinsoke::toolInfo(tinsoke::Tool::OptiPNG).column).toLongLong() <
+                row.Size.toLongLong());
+        QVERIFY(row.field(tinsoke::toolInfo(tinsoke::Tool::PNGCrush).column)
+                    .isEmpty()); // never started: no size
         const QString status = fresh.find<QLabel>("Label_Status")->text();
         QVERIFY2(status.startsWith(QStringLiteral("10 件　")) &&
                      status.contains(QStringLiteral("（−")),
@@ -255,7 +260,9 @@ private Q_SLOTS:
         QCOMPARE(starts(), 3);
         run();
         QCOMPARE(starts(), 0);
-        QCOMPARE(fresh->fileList().ReadRow(0).OptiPNGSize, QStringLiteral("記憶済み"));
+        QCOMPARE(
+            fresh->fileList().ReadRow(0).field(tinsoke::toolInfo(tinsoke::Tool::OptiPNG).column),
+            QStringLiteral("記憶済み"));
         const QString status = fresh.find<QLabel>("Label_Status")->text();
         QVERIFY2(status.contains(QStringLiteral("うち 3 件は記憶済み")), qPrintable(status));
 
@@ -305,11 +312,13 @@ private Q_SLOTS:
         QTest::mouseClick(fresh.find("Button1"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!fresh.get()->runInProgress(), 60000);
         const tinsoke::TLVData row = fresh.get()->fileList().ReadRow(0);
-        QVERIFY(!row.OptiPNGSize.isEmpty());
+        QVERIFY(!row.field(tinsoke::toolInfo(tinsoke::Tool::OptiPNG).column).isEmpty());
         QCOMPARE(row.field(11), QString()); // unticked: it did not run
         QVERIFY2(!row.field(12).isEmpty() &&
-                     row.field(12).toLongLong() < row.OptiPNGSize.toLongLong(),
-                 qPrintable(row.field(12) + u' ' + row.OptiPNGSize));
+                     row.field(12).toLongLong() <
+                         row.field(tinsoke::toolInfo(tinsoke::Tool::OptiPNG).column).toLongLong(),
+                 qPrintable(row.field(12) + u' ' +
+                            row.field(tinsoke::toolInfo(tinsoke::Tool::OptiPNG).column)));
         QCOMPARE(QFileInfo(png).size(), row.field(12).toLongLong());
 
         const QByteArray saved = fresh.closeAndRead();
