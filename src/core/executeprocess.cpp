@@ -1,5 +1,7 @@
 #include "executeprocess.h"
 
+#include <utility>
+
 namespace tinsoke {
 
 bool RunningTools::add(qint64 group)
@@ -25,12 +27,31 @@ void RunningTools::stopAll()
     // number ended here still names that tool.
     for (const qint64 group : m_groups)
         endToolGroup(group);
+    for (const StopWake *wake : m_wakes)
+        wake->m_wake();
 }
 
 bool RunningTools::stopped() const
 {
     const QMutexLocker lock(&m_mutex);
     return m_stopped;
+}
+
+RunningTools::StopWake::StopWake(const RunningTools &running, std::function<void()> wake)
+    : m_running(running)
+    , m_wake(std::move(wake))
+{
+    const QMutexLocker lock(&m_running.m_mutex);
+    if (m_running.m_stopped)
+        m_wake();
+    else
+        m_running.m_wakes.insert(this);
+}
+
+RunningTools::StopWake::~StopWake()
+{
+    const QMutexLocker lock(&m_running.m_mutex);
+    m_running.m_wakes.erase(this);
 }
 
 ToolOutcome runToolProcess(const QString &program, const QStringList &arguments,

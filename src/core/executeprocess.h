@@ -18,13 +18,33 @@ public:
     // meanwhile: the caller then ends the tool itself.
     bool add(qint64 group);
     void remove(qint64 group);
-    // Ends every registered tool now and refuses new ones.
+    // Ends every registered tool now, refuses new ones and wakes every
+    // waiter that asked to hear of the stop.
     void stopAll();
     bool stopped() const;
+
+    // While it lives, a stop calls wake, at once when the run has been
+    // stopped already: a waiter makes it before it looks and waits, and wake
+    // notes the stop under the waiter's own lock and wakes it, so no stop is
+    // lost between the look and the wait. wake runs under this object's lock
+    // and must not call back into it.
+    class StopWake {
+    public:
+        StopWake(const RunningTools &running, std::function<void()> wake);
+        ~StopWake();
+        StopWake(const StopWake &) = delete;
+        StopWake &operator=(const StopWake &) = delete;
+
+    private:
+        friend class RunningTools;
+        const RunningTools &m_running;
+        std::function<void()> m_wake;
+    };
 
 private:
     mutable QMutex m_mutex;
     std::set<qint64> m_groups;
+    mutable std::set<const StopWake *> m_wakes;
     bool m_stopped = false;
 };
 

@@ -2,14 +2,12 @@
 
 // What the rows of one run share to keep out of each other's way: the locks
 // of the files they write, the order they save in, and the result folder.
+// A stop of the run wakes whoever waits here.
 
-#include "executeprocess.h"
-#include "fileops.h"
-#include "paths.h"
-#include "privatefiles.h"
+#include "paths.h" // not for this header: runengine.cpp takes folderOf from here
 #include "runplan.h"
 
-#include <QDir>
+#include <QList>
 #include <QMutex>
 #include <QString>
 #include <QWaitCondition>
@@ -20,29 +18,18 @@
 
 namespace tinsoke {
 
+class RunningTools;
+struct FileIdentity;
+
 inline const QString ResultFolderName = QStringLiteral("Result_Tinsoke");
 
 // Rows that name one file (two hard links, a link and its target) never run
 // at the same time: the second waits for the first.
 class FileLocks {
 public:
-    bool acquire(const FileIdentity &id, const RunningTools &running)
-    {
-        QMutexLocker lock(&m_mutex);
-        while (m_busy.count(id.key())) {
-            if (running.stopped())
-                return false;
-            m_freed.wait(&m_mutex, 100);
-        }
-        m_busy.insert(id.key());
-        return true;
-    }
-    void release(const FileIdentity &id)
-    {
-        const QMutexLocker lock(&m_mutex);
-        m_busy.erase(id.key());
-        m_freed.wakeAll();
-    }
+    // False when the run is stopped while the file is another row's.
+    bool acquire(const FileIdentity &id, const RunningTools &running);
+    void release(const FileIdentity &id);
 
 private:
     QMutex m_mutex;
@@ -57,48 +44,11 @@ class SaveOrder {
 public:
     // Rows may be planned in several lots (a watch adds them as they come);
     // each lot is planned before any of its rows starts.
-    void plan(const QList<RowTask> &rows, SaveMethod saveMethod)
-    {
-        if (saveMethod != SaveMethod::CopyBeside && saveMethod != SaveMethod::ResultFolder)
-            return;
-        const QMutexLocker lock(&m_mutex);
-        for (const RowTask &row : rows) {
-            QString name = fileNameOf(row.path);
-            const QString ext = fileExtension(name);
-            QString stem = name.left(name.size() - ext.size());
-            while (stem.endsWith(u'_'))
-                stem.chop(1);
-            const QString key =
-                (saveMethod == SaveMethod::CopyBeside ? folderOf(row.path) : QString()) + u'/' +
-                stem + ext;
-            const auto found = m_lastWithKey.find(key);
-            if (found != m_lastWithKey.end() && !m_done.count(found->second))
-                m_before[row.row] = found->second;
-            m_lastWithKey[key] = row.row;
-        }
-    }
-    // Waits until the earlier row whose name could meet this one's has saved.
-    bool waitTurn(int row, const RunningTools &running)
-    {
-        QMutexLocker lock(&m_mutex);
-        const auto before = m_before.find(row);
-        if (before == m_before.end())
-            return true;
-        const int earlier = before->second;
-        while (!m_done.count(earlier)) {
-            if (running.stopped())
-                return false;
-            m_changed.wait(&m_mutex, 100);
-        }
-        return true;
-    }
-    void done(int row)
-    {
-        const QMutexLocker lock(&m_mutex);
-        m_done.insert(row);
-        m_before.erase(row);
-        m_changed.wakeAll();
-    }
+    void plan(const QList<RowTask> &rows, SaveMethod saveMethod);
+    // Waits until the earlier row whose name could meet this one's has saved;
+    // false when the run is stopped first.
+    bool waitTurn(int row, const RunningTools &running);
+    void done(int row);
 
 private:
     QMutex m_mutex;
@@ -116,25 +66,7 @@ public:
     {}
     // The folder, or the empty text when it cannot be made, with the path
     // last tried in tried.
-    QString get(QString *tried)
-    {
-        const QMutexLocker lock(&m_mutex);
-        if (!m_tried) {
-            m_tried = true;
-            for (;;) {
-                if (QDir().mkdir(m_path)) {
-                    m_ready = true;
-                    break;
-                }
-                if (!entryExists(m_path))
-                    break; // not a matter of the name: trying others cannot help
-                m_path += u'_';
-            }
-        }
-        if (!m_ready)
-            *tried = m_path;
-        return m_ready ? m_path : QString();
-    }
+    QString get(QString *tried);
 
 private:
     QMutex m_mutex;
