@@ -6,7 +6,6 @@
 #include "picturefacts.h"
 #include "pictureparts.h"
 #include "runreport.h"
-#include "safewrite.h" // not for this header: rowjob.cpp takes readRegularFile from here
 #include "tools.h"
 
 #include <QByteArray>

@@ -4,7 +4,6 @@
 // of the files they write, the order they save in, and the result folder.
 // A stop of the run wakes whoever waits here.
 
-#include "paths.h" // not for this header: runengine.cpp takes folderOf from here
 #include "runplan.h"
 
 #include <QList>

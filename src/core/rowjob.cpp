@@ -6,6 +6,7 @@
 #include "resultcheck.h"
 #include "rowmemory.h"
 #include "rowsave.h"
+#include "safewrite.h"
 #include "toolstep.h"
 
 #include <QCryptographicHash>

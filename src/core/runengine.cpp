@@ -2,6 +2,7 @@
 
 #include "chainfingerprint.h"
 #include "finishedfiles.h"
+#include "paths.h"
 #include "rowjob.h"
 
 #include <QMetaObject>
