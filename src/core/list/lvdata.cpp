@@ -22,6 +22,8 @@ QString &TLVData::field(int column)
         return Size;
     if (column == PathColumn || column < 0)
         return Path;
+    // Not through the const reading: a record shares its list with the
+    // record it was copied from, and only the writing access parts them.
     const int at = sizeIndex(column);
     if (Sizes.size() <= at)
         Sizes.resize(at + 1);
