@@ -19,8 +19,8 @@ struct TLVData {
     QString Path;      // the full path, exactly as dropped or as the folder walk built it
     QStringList Sizes; // the built-in tools', in tool order, then the user's own
 
-    static constexpr int PathColumn = 2 + ToolCount;
-    static constexpr int FieldCount = PathColumn + 1;
+    static constexpr int PathColumn = ListPathColumn;
+    static constexpr int FieldCount = FirstOwnToolColumn;
 
     // The field of a list column: 0 to Path, then the user's own tools.
     QString &field(int column);

@@ -1,7 +1,6 @@
 #include "runplan.h"
 
 #include "fileops.h"
-#include "lvdata.h"
 #include "paths.h"
 
 #include <QDir>
@@ -40,7 +39,7 @@ std::vector<ChainStep> chainSteps(const RunPlan &plan, ImageKind kind)
             steps.push_back(
                 {extra.name, true, &extra.plan,
                  writesSecondFile(extra.plan.words) ? Output::TemporaryFile : Output::InPlace,
-                 extraToolArguments, 0, TLVData::FieldCount + int(i)});
+                 extraToolArguments, 0, FirstOwnToolColumn + int(i)});
     }
     return steps;
 }

@@ -33,6 +33,11 @@ constexpr std::array<Tool, ToolCount> AllTools =
 
 enum class ImageKind { Jpeg, Png };
 
+// The file list's columns: the caption, the size, each tool's size in tool
+// order, the path, then the sizes of the user's own tools.
+constexpr int ListPathColumn = 2 + ToolCount;
+constexpr int FirstOwnToolColumn = ListPathColumn + 1;
+
 // Where a tool leaves its result.
 enum class Output {
     InPlace,       // rewrites the file it is given
