@@ -23,6 +23,10 @@ QString fileNameOf(const QString &path);
 // The folder part of a path, up to and including its last separator.
 QString folderOf(const QString &path);
 
+// The result folder a run makes beside its first file; the watch passes
+// over it and any name that starts with it.
+inline const QString ResultFolderName = QStringLiteral("Result_Tinsoke");
+
 // The path with one "_" inserted before its extension (at the end when it has none).
 QString withUnderscoreBeforeExtension(const QString &path);
 

@@ -20,8 +20,6 @@ namespace tinsoke {
 class RunningTools;
 struct FileIdentity;
 
-inline const QString ResultFolderName = QStringLiteral("Result_Tinsoke");
-
 // Rows that name one file (two hard links, a link and its target) never run
 // at the same time: the second waits for the first.
 class FileLocks {

@@ -3,7 +3,6 @@
 #include "intake.h"
 #include "paths.h"
 #include "privatefiles.h"
-#include "rowcoordination.h"
 
 #include <QDir>
 #include <QSocketNotifier>

@@ -1,6 +1,5 @@
 #include "tools.h"
 
-#include "lvdata.h"
 #include "optionwords.h"
 
 #include <array>
