@@ -86,10 +86,10 @@ bool belongsToTickedTool(tinsoke::Setting setting, const tinsoke::RunPlan &plan)
 {
     const QString section = QString::fromUtf16(tinsoke::settingKey(setting).readSection);
     for (const tinsoke::Tool tool : tinsoke::AllTools) {
-        const tinsoke::ToolInfo &info = tinsoke::toolInfo(tool);
         if (plan.tools.at(static_cast<std::size_t>(tool)).use &&
-            section.compare(QString::fromUtf16(tinsoke::settingKey(info.useSetting).readSection),
-                            Qt::CaseInsensitive) == 0)
+            section.compare(
+                QString::fromUtf16(tinsoke::settingKey(tinsoke::toolUseSetting(tool)).readSection),
+                Qt::CaseInsensitive) == 0)
             return true;
     }
     return false;

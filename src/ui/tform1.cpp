@@ -1,6 +1,7 @@
 #include "tform1.h"
 #include "ui_mainwindow.h"
 
+#include "controlnames.h"
 #include "extratoolspage.h"
 #include "filedrop.h"
 #include "messages.h"
@@ -253,12 +254,11 @@ void TForm1::FormDestroy()
     m_pathBoxDropHooks.clear();
 }
 
-// Which control holds each setting, by the name the settings table gives;
-// the window position is the form's own.
+// Which control holds each setting; the window position is the form's own.
 QWidget *TForm1::settingControl(tinsoke::Setting setting) const
 {
-    const char *name = tinsoke::settingKey(setting).spec->control;
-    return name ? findChild<QWidget *>(QString::fromLatin1(name)) : nullptr;
+    const QString name = settingControlName(setting);
+    return name.isEmpty() ? nullptr : findChild<QWidget *>(name);
 }
 
 // Every setting a control holds, as it holds it now.
@@ -475,5 +475,5 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
 
 QStringList TForm1::toolOptions(tinsoke::Tool tool) const
 {
-    return tinsoke::toolInfo(tool).options(tinsoke::ToolSettings(controlValues(), tool));
+    return tinsoke::toolInfo(tool).options(tinsoke::toolSettings(controlValues(), tool));
 }

@@ -4,6 +4,7 @@
 #include "tform1.h"
 #include "ui_mainwindow.h"
 
+#include "controlnames.h"
 #include "extratoolspage.h"
 #include "filedrop.h"
 #include "filelistmodel.h"
@@ -25,11 +26,10 @@ std::array<TForm1::ToolControls, tinsoke::ToolCount> TForm1::toolControls() cons
 {
     std::array<ToolControls, tinsoke::ToolCount> controls{};
     for (const tinsoke::Tool tool : tinsoke::AllTools) {
-        const tinsoke::ToolInfo &info = tinsoke::toolInfo(tool);
         controls.at(static_cast<std::size_t>(tool)) = {
-            qobject_cast<QCheckBox *>(settingControl(info.useSetting)),
-            qobject_cast<QLineEdit *>(settingControl(info.pathSetting)),
-            findChild<QPushButton *>(QString::fromLatin1(info.browse))};
+            qobject_cast<QCheckBox *>(settingControl(tinsoke::toolUseSetting(tool))),
+            qobject_cast<QLineEdit *>(settingControl(tinsoke::toolPathSetting(tool))),
+            findChild<QPushButton *>(toolBrowseName(tool))};
     }
     return controls;
 }
@@ -42,10 +42,9 @@ std::vector<TForm1::ManualOption> TForm1::manualOptions() const
         const auto tick = tinsoke::toolSetting(tool, u"UseParam");
         const auto text = tinsoke::toolSetting(tool, u"Param");
         if (tick && text)
-            options.push_back(
-                {findChild<QWidget *>(QString::fromLatin1(tinsoke::toolInfo(tool).page)),
-                 qobject_cast<QCheckBox *>(settingControl(*tick)),
-                 qobject_cast<QLineEdit *>(settingControl(*text))});
+            options.push_back({findChild<QWidget *>(toolPageName(tool)),
+                               qobject_cast<QCheckBox *>(settingControl(*tick)),
+                               qobject_cast<QLineEdit *>(settingControl(*text))});
     }
     return options;
 }

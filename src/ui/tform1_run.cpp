@@ -30,8 +30,7 @@ tinsoke::RunPlan TForm1::takeRunPlan() const
     const auto tools = toolControls();
     for (const tinsoke::Tool tool : tinsoke::AllTools) {
         const QCheckBox *tick = tools.at(static_cast<std::size_t>(tool)).tick;
-        valueOf(values, tinsoke::toolInfo(tool).useSetting) =
-            tick->isChecked() && tick->isEnabled();
+        valueOf(values, tinsoke::toolUseSetting(tool)) = tick->isChecked() && tick->isEnabled();
     }
     return tinsoke::runPlanFromSettings(values, m_extraPage->tools());
 }

@@ -179,6 +179,33 @@ private Q_SLOTS:
         QCOMPARE(again.find<RadioGroup>("RadioGroup2")->itemIndex(), -1);
     }
 
+    // Each key other than the window's place reaches a control of its own
+    // and comes back from it: a value other than its default, for every key.
+    void everyKeyGoesThroughItsControl()
+    {
+        tinsoke::SettingValues values =
+            tinsoke::readSettings(tinsoke::IniDocument::fromBytes(tinsoke::defaultSettingsText()));
+        for (const tinsoke::SettingKey &k : tinsoke::settingKeys()) {
+            QVariant &v = valueOf(values, k.setting);
+            if (k.kind == tinsoke::ValueKind::YesNo)
+                v = !v.toBool();
+            else if (k.kind == tinsoke::ValueKind::Integer)
+                v = v.toInt() == 1 ? 0 : 1;
+            else
+                v = QStringLiteral("/x/%1").arg(tinsoke::settingName(k.setting));
+        }
+        tinsoke::IniDocument written = tinsoke::IniDocument::fromBytes({});
+        tinsoke::writeSettings(written, values);
+        FreshForm f{written.toBytes()};
+        const tinsoke::SettingValues back =
+            tinsoke::readSettings(tinsoke::IniDocument::fromBytes(f.closeAndRead()));
+        for (const tinsoke::SettingKey &k : tinsoke::settingKeys()) {
+            if (QStringView(k.readSection) != u"Form")
+                QVERIFY2(valueOf(back, k.setting) == valueOf(values, k.setting),
+                         qPrintable(tinsoke::settingName(k.setting)));
+        }
+    }
+
     // Settings that hold the user's own tools, ticked or not, one of them
     // with a program that is gone: the window starts, 追加ツール lists them
     // and the list has a column for each. A tool added on the page is there

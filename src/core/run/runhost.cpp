@@ -18,8 +18,8 @@ SettingValues firstStartSettings()
     SettingValues values = readSettings(IniDocument::fromBytes(defaultSettingsText()));
     for (const Tool tool : AllTools) {
         const QString found = toolOnPath(tool);
-        valueOf(values, toolInfo(tool).pathSetting) = found;
-        valueOf(values, toolInfo(tool).useSetting) = !found.isEmpty();
+        valueOf(values, toolPathSetting(tool)) = found;
+        valueOf(values, toolUseSetting(tool)) = !found.isEmpty();
     }
     return values;
 }

@@ -80,10 +80,10 @@ RunPlan runPlanFromSettings(const SettingValues &values, const QList<ExtraTool> 
     for (const ExtraTool &tool : extras)
         plan.extras.append(extraToolPlan(tool));
     for (const Tool tool : AllTools) {
-        const ToolInfo &info = toolInfo(tool);
-        plan.tools.at(static_cast<std::size_t>(tool)) = toolPlan(
-            tool, valueOf(values, info.useSetting).toBool(),
-            valueOf(values, info.pathSetting).toString(), info.options(ToolSettings(values, tool)));
+        plan.tools.at(static_cast<std::size_t>(tool)) =
+            toolPlan(tool, valueOf(values, toolUseSetting(tool)).toBool(),
+                     valueOf(values, toolPathSetting(tool)).toString(),
+                     toolInfo(tool).options(toolSettings(values, tool)));
     }
     plan.saveMethod = saveMethodOf(valueOf(values, Setting::SaveMode).toInt());
     plan.jobs = valueOf(values, Setting::Jobs).toInt();

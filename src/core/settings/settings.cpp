@@ -25,26 +25,13 @@ const QList<SectionSpec> &ownSections()
          u"Option",
          {// An unreadable save method gets the designed choice: a copy beside
           // the file, the original untouched.
-          {u"SaveMode", K::Integer, "0", "RadioGroup1", false, 1},
-          {u"Jobs", K::Integer, "0", "SpinEdit_Jobs"}}},
+          {u"SaveMode", K::Integer, "0", false, 1},
+          {u"Jobs", K::Integer, "0"}}},
     };
     return Sections;
 }
 
 } // namespace
-
-const SectionSpec &extraToolSection()
-{
-    static const SectionSpec Section{u"ExtraTool",
-                                     u"ExtraTool",
-                                     {// Only a plain yes runs it: a tool no one ticked stays off.
-                                      {u"Use", K::YesNo, "No", nullptr, true},
-                                      {u"Name", K::Text, ""},
-                                      {u"Kind", K::Text, ""},
-                                      {u"Path", K::Text, ""},
-                                      {u"Args", K::Text, ""}}};
-    return Section;
-}
 
 namespace {
 
@@ -63,8 +50,13 @@ const QList<Section> &sectionsInReadingOrder()
             sections.append({&own, static_cast<Setting>(next)});
             next += static_cast<int>(own.keys.size());
         }
-        for (const Tool tool : AllTools)
-            sections.append({&toolInfo(tool).settings, toolInfo(tool).useSetting});
+        Q_ASSERT(next == static_cast<int>(Setting::FirstToolKey));
+        for (const Tool tool : AllTools) {
+            const SectionSpec &spec = toolInfo(tool).settings;
+            Q_ASSERT(spec.indexOf(u"Use") == 0 && spec.indexOf(u"Path") == 1);
+            sections.append({&spec, static_cast<Setting>(next)});
+            next += static_cast<int>(spec.keys.size());
+        }
         return sections;
     }();
     return Sections;
@@ -122,34 +114,49 @@ const SettingKey &settingKey(Setting setting)
     return settingKeys().at(static_cast<qsizetype>(setting));
 }
 
+namespace {
+
+// The setting of the first key of the tool's section, Use.
+Setting firstToolSetting(Tool tool)
+{
+    return sectionsInReadingOrder().at(ownSections().size() + static_cast<qsizetype>(tool)).first;
+}
+
+} // namespace
+
+std::optional<Setting> toolSetting(Tool tool, QStringView key)
+{
+    const qsizetype i = toolInfo(tool).settings.indexOf(key);
+    if (i < 0)
+        return std::nullopt;
+    return static_cast<Setting>(static_cast<int>(firstToolSetting(tool)) + i);
+}
+
+Setting toolUseSetting(Tool tool)
+{
+    return firstToolSetting(tool);
+}
+
+Setting toolPathSetting(Tool tool)
+{
+    return static_cast<Setting>(static_cast<int>(firstToolSetting(tool)) + 1);
+}
+
+ToolSettings toolSettings(const SettingValues &values, Tool tool)
+{
+    const SectionSpec &spec = toolInfo(tool).settings;
+    QList<QVariant> own;
+    for (qsizetype i = 0; i < spec.keys.size(); ++i)
+        own.append(
+            valueOf(values, static_cast<Setting>(static_cast<int>(firstToolSetting(tool)) + i)));
+    return ToolSettings(spec, own);
+}
+
 SettingValues::SettingValues()
     : m_values(settingKeys().size())
 {}
 
 namespace {
-
-// The text without the ASCII blanks (spaces, tabs, line ends) around it.
-QStringView trimmedOfBlanks(QStringView text)
-{
-    const auto blank = [](QChar c) {
-        return c == u' ' || (c >= u'\t' && c <= u'\r');
-    };
-    while (!text.isEmpty() && blank(text.front()))
-        text = text.mid(1);
-    while (!text.isEmpty() && blank(text.back()))
-        text.chop(1);
-    return text;
-}
-
-// Compared in ASCII, as iniBool reads them: a word that only looks like one
-// (other spaces around it, letters that merely fold to these) cannot be read.
-bool isYesNoWord(const QString &text)
-{
-    static const QStringList Words{
-        QStringLiteral("1"), QStringLiteral("Y"), QStringLiteral("YES"), QStringLiteral("ON"),
-        QStringLiteral("0"), QStringLiteral("N"), QStringLiteral("NO"),  QStringLiteral("OFF")};
-    return Words.contains(foldAsciiLetters(trimmedOfBlanks(text).toString()));
-}
 
 bool isNumber(const QString &text)
 {
@@ -176,11 +183,6 @@ Setting settingIn(const SettingKey &near, const char16_t *key)
 }
 
 } // namespace
-
-bool yesNoValue(const QString &text, const KeySpec &key)
-{
-    return !isYesNoWord(text) && key.destructive ? false : iniBool(text);
-}
 
 SettingValues readSettings(const IniDocument &document, QList<SettingNote> *notes)
 {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "ini.h"
+#include "keyspec.h"
+#include "tools.h"
 
 #include <QByteArray>
 #include <QList>
@@ -10,38 +12,13 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <optional>
+
 namespace tinsoke {
 
-enum class ValueKind { Text, Integer, YesNo };
-
 // A stored setting: the program's own, then every tool's keys in tool order,
-// numbered on from FirstToolKey (the tool table gives them; see toolSetting).
+// numbered on from FirstToolKey in the order of their sections (see toolSetting).
 enum class Setting { FormTop, FormLeft, FormWidth, FormHeight, SaveMode, Jobs, FirstToolKey };
-
-// One key of a settings section, as a table describes it.
-struct KeySpec {
-    const char16_t *key;
-    ValueKind kind;
-    const char *defaultValue;      // its value in the default text
-    const char *control = nullptr; // the objectName of the window's control that holds it
-    // A yes, or a number other than 0, changes pixels, removes data or runs
-    // a tool no one ticked: a yes/no that cannot be read then reads as no.
-    bool destructive = false;
-    int unreadable = 0; // what a number that cannot be read becomes
-    // A switch that goes off with this number when it cannot be read.
-    const char16_t *offWhenUnreadable = nullptr;
-};
-
-// A section of the settings file and its keys in the order they are read.
-struct SectionSpec {
-    const char16_t *section;    // as the default text spells it; read in any letter case
-    const char16_t *newSection; // as a save spells it when the file lacks it
-    QList<KeySpec> keys;
-    // The keys' names in the order a save writes them, and in the order the
-    // default text has them, where those differ from the reading order.
-    QList<QStringView> writeOrder = {};
-    QList<QStringView> defaultOrder = {};
-};
 
 // A key as the whole file numbers it.
 struct SettingKey {
@@ -51,16 +28,6 @@ struct SettingKey {
     ValueKind kind;
     const KeySpec *spec;
 };
-
-// The keys of each section of the user's own tools, [ExtraTool1],
-// [ExtraTool2] …, in the order a save writes them; their sections are
-// numbered, so extratools reads and writes them.
-enum class ExtraToolKey { Use, Name, Kind, Path, Args };
-const SectionSpec &extraToolSection();
-
-// A yes/no key's value from the text the file holds for it: 1, Y, YES, ON
-// yes, 0, N, NO, OFF no; any other word yes, but no for a destructive key.
-bool yesNoValue(const QString &text, const KeySpec &key);
 
 // All keys in the order they are read.
 const QList<SettingKey> &settingKeys();
@@ -86,6 +53,14 @@ inline const QVariant &valueOf(const SettingValues &values, Setting s)
 {
     return values[s];
 }
+
+// The setting of a key of the tool's section, if it has that key; the
+// tick that uses the tool and the path of its program.
+std::optional<Setting> toolSetting(Tool tool, QStringView key);
+Setting toolUseSetting(Tool tool);
+Setting toolPathSetting(Tool tool);
+// The tool's own keys' values, as its option builder reads them.
+ToolSettings toolSettings(const SettingValues &values, Tool tool);
 
 // What reading found that a save of ours never writes, to be told.
 struct SettingNote {

@@ -1,6 +1,6 @@
 #include "extratools.h"
 
-#include "settings.h"
+#include "keyspec.h"
 
 namespace tinsoke {
 

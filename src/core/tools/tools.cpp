@@ -151,24 +151,14 @@ namespace {
 using K = ValueKind;
 
 // Every tool's section starts with these: its tick and its program.
-KeySpec useKey(const char *control)
-{
-    return {u"Use", K::YesNo, "No", control};
-}
-KeySpec pathKey(const char *control)
-{
-    return {u"Path", K::Text, "", control};
-}
+constexpr KeySpec UseKey{u"Use", K::YesNo, "No"};
+constexpr KeySpec PathKey{u"Path", K::Text, ""};
 
 std::array<ToolInfo, ToolCount> makeToolTable()
 {
     // A manual text typed for the tool, and the tick that uses it instead of the page's options.
-    const auto param = [](const char *control) {
-        return KeySpec{u"Param", K::Text, "", control};
-    };
-    const auto useParam = [](const char *control) {
-        return KeySpec{u"UseParam", K::YesNo, "No", control};
-    };
+    const KeySpec param{u"Param", K::Text, ""};
+    const KeySpec useParam{u"UseParam", K::YesNo, "No"};
     std::array<ToolInfo, ToolCount> tools{{
         {Tool::Jpegtran,
          u"Jpegtran",
@@ -177,17 +167,15 @@ std::array<ToolInfo, ToolCount> makeToolTable()
          u"jpegtran",
          {u"Jpegtran",
           u"Jpegtran",
-          {useKey("CheckBox_Jpegtran"),
-           pathKey("Edit_Jpegtran"),
-           {u"Optimize", K::YesNo, "No", "CheckBox_Jpegtran_Optimize"},
-           {u"Progressive", K::YesNo, "No", "CheckBox_Jpegtran_Progressive"},
-           {u"Grayscale", K::YesNo, "No", "CheckBox_Jpegtran_Grayscale", true},
-           {u"Trim", K::YesNo, "No", "CheckBox_Jpegtran_Trim", true},
+          {UseKey,
+           PathKey,
+           {u"Optimize", K::YesNo, "No"},
+           {u"Progressive", K::YesNo, "No"},
+           {u"Grayscale", K::YesNo, "No", true},
+           {u"Trim", K::YesNo, "No", true},
            // Unreadable: every marker copied.
-           {u"CopyMode", K::Integer, "0", "RadioGroup2", true, 2},
-           {u"ModifyMode", K::Integer, "0", "RadioGroup3", true}}},
-         "TabSheet_Jpegtran",
-         "Button_Jpegtran",
+           {u"CopyMode", K::Integer, "0", true, 2},
+           {u"ModifyMode", K::Integer, "0", true}}},
          u"Jpegtran",
          0,
          jpegtranFromSettings,
@@ -200,13 +188,11 @@ std::array<ToolInfo, ToolCount> makeToolTable()
          u"jpegoptim",
          {u"Jpegoptim",
           u"Jpegoptim",
-          {useKey("CheckBox_Jpegoptim"),
-           pathKey("Edit_Jpegoptim"),
-           {u"Strip", K::YesNo, "No", "CheckBox_Jpegoptim_Strip", true},
+          {UseKey,
+           PathKey,
+           {u"Strip", K::YesNo, "No", true},
            // Which markers to strip cannot be read: nothing is stripped.
-           {u"StripMode", K::Integer, "0", "RadioGroup6", true, 0, u"Strip"}}},
-         "TabSheet_Jpegoptim",
-         "Button_Jpegoptim",
+           {u"StripMode", K::Integer, "0", true, 0, u"Strip"}}},
          u"Jpegoptim",
          50,
          jpegoptimFromSettings,
@@ -219,15 +205,9 @@ std::array<ToolInfo, ToolCount> makeToolTable()
          u"advpng",
          {u"AdvPNG",
           u"AdvPNG",
-          {useKey("CheckBox_AdvPNG"),
-           pathKey("Edit_AdvPNG"),
-           param("Edit_AdvPNGParam"),
-           useParam("CheckBox_AdvPNGCommand"),
-           {u"CompressLevel", K::Integer, "2", "ScrollBar_AdvPNG"}},
+          {UseKey, PathKey, param, useParam, {u"CompressLevel", K::Integer, "2"}},
           {u"Use", u"Path", u"UseParam", u"Param", u"CompressLevel"},
           {u"Use", u"Path", u"CompressLevel", u"UseParam", u"Param"}},
-         "TabSheet_AdvPNG",
-         "Button_AdvPNG",
          u"AdvPNG",
          50,
          advPngFromSettings,
@@ -240,15 +220,9 @@ std::array<ToolInfo, ToolCount> makeToolTable()
          u"optipng",
          {u"OptiPNG",
           u"OptiPNG",
-          {useKey("CheckBox_OptiPNG"),
-           pathKey("Edit_OptiPNG"),
-           param("Edit_OptiPNGParam"),
-           useParam("CheckBox_OptiPNGCommand"),
-           {u"OptimizeLevel", K::Integer, "2", "ScrollBar1"}},
+          {UseKey, PathKey, param, useParam, {u"OptimizeLevel", K::Integer, "2"}},
           {u"Use", u"Path", u"UseParam", u"Param", u"OptimizeLevel"},
           {u"Use", u"Path", u"OptimizeLevel", u"UseParam", u"Param"}},
-         "TabSheet_OptiPNG",
-         "Button_OptiPNG",
          u"OptiPNG",
          0,
          optiPngFromSettings,
@@ -259,12 +233,7 @@ std::array<ToolInfo, ToolCount> makeToolTable()
          ImageKind::Png,
          Output::TemporaryFile,
          u"pngcrush",
-         {u"PNGCrush",
-          u"PNGCrush",
-          {useKey("CheckBox_PNGCrush"), pathKey("Edit_PNGCrush"),
-           useParam("CheckBox_PNGCrushCommand"), param("Edit_PNGCrushParam")}},
-         "TabSheet_PNGCrush",
-         "Button_PNGCrush",
+         {u"PNGCrush", u"PNGCrush", {UseKey, PathKey, useParam, param}},
          u"PNGCrush",
          50,
          pngCrushFromSettings,
@@ -277,12 +246,9 @@ std::array<ToolInfo, ToolCount> makeToolTable()
          u"pngout",
          {u"PNGOut",
           u"PNGOUT",
-          {useKey("CheckBox_PNGOUT"), pathKey("Edit_PNGOUT"), param("Edit_PNGOUTParam"),
-           useParam("CheckBox_PNGOUTCommand")},
+          {UseKey, PathKey, param, useParam},
           {u"Use", u"Path", u"UseParam", u"Param"},
           {u"Use", u"Path", u"UseParam", u"Param"}},
-         "TabSheet_PNGOUT",
-         "Button_PNGOUT",
          u"PNGOut",
          0,
          pngoutFromSettings,
@@ -294,11 +260,7 @@ std::array<ToolInfo, ToolCount> makeToolTable()
          ImageKind::Png,
          Output::InPlace,
          u"pngrewrite",
-         {u"PNGRewrite",
-          u"PNGRewrite",
-          {useKey("CheckBox_PNGRewrite"), pathKey("Edit_PNGRewrite")}},
-         "TabSheet_PNGRewrite",
-         "Button_PNGRewrite",
+         {u"PNGRewrite", u"PNGRewrite", {UseKey, PathKey}},
          u"PNGRewrite",
          0,
          noOptions,
@@ -309,27 +271,18 @@ std::array<ToolInfo, ToolCount> makeToolTable()
          ImageKind::Png,
          Output::TemporaryFile,
          u"cpngc",
-         {u"cPNGC", u"cPNGC", {useKey("CheckBox_cPNGC"), pathKey("Edit_cPNGC")}},
-         "TabSheet_PNGRewrite", // the page of both tools without options
-         "Button_cPNGC",
+         {u"cPNGC", u"cPNGC", {UseKey, PathKey}},
          u"cPNGC",
          50,
          noOptions,
          fileThenOutput,
          keepsPicture},
     }};
-    // The settings are numbered on from the program's own, each tool's after
-    // the one before; the size columns follow the caption and the size.
-    int next = static_cast<int>(Setting::FirstToolKey);
+    // The size columns follow the caption and the size.
     for (std::size_t i = 0; i < tools.size(); ++i) {
         ToolInfo &t = tools.at(i);
         Q_ASSERT(t.tool == static_cast<Tool>(i));
-        Q_ASSERT(QStringView(t.settings.keys.at(0).key) == u"Use");
-        Q_ASSERT(QStringView(t.settings.keys.at(1).key) == u"Path");
-        t.useSetting = static_cast<Setting>(next);
-        t.pathSetting = static_cast<Setting>(next + 1);
         t.column = 2 + static_cast<int>(i);
-        next += static_cast<int>(t.settings.keys.size());
     }
     return tools;
 }
@@ -342,22 +295,11 @@ const ToolInfo &toolInfo(Tool tool)
     return Tools.at(static_cast<std::size_t>(tool));
 }
 
-std::optional<Setting> toolSetting(Tool tool, QStringView key)
+QVariant ToolSettings::value(const char16_t *key) const
 {
-    const ToolInfo &info = toolInfo(tool);
-    for (qsizetype i = 0; i < info.settings.keys.size(); ++i) {
-        if (QStringView(info.settings.keys.at(i).key) == key)
-            return static_cast<Setting>(static_cast<int>(info.useSetting) + i);
-    }
-    return std::nullopt;
-}
-
-const QVariant &ToolSettings::value(const char16_t *key) const
-{
-    const std::optional<Setting> s = toolSetting(m_tool, key);
-    Q_ASSERT(s);
-    static const QVariant None;
-    return s ? valueOf(m_values, *s) : None;
+    const qsizetype i = m_section.indexOf(key);
+    Q_ASSERT(i >= 0);
+    return m_values.value(i);
 }
 
 PictureAllowances &PictureAllowances::operator|=(const PictureAllowances &o)

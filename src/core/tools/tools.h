@@ -1,11 +1,12 @@
 #pragma once
 
-#include "settings.h"
+#include "keyspec.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 #include <array>
 #include <optional>
@@ -71,21 +72,22 @@ struct PictureAllowances {
     PictureAllowances &operator|=(const PictureAllowances &o);
 };
 
-// A tool's own settings, by key, as its option builder reads them.
+// A tool's own settings, by key, as its option builder reads them: the
+// values of its section's keys, in the section's order.
 class ToolSettings {
 public:
-    ToolSettings(const SettingValues &values, Tool tool)
-        : m_values(values)
-        , m_tool(tool)
+    ToolSettings(const SectionSpec &section, QList<QVariant> values)
+        : m_section(section)
+        , m_values(std::move(values))
     {}
     bool yes(const char16_t *key) const { return value(key).toBool(); }
     int number(const char16_t *key) const { return value(key).toInt(); }
     QString text(const char16_t *key) const { return value(key).toString(); }
 
 private:
-    const QVariant &value(const char16_t *key) const;
-    const SettingValues &m_values;
-    Tool m_tool;
+    QVariant value(const char16_t *key) const;
+    const SectionSpec &m_section;
+    QList<QVariant> m_values;
 };
 
 // Everything the program knows of one built-in tool.
@@ -95,12 +97,8 @@ struct ToolInfo {
     ImageKind kind;
     Output output;
     const char16_t *program; // the program's usual file name on Linux, looked up on PATH
-    // Its settings section: Use and Path first, then its options. A key's
-    // control is the window's; the page is where they are shown, the browse
-    // button the one beside Path.
+    // Its settings section: Use and Path first, then its options.
     SectionSpec settings;
-    const char *page;
-    const char *browse;
     // Its list column: the caption and the designed width (0 shares the
     // free width).
     const char16_t *caption;
@@ -115,18 +113,12 @@ struct ToolInfo {
     // An exit code besides 0 that still means it worked, or 0.
     int alsoFine = 0;
 
-    // Set from its place in the table: the settings that tick the tool and
-    // name its program, and the list column of its size.
-    Setting useSetting = Setting::FirstToolKey;
-    Setting pathSetting = Setting::FirstToolKey;
+    // Set from its place in the table: the list column of its size.
     int column = 0;
 };
 
 // Every built-in tool, described once: the settings file, the window's pages
 // and list, the run and the command line all read it from here.
 const ToolInfo &toolInfo(Tool tool);
-
-// The setting of a key of the tool's section, if it has that key.
-std::optional<Setting> toolSetting(Tool tool, QStringView key);
 
 } // namespace tinsoke
