@@ -65,9 +65,7 @@ QString settingControlName(Setting setting)
 
 QString toolPageName(Tool tool)
 {
-    // The two tools without options share a page.
-    const Tool owner = tool == Tool::cPNGC ? Tool::PNGRewrite : tool;
-    return QStringLiteral("TabSheet_") + QString::fromUtf16(tinsoke::toolInfo(owner).name);
+    return QStringLiteral("TabSheet_") + QString::fromUtf16(tinsoke::toolInfo(tool).name);
 }
 
 QString toolBrowseName(Tool tool)
