@@ -14,7 +14,8 @@ using tinsoke::Tool;
 std::map<Setting, QString> controlNames()
 {
     std::map<Setting, QString> names{{Setting::SaveMode, QStringLiteral("RadioGroup1")},
-                                     {Setting::Jobs, QStringLiteral("SpinEdit_Jobs")}};
+                                     {Setting::Jobs, QStringLiteral("SpinEdit_Jobs")},
+                                     {Setting::Originals, QStringLiteral("CheckBox_Trash")}};
     struct Named {
         Tool tool;
         const char16_t *key;

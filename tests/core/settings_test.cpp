@@ -19,15 +19,17 @@ Setting key(Tool tool, const char16_t *name)
 
 } // namespace
 
-TEST(DefaultSettings, IsTheFixedTextOf595Bytes)
+// The designed text and the one key added since: where originals go.
+TEST(DefaultSettings, IsTheFixedTextOf613Bytes)
 {
     const QByteArray text = defaultSettingsText();
-    EXPECT_EQ(text.size(), 595);
-    EXPECT_EQ(text.count("\r\n"), 62);
-    EXPECT_EQ(text.count('\n'), 62);
-    EXPECT_TRUE(text.startsWith("[Set]\r\nFittingThreshold =10\r\n\r\n[Option]\r\nSaveMode "
-                                "=0\r\nJobs =0\r\n\r\n[Form]\r\nTop =0\r\nLeft =0\r\n"
-                                "Width =632\r\nHeight =453\r\n\r\n"));
+    EXPECT_EQ(text.size(), 613);
+    EXPECT_EQ(text.count("\r\n"), 63);
+    EXPECT_EQ(text.count('\n'), 63);
+    EXPECT_TRUE(
+        text.startsWith("[Set]\r\nFittingThreshold =10\r\n\r\n[Option]\r\nSaveMode "
+                        "=0\r\nJobs =0\r\nOriginals =Trash\r\n\r\n[Form]\r\nTop =0\r\nLeft =0\r\n"
+                        "Width =632\r\nHeight =453\r\n\r\n"));
     EXPECT_TRUE(text.endsWith("\r\n\r\n[cPNGC]\r\nUse =No\r\nPath =\r\n"));
     EXPECT_TRUE(text.contains("[AdvPNG]\r\nUse =No\r\nPath =\r\nCompressLevel =2\r\nUseParam "
                               "=No\r\nParam =\r\n\r\n[OptiPNG]"));
@@ -38,7 +40,7 @@ TEST(DefaultSettings, IsTheFixedTextOf595Bytes)
 TEST(DefaultSettings, StaysTheSameTextByteForByte)
 {
     EXPECT_EQ(QCryptographicHash::hash(defaultSettingsText(), QCryptographicHash::Sha256).toHex(),
-              QByteArray("328529263e49cf4b80ebba9813719f86fc9c90729972e73cd1fe79aeb61bca31"));
+              QByteArray("a2cce1b53e65e31cd96d21e6591f7295dc6de3672fa72230e91992d993c92845"));
 }
 
 TEST(Settings, AnEmptyFileReadsAsYesAndZero)
@@ -58,7 +60,7 @@ TEST(Settings, SavingWritesEveryKeyInItsOrder)
     IniDocument d = IniDocument::fromBytes(QByteArray());
     writeSettings(d, v);
     EXPECT_EQ(d.toBytes(),
-              QByteArray("[Option]\r\nSaveMode=-1\r\nJobs=0\r\n\r\n"
+              QByteArray("[Option]\r\nSaveMode=-1\r\nJobs=0\r\nOriginals=Keep\r\n\r\n"
                          "[Form]\r\nTop=0\r\nLeft=0\r\nWidth=0\r\nHeight=0\r\n\r\n"
                          "[Jpegtran]\r\nUse=Yes\r\nPath=/usr/bin/jpegtran\r\n"
                          "Optimize=Yes\r\nProgressive=Yes\r\nGrayscale=Yes\r\n"
@@ -85,7 +87,7 @@ TEST(Settings, SavingOverTheDefaultFileRewritesOnlyItsOwnLines)
     EXPECT_TRUE(after.contains("\r\n[PNGOut]\r\nUse=No\r\nPath=\r\nUseParam=No\r\nParam=\r\n"));
     EXPECT_FALSE(after.contains("[PNGOUT]"));
     EXPECT_EQ(after.count(" ="), 1); // only FittingThreshold keeps its blank
-    EXPECT_EQ(after.count("\r\n"), 62);
+    EXPECT_EQ(after.count("\r\n"), 63);
 }
 
 TEST(Settings, PngoutSectionIsFoundInAnySpellingAndCreatedInCapitals)

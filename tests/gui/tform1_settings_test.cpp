@@ -159,8 +159,9 @@ private Q_SLOTS:
         f.find<QScrollBar>("ScrollBar1")->setValue(7);
         const QByteArray saved = f.closeAndRead();
 
-        QVERIFY(saved.startsWith("[Set]\r\nFittingThreshold =10\r\n\r\n[Option]\r\nSaveMode=0\r\n"
-                                 "Jobs=0\r\n\r\n[Form]\r\nTop=100\r\nLeft=300\r\n"));
+        QVERIFY(
+            saved.startsWith("[Set]\r\nFittingThreshold =10\r\n\r\n[Option]\r\nSaveMode=0\r\n"
+                             "Jobs=0\r\nOriginals=Trash\r\n\r\n[Form]\r\nTop=100\r\nLeft=300\r\n"));
         QVERIFY(saved.contains("[OptiPNG]\r\nUse=Yes\r\nPath=/opt/ツール/optipng\r\n"
                                "OptimizeLevel=7\r\nUseParam=No\r\nParam=\r\n"));
         QVERIFY(saved.contains("CopyMode=-1\r\n"));
@@ -189,7 +190,7 @@ private Q_SLOTS:
             QVariant &v = valueOf(values, k.setting);
             if (k.kind == tinsoke::ValueKind::YesNo)
                 v = !v.toBool();
-            else if (k.kind == tinsoke::ValueKind::Integer)
+            else if (k.kind == tinsoke::ValueKind::Integer || k.kind == tinsoke::ValueKind::Choice)
                 v = v.toInt() == 1 ? 0 : 1;
             else
                 v = QStringLiteral("/x/%1").arg(tinsoke::settingName(k.setting));

@@ -14,6 +14,11 @@ qsizetype SectionSpec::indexOf(QStringView key) const
     return -1;
 }
 
+QStringList KeySpec::choiceWords() const
+{
+    return choices ? QString::fromUtf16(choices).split(u'|') : QStringList();
+}
+
 const SectionSpec &extraToolSection()
 {
     using K = ValueKind;

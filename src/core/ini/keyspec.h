@@ -2,11 +2,14 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 namespace tinsoke {
 
-enum class ValueKind { Text, Integer, YesNo };
+// Choice: one of a few words, held as its place among them (the first for
+// a missing key).
+enum class ValueKind { Text, Integer, YesNo, Choice };
 
 // One key of a settings section, as a table describes it.
 struct KeySpec {
@@ -19,6 +22,10 @@ struct KeySpec {
     int unreadable = 0; // what a number that cannot be read becomes
     // A switch that goes off with this number when it cannot be read.
     const char16_t *offWhenUnreadable = nullptr;
+    // A choice's words, parted by "|", in the order of their places.
+    const char16_t *choices = nullptr;
+
+    QStringList choiceWords() const;
 };
 
 // A section of the settings file and its keys in the order they are read.

@@ -87,6 +87,9 @@ RunPlan runPlanFromSettings(const SettingValues &values, const QList<ExtraTool> 
     }
     plan.saveMethod = saveMethodOf(valueOf(values, Setting::SaveMode).toInt());
     plan.jobs = valueOf(values, Setting::Jobs).toInt();
+    plan.originals = valueOf(values, Setting::Originals).toInt() == int(Originals::Trash)
+                         ? Originals::Trash
+                         : Originals::Keep;
     return plan;
 }
 

@@ -43,6 +43,8 @@ struct RunPlan {
     QList<ExtraToolPlan> extras;           // the user's own tools, in their order
     SaveMethod saveMethod = SaveMethod::InPlace;
     int jobs = 0; // rows at once; 0 one per core
+    // An overwrite first puts the original into the user's Trash.
+    Originals originals = Originals::Keep;
 };
 
 // One step of a kind's chain as a row runs it: a built-in tool or one of

@@ -26,7 +26,11 @@ const QList<SectionSpec> &ownSections()
          {// An unreadable save method gets the designed choice: a copy beside
           // the file, the original untouched.
           {u"SaveMode", K::Integer, "0", false, 1},
-          {u"Jobs", K::Integer, "0"}}},
+          {u"Jobs", K::Integer, "0"},
+          // A first start puts what an overwrite replaces into the Trash; a
+          // file from before the choice keeps nothing, as then. A word that
+          // cannot be read keeps the original.
+          {u"Originals", K::Choice, "Trash", false, 1, nullptr, u"Keep|Trash"}}},
     };
     return Sections;
 }
@@ -208,6 +212,20 @@ SettingValues readSettings(const IniDocument &document, QList<SettingNote> *note
                     offWhenUnreadable.append(settingIn(k, k.spec->offWhenUnreadable));
             }
             break;
+        case ValueKind::Choice: {
+            const QStringList words = k.spec->choiceWords();
+            qsizetype place = 0;
+            for (; place < words.size(); ++place) {
+                if (foldAsciiLetters(text.trimmed()) == foldAsciiLetters(words.at(place)))
+                    break;
+            }
+            valueOf(values, k.setting) = found ? int(place) : 0;
+            if (found && place == words.size()) {
+                note = SettingNote::Kind::NotChoice;
+                valueOf(values, k.setting) = k.spec->unreadable;
+            }
+            break;
+        }
         case ValueKind::YesNo:
             // A missing key reads as yes.
             valueOf(values, k.setting) = found ? yesNoValue(text, *k.spec) : iniBool(text);
@@ -239,6 +257,8 @@ QString settingValueText(const SettingValues &values, Setting setting)
         return v.toBool() ? QStringLiteral("はい") : QStringLiteral("いいえ");
     case ValueKind::Integer:
         return QString::number(v.toInt());
+    case ValueKind::Choice:
+        return settingKey(setting).spec->choiceWords().value(v.toInt());
     case ValueKind::Text:
         break;
     }
@@ -257,6 +277,11 @@ QString settingNoteText(const SettingNote &note, const SettingValues &values)
         return QStringLiteral("設定ファイルの %1 の値「%2」は Yes／No として読めません。"
                               "「%3」として扱います。")
             .arg(name, note.text, became);
+    case SettingNote::Kind::NotChoice:
+        return QStringLiteral("設定ファイルの %1 の値「%2」は %3 のどれとしても読めません。"
+                              "「%4」として扱います。")
+            .arg(name, note.text,
+                 settingKey(note.setting).spec->choiceWords().join(QStringLiteral("／")), became);
     case SettingNote::Kind::NotNumber:
         break;
     }
@@ -275,6 +300,7 @@ void writeSettings(IniDocument &document, const SettingValues &values)
                 valueOf(values, static_cast<Setting>(static_cast<int>(section.first) + i));
             const QString text = k.kind == ValueKind::Text      ? v.toString()
                                  : k.kind == ValueKind::Integer ? iniText(v.toInt())
+                                 : k.kind == ValueKind::Choice  ? k.choiceWords().value(v.toInt())
                                                                 : iniText(v.toBool());
             document.setValue(QString::fromUtf16(spec.newSection), QString::fromUtf16(k.key), text);
         }

@@ -18,7 +18,20 @@ namespace tinsoke {
 
 // A stored setting: the program's own, then every tool's keys in tool order,
 // numbered on from FirstToolKey in the order of their sections (see toolSetting).
-enum class Setting { FormTop, FormLeft, FormWidth, FormHeight, SaveMode, Jobs, FirstToolKey };
+enum class Setting {
+    FormTop,
+    FormLeft,
+    FormWidth,
+    FormHeight,
+    SaveMode,
+    Jobs,
+    Originals,
+    FirstToolKey
+};
+
+// What an overwrite does with the original: nothing (a file written before
+// the choice was there), or a copy into the user's Trash first.
+enum class Originals { Keep, Trash };
 
 // A key as the whole file numbers it.
 struct SettingKey {
@@ -65,9 +78,10 @@ ToolSettings toolSettings(const SettingValues &values, Tool tool);
 // What reading found that a save of ours never writes, to be told.
 struct SettingNote {
     enum class Kind {
-        Missing,  // the key is not there: it keeps its designed default
-        NotYesNo, // a word other than 1, Y, YES, ON, 0, N, NO, OFF (the empty one too)
-        NotNumber // not an optional sign and ASCII digits
+        Missing,   // the key is not there: it keeps its designed default
+        NotYesNo,  // a word other than 1, Y, YES, ON, 0, N, NO, OFF (the empty one too)
+        NotNumber, // not an optional sign and ASCII digits
+        NotChoice  // none of a choice's words
     };
     Setting setting;
     Kind kind;
