@@ -3,6 +3,7 @@
 #include "appinfo.h"
 #include "commandlineoutput.h"
 #include "paths.h"
+#include "trash.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -24,11 +25,17 @@ const char *const OutputFormat =
     "パスは絶対パスで、\\ はバックスラッシュ2つ、タブは \\t、改行は \\n と書きます。\n"
     "--dry-run では「パス  使うツール  保存方法」の行と、その下にツールごとに\n"
     "「  ツール名  プログラムと引数」の行を出力します（作業コピーは {コピー} と書きます）。\n"
+    "上書き保存で元の画像をごみ箱に入れるときは「  元の画像  ごみ箱 フォルダ」の行も出します。\n"
     "問題は標準エラーに「パス: 理由」の形で出力します。\n"
     "\n"
     "終了コード: 0 すべて処理した（小さくならなかったファイルも含む）、1 処理できなかった\n"
     "ファイルか起動できないツールがあった、2 使い方の誤りか設定ファイルを使えない、\n"
     "130 Ctrl+C で中止した（ファイルはすべて元のままか、処理を終えた状態です）。\n"
+    "\n"
+    "--revert は戻したファイルごとに「パス  元に戻しました」の行を出力し、戻せなかった\n"
+    "ファイルは標準エラーに理由を出力します。終了コード: 0 すべて戻した（戻すものが\n"
+    "なかったときも）、1 戻せなかったファイルがあった、2 使い方の誤りか記憶ファイルを\n"
+    "使えない。\n"
     "\n"
     "--watch はフォルダの中身を処理したあと、届いた画像や変わった画像を書き終わりから\n"
     "1秒待って処理し、同じ形の行を出力します（TOTAL の行と、記憶済みのファイルの行は\n"
@@ -92,6 +99,21 @@ QString toolsFor(const tinsoke::RunPlan &plan, const QString &path)
     return names.isEmpty() ? QStringLiteral("-") : names.join(u',');
 }
 
+// Where an overwrite would put the original, when it keeps one.
+QString originalsLine(const tinsoke::RunPlan &plan, const QString &path)
+{
+    if (plan.saveMethod != tinsoke::SaveMethod::InPlace ||
+        plan.originals != tinsoke::Originals::Trash)
+        return {};
+    QString error;
+    const auto trash = tinsoke::trashFolderFor(path, false, &error);
+    if (!trash)
+        return QStringLiteral("  元の画像\tごみ箱に入れられないため上書きしません（%1）\n")
+            .arg(error);
+    return QStringLiteral("  元の画像\tごみ箱 %1%2\n")
+        .arg(field(trash->path), trash->exists ? QString() : QStringLiteral("（作ります）"));
+}
+
 } // namespace
 
 CommandLineParse parseCommandLine(const QStringList &words)
@@ -114,6 +136,11 @@ CommandLineParse parseCommandLine(const QStringList &words)
         QStringLiteral("watch"),
         QStringLiteral("PATH のフォルダを処理したあとも監視し、画像が届くか変わるたびに、"
                        "書き終わりを待って処理します。シグナルで終わるまで続けます。"));
+    const QCommandLineOption revert(
+        QStringLiteral("revert"),
+        QStringLiteral("上書き保存でごみ箱に入れた元の画像に戻します。PATH がなければ最後に"
+                       "上書き保存した実行のファイルすべてです。実行のあとに変更された"
+                       "ファイルは戻しません。"));
     const QCommandLineOption jobs(
         QStringLiteral("jobs"),
         QStringLiteral("同時に処理するファイル数（0 は CPU コア数。既定は設定ファイルの Jobs）。"),
@@ -147,7 +174,7 @@ CommandLineParse parseCommandLine(const QStringList &words)
                                   QStringLiteral("この説明を表示します。"));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("版を表示します。"));
-    parser.addOptions({run, watch, jobs, save, settings, dryRun, quiet, force, filesFrom,
+    parser.addOptions({run, watch, revert, jobs, save, settings, dryRun, quiet, force, filesFrom,
                        nullSeparated, help, version});
     parser.addPositionalArgument(
         QStringLiteral("PATH"),
@@ -171,6 +198,22 @@ CommandLineParse parseCommandLine(const QStringList &words)
         return result;
     }
     const bool watching = parser.isSet(watch);
+    if (parser.isSet(revert)) {
+        if (parser.isSet(run) || watching)
+            return usage(QStringLiteral("--revert は --run、--watch と一緒に使えません。"));
+        for (const QCommandLineOption *o : {&jobs, &save, &dryRun, &force, &filesFrom,
+                                            &nullSeparated})
+            if (parser.isSet(*o))
+                return usage(QStringLiteral("--revert と一緒に使えるのは --settings と --quiet "
+                                            "だけです。"));
+        request.action = CommandLineRequest::Action::Revert;
+        request.paths = parser.positionalArguments();
+        request.quiet = parser.isSet(quiet);
+        if (parser.isSet(settings))
+            request.settings = parser.value(settings);
+        result.request = request;
+        return result;
+    }
     if (!parser.isSet(run) && !watching)
         return usage(QStringLiteral("--run か --watch がありません。"));
     if (parser.isSet(run) && watching)
@@ -221,6 +264,7 @@ QString dryRunText(const tinsoke::RunPlan &plan, const QStringList &files)
     QString text;
     for (const QString &f : files)
         text += field(f) + u'\t' + toolsFor(plan, f) + u'\t' +
-                saveMethodText(static_cast<int>(plan.saveMethod)) + u'\n' + toolLines(plan, f);
+                saveMethodText(static_cast<int>(plan.saveMethod)) + u'\n' + toolLines(plan, f) +
+                originalsLine(plan, f);
     return text;
 }

@@ -12,7 +12,7 @@
 #include <optional>
 
 struct CommandLineRequest {
-    enum class Action { Help, Version, Run, Watch };
+    enum class Action { Help, Version, Run, Watch, Revert };
     Action action = Action::Run;
     QString text;                     // what --help and --version print
     QStringList paths;                // as given, in order

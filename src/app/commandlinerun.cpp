@@ -12,6 +12,7 @@
 #include "paths.h"
 #include "picturecheck.h"
 #include "runengine.h"
+#include "revert.h"
 #include "runhost.h"
 #include "runtexts.h"
 #include "stopsignals.h"
@@ -250,6 +251,34 @@ bool wantsCommandLineMode(int argc, char *argv[])
     return false;
 }
 
+// --revert: each file's outcome, a line on standard output for what came
+// back and one on standard error for what did not.
+int revertFromCommandLine(const CommandLineRequest &request, const QString &settingsPath)
+{
+    tinsoke::RunHost host(settingsPath, tinsoke::readPictureFacts, tinsoke::checkPictureChange);
+    const auto memory = host.memory();
+    const QString problem = memory->takeProblem();
+    const std::vector<tinsoke::RevertOutcome> outcomes =
+        tinsoke::revertOverwrites(*memory, request.paths);
+    if (!problem.isEmpty()) {
+        tell(problem);
+        return ExitUsage; // without the memory there is no way back to follow
+    }
+    if (outcomes.empty() && !request.quiet)
+        tell(QStringLiteral("最後に上書き保存した実行に、戻すファイルはありません。"));
+    bool allBack = true;
+    for (const tinsoke::RevertOutcome &o : outcomes) {
+        const bool back = o.kind == tinsoke::RevertOutcome::Kind::Reverted;
+        allBack = allBack && back;
+        if (back && !request.quiet)
+            print(stdout, field(o.path) + u'\t' + tinsoke::revertOutcomeText(o) + u'\n');
+        else if (!back)
+            print(stderr, o.path + QStringLiteral(": ") + tinsoke::revertOutcomeText(o) + u'\n');
+    }
+    tellMemoryProblem(*memory);
+    return allBack ? ExitDone : ExitSomeFailed;
+}
+
 int runFromCommandLine(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
@@ -274,6 +303,11 @@ int runFromCommandLine(int argc, char *argv[])
         print(stdout, request.text);
         return ExitDone;
     }
+    if (request.action == CommandLineRequest::Action::Revert)
+        return revertFromCommandLine(
+            request, request.settings
+                         ? *request.settings
+                         : tinsoke::settingsFilePath(QCoreApplication::applicationFilePath()));
     const bool watching = request.action == CommandLineRequest::Action::Watch;
     QStringList paths = request.paths;
     if (request.filesFrom) {

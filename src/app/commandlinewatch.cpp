@@ -92,6 +92,13 @@ int watchFolders(const tinsoke::RunPlan &plan, tinsoke::RunHost &host, const QSt
                 if (same)
                     continue;
             }
+            // A file 元に戻す gave back waits for its next change.
+            if (memory->wasReverted(tinsoke::StatKey::of(tinsoke::FileIdentity::of(path)))) {
+                if (!quiet)
+                    tell(QStringLiteral("%1 は元に戻したファイルなので、変わるまで処理しません。")
+                             .arg(field(path)));
+                continue;
+            }
             rows.append({nextRow++, path, tinsoke::fileNameOf(path)});
         }
         engine.append(rows);

@@ -63,6 +63,9 @@ QString reasonText(const RunProblem &p)
         return QStringLiteral("結果を書き込めません（%1）").arg(p.detail);
     case Reason::ResultFolderFailed:
         return QStringLiteral("結果フォルダを作成できません（%1）").arg(p.detail);
+    case Reason::TrashFailed:
+        return QStringLiteral("元の画像をごみ箱に入れられないため、上書きしませんでした（%1）")
+            .arg(p.detail);
     case Reason::NoSaveMethod:
         return QStringLiteral("保存方法が選択されていません");
     }

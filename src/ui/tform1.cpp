@@ -241,8 +241,16 @@ void TForm1::FormCreate(const QString &settingsPath)
     ui->RadioGroup4->hide();
     ui->RadioGroup5->hide();
 
+#ifdef Q_OS_WIN
+    // The Trash the originals go to is the freedesktop one.
+    ui->CheckBox_Trash->setEnabled(false);
+#endif
+
     // 9. The user's own tools, read with the settings, get their columns.
     extraToolsChanged();
+
+    // 10. 元に戻す holds the way back a run before this start left.
+    findWayBack();
 }
 
 void TForm1::FormDestroy()
@@ -402,6 +410,7 @@ void TForm1::applyRunState()
     const bool running = m_runInProgress;
     ui->Button1->setEnabled(!running && m_anyToolAvailable);
     ui->Button_Stop->setEnabled(running);
+    ui->Button_Revert->setEnabled(!running && m_canRevert);
     ui->Button3->setEnabled(!running);
     m_listDropHook->setEnabled(!running); // the list holds still during a run
     ui->ListView1->horizontalHeader()->setSectionsClickable(!running);

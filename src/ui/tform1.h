@@ -1,11 +1,13 @@
 #pragma once
 
 #include "listcolumns.h"
+#include "revert.h"
 #include "runengine.h"
 #include "settings.h"
 #include "tools.h"
 
 #include <QMainWindow>
+#include <QThread>
 #include <QString>
 
 #include <array>
@@ -90,6 +92,7 @@ protected:
 
 private Q_SLOTS:
     void Button1Click();
+    void Button_RevertClick();
     void Button3Click();
     void ListView1ColumnClick(int column);
 
@@ -114,6 +117,10 @@ private:
     void runRowFinished(const tinsoke::RowResult &result);
     void showFinishedRows();
     void runFinished();
+    // 元に戻す: the last run's originals back from the Trash, off the window's thread.
+    void revertFinished(const std::vector<tinsoke::RevertOutcome> &outcomes,
+                        const QString &memoryProblem);
+    void findWayBack();
 
     // The file list.
     void setUpFileList();
@@ -189,6 +196,8 @@ private:
     bool m_anyToolAvailable = true; // as designed, until the 全体 page has looked
     ExtraToolsPage *m_extraPage = nullptr;
     bool m_closePending = false;
+    bool m_canRevert = false;     // the memory holds the last run's way back
+    QThread *m_revert = nullptr; // a revert under way
     bool m_settingsErrorShown = false;
     int m_linksPassedOver = 0; // left out by folder walks since the last run
 };

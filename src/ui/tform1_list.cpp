@@ -40,6 +40,7 @@ void TForm1::setUpFileList()
     connect(m_listModel, &QAbstractItemModel::modelReset, this, &TForm1::refitSizeColumns);
     connect(ui->Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
     connect(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    connect(ui->Button_Revert, &QPushButton::clicked, this, &TForm1::Button_RevertClick);
     applyListColumnWidths();
 }
 

@@ -15,6 +15,7 @@
 #include "runtexts.h"
 
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -129,8 +130,66 @@ void TForm1::runFinished()
                tinsoke::linksPassedOverText(links);
     if (!memoryProblem.isEmpty() && !std::exchange(m_memoryProblemTold, true))
         text = (text.isEmpty() ? QString() : text + QStringLiteral("\n\n")) + memoryProblem;
+    findWayBack();
     endRun();
     if (!text.isEmpty() && isVisible())
         messages::show(this, tinsoke::applicationTitle(), text, QMessageBox::Warning,
                        report.details);
+}
+
+// Whether the memory holds a way back for the last run that overwrote; a
+// memory that is not there yet is not made for the question.
+void TForm1::findWayBack()
+{
+    m_canRevert = QFileInfo::exists(tinsoke::finishedFilesPath(IniFilePath)) &&
+                  !tinsoke::RunHost(IniFilePath, tinsoke::readPictureFacts,
+                                    tinsoke::checkPictureChange)
+                       .memory()
+                       ->undoRecords()
+                       .empty();
+    applyRunState();
+}
+
+void TForm1::Button_RevertClick()
+{
+    if (!m_canRevert || !beginRun())
+        return;
+    setStatusText(QStringLiteral("元に戻しています…"));
+    const auto memory =
+        tinsoke::RunHost(IniFilePath, tinsoke::readPictureFacts, tinsoke::checkPictureChange)
+            .memory();
+    m_revert = QThread::create([this, memory] {
+        const std::vector<tinsoke::RevertOutcome> outcomes = tinsoke::revertOverwrites(*memory);
+        const QString problem = memory->takeProblem();
+        QMetaObject::invokeMethod(
+            this, [this, outcomes, problem] { revertFinished(outcomes, problem); },
+            Qt::QueuedConnection);
+    });
+    m_revert->start();
+}
+
+void TForm1::revertFinished(const std::vector<tinsoke::RevertOutcome> &outcomes,
+                            const QString &memoryProblem)
+{
+    m_revert->wait();
+    delete std::exchange(m_revert, nullptr);
+    int back = 0;
+    QStringList notBack;
+    for (const tinsoke::RevertOutcome &o : outcomes) {
+        if (o.kind == tinsoke::RevertOutcome::Kind::Reverted)
+            ++back;
+        else
+            notBack << o.path + QStringLiteral(": ") + tinsoke::revertOutcomeText(o);
+    }
+    const QString status = QStringLiteral("%1 個のファイルを元に戻しました").arg(back);
+    setStatusText(status);
+    findWayBack();
+    endRun();
+    QString text = notBack.isEmpty() ? QString()
+                                     : status + QStringLiteral("。戻さなかったファイル:\n") +
+                                           notBack.join(u'\n');
+    if (!memoryProblem.isEmpty())
+        text = (text.isEmpty() ? QString() : text + QStringLiteral("\n\n")) + memoryProblem;
+    if (!text.isEmpty() && isVisible())
+        messages::show(this, tinsoke::applicationTitle(), text, QMessageBox::Warning);
 }

@@ -20,7 +20,8 @@ namespace tinsoke {
 namespace {
 
 // The layout of the memory file; a file of a later layout is left alone.
-constexpr int Layout = 1;
+// Layout 2 added what an overwrite put into the Trash.
+constexpr int Layout = 2;
 
 // How long a run waits for another that holds the memory file.
 constexpr int BusyMs = 5000;
@@ -35,6 +36,20 @@ const char *const Schema = "CREATE TABLE IF NOT EXISTS finished("
                            " changed INTEGER NOT NULL, digest BLOB NOT NULL, used INTEGER NOT NULL,"
                            " PRIMARY KEY (device, inode));"
                            "CREATE INDEX IF NOT EXISTS entries_used ON entries(used);";
+
+// Each run that may overwrite, what each overwrite put into the Trash with
+// the digest of what it wrote, and the files a revert gave back.
+const char *const UndoSchema = "CREATE TABLE IF NOT EXISTS runs("
+                               " id INTEGER PRIMARY KEY AUTOINCREMENT, started INTEGER NOT NULL);"
+                               "CREATE TABLE IF NOT EXISTS undo("
+                               " run INTEGER NOT NULL, path BLOB NOT NULL, trashed BLOB NOT NULL,"
+                               " info BLOB NOT NULL, written BLOB NOT NULL,"
+                               " PRIMARY KEY (run, path));"
+                               "CREATE INDEX IF NOT EXISTS undo_path ON undo(path);"
+                               "CREATE TABLE IF NOT EXISTS reverted("
+                               " device INTEGER NOT NULL, inode INTEGER NOT NULL,"
+                               " size INTEGER NOT NULL, modified INTEGER NOT NULL,"
+                               " changed INTEGER NOT NULL, PRIMARY KEY (device, inode));";
 
 // A finished entry found again is marked used at most once a day: a re-run
 // over a library then writes next to nothing.
@@ -161,12 +176,12 @@ int FinishedFiles::tryOpenLocked(bool *newer)
         return rc;
     if (layout == Layout)
         return SQLITE_OK; // opening a memory in use writes nothing, so it waits for nobody
-    // A new file: its tables in one transaction, which waits for another run
-    // making them at the same moment.
+    // A new file, or one of the first layout: its tables in one transaction,
+    // which waits for another run making them at the same moment.
     if ((rc = runLocked("BEGIN IMMEDIATE")) != SQLITE_OK)
         return rc;
-    if ((rc = runLocked(Schema)) != SQLITE_OK ||
-        (rc = runLocked("PRAGMA user_version=1; COMMIT")) != SQLITE_OK)
+    if ((rc = runLocked(Schema)) != SQLITE_OK || (rc = runLocked(UndoSchema)) != SQLITE_OK ||
+        (rc = runLocked("PRAGMA user_version=2; COMMIT")) != SQLITE_OK)
         runLocked("ROLLBACK");
     return rc;
 }
@@ -381,9 +396,145 @@ void FinishedFiles::pruneLocked()
           "DELETE FROM finished WHERE rowid IN"
           " (SELECT rowid FROM finished ORDER BY used LIMIT ?1)",
           m_maxFinished);
+    // Only the last run is undone as a whole; a file's own way back stays.
+    Statement runs(m_db, "DELETE FROM runs WHERE id < (SELECT max(id) FROM runs) - 1000");
+    if (runs.ok())
+        runs.step();
     prune("SELECT count(*) FROM entries",
           "DELETE FROM entries WHERE rowid IN (SELECT rowid FROM entries ORDER BY used LIMIT ?1)",
           2 * qint64(m_maxFinished));
+}
+
+qint64 FinishedFiles::newRun()
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_db)
+        return 0;
+    Statement add(m_db, "INSERT INTO runs (started) VALUES (?1)");
+    if (!add.ok()) {
+        failLocked(add.rc());
+        return 0;
+    }
+    add.bind(1, now());
+    if (add.step() != SQLITE_DONE) {
+        failLocked(add.rc());
+        return 0;
+    }
+    return sqlite3_last_insert_rowid(m_db);
+}
+
+bool FinishedFiles::rememberUndo(const UndoRecord &record)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_db || record.run == 0)
+        return false;
+    // Written at once: a kill right after must still leave the way back.
+    Statement add(m_db, "INSERT INTO undo (run, path, trashed, info, written)"
+                        " VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT (run, path) DO UPDATE"
+                        " SET trashed = ?3, info = ?4, written = ?5");
+    if (!add.ok()) {
+        failLocked(add.rc());
+        return false;
+    }
+    add.bind(1, record.run);
+    add.bind(2, bytesOfPath(record.path));
+    add.bind(3, bytesOfPath(record.trashedFile));
+    add.bind(4, bytesOfPath(record.infoFile));
+    add.bind(5, record.written);
+    if (add.step() != SQLITE_DONE) {
+        failLocked(add.rc());
+        return false;
+    }
+    return true;
+}
+
+std::vector<UndoRecord> FinishedFiles::undoRecords(const QStringList &paths)
+{
+    QMutexLocker lock(&m_mutex);
+    std::vector<UndoRecord> records;
+    if (!m_db)
+        return records;
+    // The last run's, or each named file's latest.
+    Statement find(m_db, paths.isEmpty()
+                             ? "SELECT run, path, trashed, info, written FROM undo"
+                               " WHERE run = (SELECT max(id) FROM runs) ORDER BY path"
+                             : "SELECT run, path, trashed, info, written FROM undo"
+                               " WHERE path = ?1 ORDER BY run DESC LIMIT 1");
+    if (!find.ok()) {
+        failLocked(find.rc());
+        return records;
+    }
+    const auto take = [&] {
+        int rc;
+        while ((rc = find.step()) == SQLITE_ROW)
+            records.push_back({find.integer(0), pathFromBytes(find.blob(1)),
+                               pathFromBytes(find.blob(2)), pathFromBytes(find.blob(3)),
+                               find.blob(4)});
+        if (rc != SQLITE_DONE)
+            failLocked(rc);
+        return rc == SQLITE_DONE;
+    };
+    if (paths.isEmpty()) {
+        take();
+        return records;
+    }
+    for (const QString &path : paths) {
+        find.bind(1, bytesOfPath(path));
+        if (!take())
+            break;
+        find.reset();
+    }
+    return records;
+}
+
+void FinishedFiles::forgetUndo(const UndoRecord &record, const StatKey *reverted)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_db || !execLocked("BEGIN IMMEDIATE"))
+        return;
+    Statement drop(m_db, "DELETE FROM undo WHERE run = ?1 AND path = ?2");
+    Statement mark(m_db, "INSERT INTO reverted (device, inode, size, modified, changed)"
+                         " VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT (device, inode) DO UPDATE"
+                         " SET size = ?3, modified = ?4, changed = ?5");
+    // What the memory knew of the file it held before is no longer so.
+    Statement unknown(m_db, "DELETE FROM entries WHERE device = ?1 AND inode = ?2");
+    if (!drop.ok() || !mark.ok() || !unknown.ok()) {
+        failLocked(!drop.ok() ? drop.rc() : !mark.ok() ? mark.rc() : unknown.rc());
+        return;
+    }
+    drop.bind(1, record.run);
+    drop.bind(2, bytesOfPath(record.path));
+    if (drop.step() != SQLITE_DONE) {
+        failLocked(drop.rc());
+        return;
+    }
+    if (reverted) {
+        mark.bindKey(*reverted);
+        unknown.bindKey(*reverted);
+        if (mark.step() != SQLITE_DONE || unknown.step() != SQLITE_DONE) {
+            failLocked(mark.rc() != SQLITE_DONE ? mark.rc() : unknown.rc());
+            return;
+        }
+    }
+    execLocked("COMMIT");
+}
+
+bool FinishedFiles::wasReverted(const StatKey &key)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_db)
+        return false;
+    Statement find(m_db, "SELECT 1 FROM reverted WHERE device = ?1 AND inode = ?2"
+                         " AND size = ?3 AND modified = ?4 AND changed = ?5");
+    if (!find.ok()) {
+        failLocked(find.rc());
+        return false;
+    }
+    find.bindKey(key);
+    const int rc = find.step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        failLocked(rc);
+    return rc == SQLITE_ROW;
 }
 
 QString FinishedFiles::takeProblem()

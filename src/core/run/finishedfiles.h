@@ -22,6 +22,22 @@ struct StatKey {
     qint64 size = 0;
     qint64 modifiedNs = 0;
     qint64 changedNs = 0;
+
+    static StatKey of(const FileIdentity &id)
+    {
+        return {id.device, id.inode, id.size, id.modifiedNs, id.changedNs};
+    }
+};
+
+// What an overwrite put into the Trash: the file it overwrote (its real
+// path), the Trash's copy of the original and its info file, and the digest
+// of what the overwrite wrote, which the file must still hold to be reverted.
+struct UndoRecord {
+    qint64 run = 0;
+    QString path;
+    QString trashedFile;
+    QString infoFile;
+    QByteArray written;
 };
 
 // The memory of finished files: for a file's content and a chain, that the
@@ -50,6 +66,17 @@ public:
                   const std::vector<StatKey> &entries);
     // Writes what waits, and keeps the memory within its bounds.
     void flush();
+
+    // The way back from overwrites. A run that may overwrite takes a number,
+    // 0 without a memory; the last run is the one with the highest.
+    qint64 newRun();
+    bool rememberUndo(const UndoRecord &record);
+    // The last run's records, or the latest of each named real path.
+    std::vector<UndoRecord> undoRecords(const QStringList &paths = {});
+    // A record done with; with reverted, the file as the revert left it,
+    // which the watch then leaves alone until it changes.
+    void forgetUndo(const UndoRecord &record, const StatKey *reverted = nullptr);
+    bool wasReverted(const StatKey &key);
 
     // What went wrong, once: empty when nothing did or it was told already.
     QString takeProblem();

@@ -10,15 +10,6 @@
 
 namespace tinsoke {
 
-namespace {
-
-StatKey statKey(const FileIdentity &id)
-{
-    return {id.device, id.inode, id.size, id.modifiedNs, id.changedNs};
-}
-
-} // namespace
-
 RowMemory::RowMemory(RunShared &shared, const RowTask &task)
     : m_shared(shared)
     , m_task(task)
@@ -36,7 +27,7 @@ bool RowMemory::knownFinished(qint64 *sizeNow)
     const OpenedFile file = OpenedFile::open(m_task.path, &error);
     if (!file.isOpen())
         return false; // the row tells why, as it always has
-    const StatKey key = statKey(file.identity());
+    const StatKey key = StatKey::of(file.identity());
     *sizeNow = key.size;
     const QByteArray copied = copiedChain();
     if (m_shared.memory->knownByStat(key, m_chain) ||
@@ -91,13 +82,13 @@ void RowMemory::rememberFinished(const OpenedFile &original, const RowResult &re
     const QString saved =
         m_shared.plan.saveMethod == SaveMethod::InPlace ? original.realPath() : result.savedAs;
     if (result.written.exists && FileIdentity::of(saved).sameAs(result.written))
-        entries.push_back(statKey(result.written));
+        entries.push_back(StatKey::of(result.written));
     if (result.kept.isEmpty())
-        entries.push_back(statKey(original.identity()));
+        entries.push_back(StatKey::of(original.identity()));
     m_shared.memory->remember(digest, m_chain, entries);
     const QByteArray copied = copiedChain();
     if (!result.kept.isEmpty() && !copied.isEmpty() && originalStays)
-        m_shared.memory->remember(originalDigest, copied, {statKey(original.identity())});
+        m_shared.memory->remember(originalDigest, copied, {StatKey::of(original.identity())});
 }
 
 } // namespace tinsoke

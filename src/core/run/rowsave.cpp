@@ -4,6 +4,10 @@
 #include "paths.h"
 #include "privatefiles.h"
 #include "safewrite.h"
+#include "trash.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
 
 namespace tinsoke {
 
@@ -39,6 +43,19 @@ bool createBeside(RunShared &shared, QString target, const OpenedFile &original,
     }
 }
 
+// The way back from an overwrite, kept in the memory when there is one: the
+// Trash's copy and what the overwrite wrote.
+void rememberUndo(RunShared &shared, const QString &path, const TrashEntry &trashed,
+                  const QString &working)
+{
+    QByteArray bytes;
+    if (!shared.memory || shared.undoRun == 0 || !readRegularFile(working, &bytes))
+        return;
+    shared.memory->rememberUndo(
+        {shared.undoRun, path, trashed.filePath(), trashed.infoPath(),
+         QCryptographicHash::hash(bytes, QCryptographicHash::Blake2b_256)});
+}
+
 } // namespace
 
 std::optional<RunProblem> saveRowResult(RunShared &shared, const RowTask &task,
@@ -58,13 +75,28 @@ std::optional<RunProblem> saveRowResult(RunShared &shared, const RowTask &task,
             result.savedAs = task.path;
             return std::nullopt;
         }
+        // The original goes into the Trash, whole and verified, before a byte
+        // of it is replaced; a Trash that cannot take it leaves the file as it is.
+        std::optional<TrashEntry> trashed;
+        if (shared.plan.originals == Originals::Trash) {
+            trashed = putCopyInTrash(original.realPath(), original.realPath(),
+                                     QDateTime::currentDateTime(), &error,
+                                     shared.folder->journal());
+            if (!trashed)
+                return saveProblem(RunProblem::Reason::TrashFailed, task, error);
+        }
         WriteCheck check;
         check.expected = &original.identity();
         if (!replaceFileContent(original.realPath(), working, &error, &check,
-                                shared.folder->journal()))
+                                shared.folder->journal())) {
+            if (trashed)
+                removeTrashEntry(*trashed); // the original is still where it was
             return saveProblem(check.changedMeanwhile ? RunProblem::Reason::FileChangedDuringRun
                                                       : RunProblem::Reason::WriteFailed,
                                task, error);
+        }
+        if (trashed)
+            rememberUndo(shared, original.realPath(), *trashed, working);
         result.written = check.written;
         result.savedAs = task.path;
         break;

@@ -87,9 +87,11 @@ RunPlan runPlanFromSettings(const SettingValues &values, const QList<ExtraTool> 
     }
     plan.saveMethod = saveMethodOf(valueOf(values, Setting::SaveMode).toInt());
     plan.jobs = valueOf(values, Setting::Jobs).toInt();
+#ifndef Q_OS_WIN
     plan.originals = valueOf(values, Setting::Originals).toInt() == int(Originals::Trash)
                          ? Originals::Trash
                          : Originals::Keep;
+#endif // this Trash is the freedesktop one; Windows keeps nothing yet
     return plan;
 }
 

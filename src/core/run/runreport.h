@@ -45,6 +45,7 @@ struct RunProblem {
         FileChangedDuringRun,
         WriteFailed,        // detail: the file layer's words
         ResultFolderFailed, // detail: the folder's path
+        TrashFailed,        // detail: why the Trash could not take the original
         NoSaveMethod,
     };
     Reason reason = Reason::NoResult;

@@ -31,6 +31,7 @@ struct RunShared {
     std::shared_ptr<FinishedFiles> memory; // none: every file is worked
     bool forgetMemory = false;             // worked all the same; the memory still learns
     std::array<QByteArray, 2> chains;      // each kind's chain fingerprint, by ImageKind
+    qint64 undoRun = 0; // the memory's number of a run that overwrites, 0 without
 };
 
 } // namespace tinsoke
