@@ -69,10 +69,11 @@ enum class RestoreResult { Restored, ChangedMeanwhile, Failed };
 
 // Puts the trashed bytes back into target (the file itself, links already
 // resolved), which must still be exactly the file expected (what the run
-// wrote): a file changed since is left alone and gives ChangedMeanwhile. The target keeps its
-// owner, mode, links and modification time, as every replacement does. Once restored, the entry is
-// removed from the Trash; should that fail, the result is still Restored and
-// error says what is left there.
+// wrote): a file changed since is left alone and gives ChangedMeanwhile.
+// The target keeps its owner, mode, links and modification time, as every
+// replacement does. Once restored, the entry is removed from the Trash;
+// should that fail, the result is still Restored and error says what is
+// left there.
 RestoreResult restoreFromTrash(const TrashEntry &entry, const QString &target,
                                const FileIdentity &expected, QString *error = nullptr);
 
