@@ -201,8 +201,8 @@ CommandLineParse parseCommandLine(const QStringList &words)
     if (parser.isSet(revert)) {
         if (parser.isSet(run) || watching)
             return usage(QStringLiteral("--revert は --run、--watch と一緒に使えません。"));
-        for (const QCommandLineOption *o : {&jobs, &save, &dryRun, &force, &filesFrom,
-                                            &nullSeparated})
+        for (const QCommandLineOption *o :
+             {&jobs, &save, &dryRun, &force, &filesFrom, &nullSeparated})
             if (parser.isSet(*o))
                 return usage(QStringLiteral("--revert と一緒に使えるのは --settings と --quiet "
                                             "だけです。"));

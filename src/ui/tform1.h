@@ -7,8 +7,8 @@
 #include "tools.h"
 
 #include <QMainWindow>
-#include <QThread>
 #include <QString>
+#include <QThread>
 
 #include <array>
 #include <functional>
@@ -196,7 +196,7 @@ private:
     bool m_anyToolAvailable = true; // as designed, until the 全体 page has looked
     ExtraToolsPage *m_extraPage = nullptr;
     bool m_closePending = false;
-    bool m_canRevert = false;     // the memory holds the last run's way back
+    bool m_canRevert = false;    // the memory holds the last run's way back
     QThread *m_revert = nullptr; // a revert under way
     bool m_settingsErrorShown = false;
     int m_linksPassedOver = 0; // left out by folder walks since the last run

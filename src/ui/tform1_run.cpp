@@ -141,12 +141,12 @@ void TForm1::runFinished()
 // memory that is not there yet is not made for the question.
 void TForm1::findWayBack()
 {
-    m_canRevert = QFileInfo::exists(tinsoke::finishedFilesPath(IniFilePath)) &&
-                  !tinsoke::RunHost(IniFilePath, tinsoke::readPictureFacts,
-                                    tinsoke::checkPictureChange)
-                       .memory()
-                       ->undoRecords()
-                       .empty();
+    m_canRevert =
+        QFileInfo::exists(tinsoke::finishedFilesPath(IniFilePath)) &&
+        !tinsoke::RunHost(IniFilePath, tinsoke::readPictureFacts, tinsoke::checkPictureChange)
+             .memory()
+             ->undoRecords()
+             .empty();
     applyRunState();
 }
 
@@ -185,9 +185,9 @@ void TForm1::revertFinished(const std::vector<tinsoke::RevertOutcome> &outcomes,
     setStatusText(status);
     findWayBack();
     endRun();
-    QString text = notBack.isEmpty() ? QString()
-                                     : status + QStringLiteral("。戻さなかったファイル:\n") +
-                                           notBack.join(u'\n');
+    QString text = notBack.isEmpty()
+                       ? QString()
+                       : status + QStringLiteral("。戻さなかったファイル:\n") + notBack.join(u'\n');
     if (!memoryProblem.isEmpty())
         text = (text.isEmpty() ? QString() : text + QStringLiteral("\n\n")) + memoryProblem;
     if (!text.isEmpty() && isVisible())

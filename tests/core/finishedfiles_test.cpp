@@ -65,7 +65,7 @@ TEST(FinishedFiles, ALaterVersionsMemoryIsLeftAlone)
     }
     sqlite3 *db = nullptr;
     ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=2", nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=3", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
 
     FinishedFiles later(path);
@@ -82,6 +82,38 @@ TEST(FinishedFiles, ALaterVersionsMemoryIsLeftAlone)
     EXPECT_EQ(sqlite3_column_int(count, 0), 1); // nothing written into it
     sqlite3_finalize(count);
     sqlite3_close(db);
+}
+
+// A memory an earlier version wrote, before overwrites kept a way back,
+// keeps what it knew and takes the way back from now on.
+TEST(FinishedFiles, AnEarlierLayoutKeepsWhatItKnewAndLearnsTheWayBack)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("finished.db"));
+    {
+        FinishedFiles memory(path);
+        memory.remember(digestOf(0), Chain, {});
+    }
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "DROP TABLE runs; DROP TABLE undo; DROP TABLE reverted;"
+                           " PRAGMA user_version=1",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+
+    FinishedFiles earlier(path);
+    EXPECT_TRUE(earlier.knownByDigest(digestOf(0), Chain));
+    const qint64 run = earlier.newRun();
+    ASSERT_GT(run, 0);
+    ASSERT_TRUE(earlier.rememberUndo(
+        {run, QStringLiteral("/a.png"), QStringLiteral("/t/files/a.png"),
+         QStringLiteral("/t/info/a.png.trashinfo"), digestOf(1), digestOf(2)}));
+    ASSERT_EQ(earlier.undoRecords().size(), 1u);
+    EXPECT_EQ(earlier.undoRecords({QStringLiteral("/a.png")}).at(0).written, digestOf(1));
+    EXPECT_TRUE(earlier.newRun() > run && earlier.undoRecords().empty()); // the last run's only
+    EXPECT_TRUE(earlier.takeProblem().isEmpty());
 }
 
 // Two first runs at once (parallel -j2 on a new machine): both wait for

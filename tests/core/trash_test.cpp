@@ -262,7 +262,7 @@ TEST_F(TrashTest, AFullTrashLeavesNothingBehindAndSaysWhy)
     put(copy, QByteArray(1 << 20, 'x'), 0600); // the bytes that do not fit
     QString error;
     EXPECT_FALSE(putCopyInTrash(pathFromBytes(path), pathFromBytes(copy), When, &error));
-    EXPECT_TRUE(error.contains(QStringLiteral("ゴミ箱に入れられません"))) << error.toStdString();
+    EXPECT_TRUE(error.contains(QStringLiteral("ごみ箱に入れられません"))) << error.toStdString();
     EXPECT_TRUE(error.contains(qt_error_string(ENOSPC))) << error.toStdString();
     const QByteArray trash = m_mount + "/.Trash-" + QByteArray::number(::getuid());
     EXPECT_EQ(entries(trash + "/files"), "");

@@ -51,7 +51,7 @@ std::optional<TrashEntry> readTrashEntry(const QString &infoPath, QString *error
 {
     const auto bad = [error]() -> std::optional<TrashEntry> {
         if (error)
-            *error = QStringLiteral("ゴミ箱の記録が読めません");
+            *error = QStringLiteral("ごみ箱の記録が読めません");
         return std::nullopt;
     };
     const QByteArray path = bytesOfPath(infoPath);

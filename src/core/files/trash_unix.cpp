@@ -52,10 +52,10 @@ Folder checkFolder(const QByteArray &path)
 bool makeFolder(const QByteArray &path, QString *error)
 {
     if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
-        return fail(error, u"ゴミ箱のフォルダーを作れません", errno);
+        return fail(error, u"ごみ箱のフォルダーを作れません", errno);
     if (checkFolder(path) != Folder::Ours)
         return setError(error,
-                        QStringLiteral("ゴミ箱のフォルダー %1 がリンクかほかのユーザーのものです")
+                        QStringLiteral("ごみ箱のフォルダー %1 がリンクかほかのユーザーのものです")
                             .arg(pathFromBytes(path)));
     return true;
 }
@@ -138,7 +138,7 @@ std::optional<QByteArray> topTrash(const QByteArray &top, bool create, bool *exi
     case Folder::Unusable:
         break;
     }
-    setError(error, QStringLiteral("ゴミ箱のフォルダー %1 がリンクかほかのユーザーのものです")
+    setError(error, QStringLiteral("ごみ箱のフォルダー %1 がリンクかほかのユーザーのものです")
                         .arg(pathFromBytes(own)));
     return std::nullopt;
 }
@@ -148,13 +148,13 @@ bool makeFolders(const QByteArray &path, QString *error)
 {
     struct stat st {};
     if (::stat(path.constData(), &st) == 0)
-        return S_ISDIR(st.st_mode) || fail(error, u"ゴミ箱のフォルダーがフォルダーではありません");
+        return S_ISDIR(st.st_mode) || fail(error, u"ごみ箱のフォルダーがフォルダーではありません");
     if (errno != ENOENT)
-        return fail(error, u"ゴミ箱のフォルダーを開けません", errno);
+        return fail(error, u"ごみ箱のフォルダーを開けません", errno);
     if (!makeFolders(parentOf(path), error))
         return false;
     if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
-        return fail(error, u"ゴミ箱のフォルダーを作れません", errno);
+        return fail(error, u"ごみ箱のフォルダーを作れません", errno);
     return true;
 }
 
@@ -237,7 +237,7 @@ std::optional<TrashFolder> trashFolderFor(const QString &originalPath, bool crea
             (state == Folder::Missing && create && !makeFolder(sub, error))) {
             if (state == Folder::Unusable)
                 setError(error,
-                         QStringLiteral("ゴミ箱のフォルダー %1 がリンクかほかのユーザーのものです")
+                         QStringLiteral("ごみ箱のフォルダー %1 がリンクかほかのユーザーのものです")
                              .arg(pathFromBytes(sub)));
             return std::nullopt;
         }
@@ -283,7 +283,7 @@ std::optional<TrashEntry> putCopyInTrash(const QString &originalPath, const QStr
         if (err == EEXIST)
             continue;
         if (err) {
-            fail(error, u"ゴミ箱に記録を書けません", err);
+            fail(error, u"ごみ箱に記録を書けません", err);
             return std::nullopt;
         }
         syncFolder(base + "/info");
@@ -297,11 +297,11 @@ std::optional<TrashEntry> putCopyInTrash(const QString &originalPath, const QStr
         ::unlink(info.constData());
         syncFolder(base + "/info");
         if (made == CreateResult::Failed) {
-            setError(error, QStringLiteral("ゴミ箱に入れられません: %1").arg(why));
+            setError(error, QStringLiteral("ごみ箱に入れられません: %1").arg(why));
             return std::nullopt;
         }
     }
-    fail(error, u"ゴミ箱に空いた名前がありません");
+    fail(error, u"ごみ箱に空いた名前がありません");
     return std::nullopt;
 }
 
@@ -312,10 +312,10 @@ bool removeTrashEntry(const TrashEntry &entry, QString *error)
     const QByteArray file = bytesOfPath(entry.filePath());
     const QByteArray info = bytesOfPath(entry.infoPath());
     if (::unlink(file.constData()) != 0 && errno != ENOENT)
-        return fail(error, u"ゴミ箱から消せません", errno);
+        return fail(error, u"ごみ箱から消せません", errno);
     syncFolder(parentOf(file));
     if (::unlink(info.constData()) != 0 && errno != ENOENT)
-        return fail(error, u"ゴミ箱の記録を消せません", errno);
+        return fail(error, u"ごみ箱の記録を消せません", errno);
     syncFolder(parentOf(info));
     return true;
 }

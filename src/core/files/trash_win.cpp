@@ -7,7 +7,7 @@ namespace tinsoke {
 
 namespace {
 
-const QString NotHere = QStringLiteral("この環境ではゴミ箱を使えません");
+const QString NotHere = QStringLiteral("この環境ではごみ箱を使えません");
 
 template <typename T> T notAvailable(QString *error, T result)
 {

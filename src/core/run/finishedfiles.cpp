@@ -44,6 +44,7 @@ const char *const UndoSchema = "CREATE TABLE IF NOT EXISTS runs("
                                "CREATE TABLE IF NOT EXISTS undo("
                                " run INTEGER NOT NULL, path BLOB NOT NULL, trashed BLOB NOT NULL,"
                                " info BLOB NOT NULL, written BLOB NOT NULL,"
+                               " original BLOB NOT NULL,"
                                " PRIMARY KEY (run, path));"
                                "CREATE INDEX IF NOT EXISTS undo_path ON undo(path);"
                                "CREATE TABLE IF NOT EXISTS reverted("
@@ -429,9 +430,9 @@ bool FinishedFiles::rememberUndo(const UndoRecord &record)
     if (!m_db || record.run == 0)
         return false;
     // Written at once: a kill right after must still leave the way back.
-    Statement add(m_db, "INSERT INTO undo (run, path, trashed, info, written)"
-                        " VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT (run, path) DO UPDATE"
-                        " SET trashed = ?3, info = ?4, written = ?5");
+    Statement add(m_db, "INSERT INTO undo (run, path, trashed, info, written, original)"
+                        " VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT (run, path) DO UPDATE"
+                        " SET trashed = ?3, info = ?4, written = ?5, original = ?6");
     if (!add.ok()) {
         failLocked(add.rc());
         return false;
@@ -441,6 +442,7 @@ bool FinishedFiles::rememberUndo(const UndoRecord &record)
     add.bind(3, bytesOfPath(record.trashedFile));
     add.bind(4, bytesOfPath(record.infoFile));
     add.bind(5, record.written);
+    add.bind(6, record.original);
     if (add.step() != SQLITE_DONE) {
         failLocked(add.rc());
         return false;
@@ -456,9 +458,9 @@ std::vector<UndoRecord> FinishedFiles::undoRecords(const QStringList &paths)
         return records;
     // The last run's, or each named file's latest.
     Statement find(m_db, paths.isEmpty()
-                             ? "SELECT run, path, trashed, info, written FROM undo"
+                             ? "SELECT run, path, trashed, info, written, original FROM undo"
                                " WHERE run = (SELECT max(id) FROM runs) ORDER BY path"
-                             : "SELECT run, path, trashed, info, written FROM undo"
+                             : "SELECT run, path, trashed, info, written, original FROM undo"
                                " WHERE path = ?1 ORDER BY run DESC LIMIT 1");
     if (!find.ok()) {
         failLocked(find.rc());
@@ -469,7 +471,7 @@ std::vector<UndoRecord> FinishedFiles::undoRecords(const QStringList &paths)
         while ((rc = find.step()) == SQLITE_ROW)
             records.push_back({find.integer(0), pathFromBytes(find.blob(1)),
                                pathFromBytes(find.blob(2)), pathFromBytes(find.blob(3)),
-                               find.blob(4)});
+                               find.blob(4), find.blob(5)});
         if (rc != SQLITE_DONE)
             failLocked(rc);
         return rc == SQLITE_DONE;

@@ -38,6 +38,7 @@ struct UndoRecord {
     QString trashedFile;
     QString infoFile;
     QByteArray written;
+    QByteArray original; // the digest of the original, which its copy must still have
 };
 
 // The memory of finished files: for a file's content and a chain, that the

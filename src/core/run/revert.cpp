@@ -17,8 +17,11 @@ RevertOutcome revertOne(FinishedFiles &memory, const UndoRecord &record)
     RevertOutcome out{record.path, RevertOutcome::Kind::Reverted, {}};
     QString error;
     const std::optional<TrashEntry> entry = readTrashEntry(record.infoFile, &error);
-    if (!entry || !FileIdentity::of(entry->filePath()).regular) {
-        // Restored by hand or emptied: the way back is gone, and so is the record.
+    QByteArray kept;
+    if (!entry || !readRegularFile(entry->filePath(), &kept) ||
+        QCryptographicHash::hash(kept, QCryptographicHash::Blake2b_256) != record.original) {
+        // Restored by hand, emptied or changed there: the way back is gone,
+        // and so is the record.
         memory.forgetUndo(record);
         out.kind = RevertOutcome::Kind::TrashGone;
         return out;
@@ -82,7 +85,7 @@ QString revertOutcomeText(const RevertOutcome &outcome)
     case RevertOutcome::Kind::ChangedSince:
         return QStringLiteral("実行のあとに変更されているため、戻しませんでした");
     case RevertOutcome::Kind::TrashGone:
-        return QStringLiteral("ごみ箱に元の画像がないため、戻せません");
+        return QStringLiteral("ごみ箱に元の画像がない（取り出されたか変わった）ため、戻せません");
     case RevertOutcome::Kind::Failed:
         break;
     }

@@ -137,7 +137,8 @@ private:
             m_result.outcome = RowResult::Outcome::Stopped;
         else if (gate && !gate->finalBytesAreChecked(m_working, m_originalDigest))
             passOver(about(RunProblem::Reason::LastCheckFailed));
-        else if (auto p = saveRowResult(m_shared, m_task, original, m_working, m_result))
+        else if (auto p = saveRowResult(m_shared, m_task, original, m_originalDigest, m_working,
+                                        m_result))
             passOver(std::move(*p));
         if (m_shared.memory)
             m_memory.rememberFinished(original, m_result, m_working, m_originalDigest);

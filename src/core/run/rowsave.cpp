@@ -46,20 +46,21 @@ bool createBeside(RunShared &shared, QString target, const OpenedFile &original,
 // The way back from an overwrite, kept in the memory when there is one: the
 // Trash's copy and what the overwrite wrote.
 void rememberUndo(RunShared &shared, const QString &path, const TrashEntry &trashed,
-                  const QString &working)
+                  const QByteArray &originalDigest, const QString &working)
 {
     QByteArray bytes;
     if (!shared.memory || shared.undoRun == 0 || !readRegularFile(working, &bytes))
         return;
-    shared.memory->rememberUndo(
-        {shared.undoRun, path, trashed.filePath(), trashed.infoPath(),
-         QCryptographicHash::hash(bytes, QCryptographicHash::Blake2b_256)});
+    shared.memory->rememberUndo({shared.undoRun, path, trashed.filePath(), trashed.infoPath(),
+                                 QCryptographicHash::hash(bytes, QCryptographicHash::Blake2b_256),
+                                 originalDigest});
 }
 
 } // namespace
 
 std::optional<RunProblem> saveRowResult(RunShared &shared, const RowTask &task,
-                                        const OpenedFile &original, const QString &working,
+                                        const OpenedFile &original,
+                                        const QByteArray &originalDigest, const QString &working,
                                         RowResult &result)
 {
     // Another program wrote the file meanwhile: theirs wins, and nothing
@@ -79,9 +80,9 @@ std::optional<RunProblem> saveRowResult(RunShared &shared, const RowTask &task,
         // of it is replaced; a Trash that cannot take it leaves the file as it is.
         std::optional<TrashEntry> trashed;
         if (shared.plan.originals == Originals::Trash) {
-            trashed = putCopyInTrash(original.realPath(), original.realPath(),
-                                     QDateTime::currentDateTime(), &error,
-                                     shared.folder->journal());
+            trashed =
+                putCopyInTrash(original.realPath(), original.realPath(),
+                               QDateTime::currentDateTime(), &error, shared.folder->journal());
             if (!trashed)
                 return saveProblem(RunProblem::Reason::TrashFailed, task, error);
         }
@@ -96,7 +97,7 @@ std::optional<RunProblem> saveRowResult(RunShared &shared, const RowTask &task,
                                task, error);
         }
         if (trashed)
-            rememberUndo(shared, original.realPath(), *trashed, working);
+            rememberUndo(shared, original.realPath(), *trashed, originalDigest, working);
         result.written = check.written;
         result.savedAs = task.path;
         break;
