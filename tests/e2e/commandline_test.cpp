@@ -9,7 +9,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,7 +69,12 @@ class CommandLineTest : public QObject {
     }
 
 private Q_SLOTS:
-    void initTestCase() { qputenv("TEMP", QFile::encodeName(at(QStringLiteral("temp")))); }
+    void initTestCase()
+    {
+        qputenv("TEMP", QFile::encodeName(at(QStringLiteral("temp"))));
+        // The Trash of every run here is the test's own.
+        qputenv("XDG_DATA_HOME", QFile::encodeName(at(QStringLiteral("data"))));
+    }
 
     // Real optipng and jpegoptim over a folder: smaller, the same pictures, a
     // line per file and a total; a file that cannot be read gives 1; bad
@@ -598,6 +606,137 @@ private Q_SLOTS:
 
     // Usage errors, odd settings paths and hand-written values: answered at
     // once with 2, without a display, and nothing is overwritten.
+    // Overwrites with real optipng put each original into the Trash as file
+    // managers read it; --revert gives back what still holds the run's
+    // result and leaves an edited file alone; a Trash that cannot be made
+    // leaves the file as it was.
+    void overwritesKeepTheWayBack()
+    {
+        if (realTool("optipng").isEmpty())
+            QSKIP("optipng is not installed");
+        QDir().mkpath(at(QStringLiteral("temp")));
+        const QByteArray tool =
+            "[OptiPNG]\r\nUse=Yes\r\nPath=/usr/bin/optipng\r\nOptimizeLevel=1\r\n";
+        const QString ini = at(QStringLiteral("trash.ini"));
+        writeBytes(ini, "[Option]\r\nSaveMode=0\r\nOriginals=Trash\r\n" + tool);
+        const QString a = at(QStringLiteral("undo/a.png"));
+        const QString b = at(QStringLiteral("undo/b c.png"));
+        QVERIFY(savePicture(makePicture(200, 150, 81), a));
+        QVERIFY(savePicture(makePicture(200, 150, 82), b));
+        const QByteArray aBefore = bytesOf(a);
+        const QByteArray bBefore = bytesOf(b);
+        const QString trash = at(QStringLiteral("data/Trash"));
+        const auto run = [&](const QStringList &words) {
+            return runProgram(QStringList{QStringLiteral("--settings"), ini} + words);
+        };
+
+        const Result dry = run({QStringLiteral("--run"), QStringLiteral("--dry-run"), a});
+        QVERIFY2(dry.out.contains(QStringLiteral("  元の画像\tごみ箱 ") + trash),
+                 qPrintable(dry.out));
+        QVERIFY(!QFileInfo::exists(trash));
+
+        const Result done = run({QStringLiteral("--run"), a, b});
+        QVERIFY2(done.code == 0, qPrintable(done.err));
+        QVERIFY(QFileInfo(a).size() < aBefore.size() && QFileInfo(b).size() < bBefore.size());
+        QCOMPARE(bytesOf(trash + QStringLiteral("/files/a.png")), aBefore);
+        QCOMPARE(bytesOf(trash + QStringLiteral("/files/b c.png")), bBefore);
+        const QByteArray info = bytesOf(trash + QStringLiteral("/info/b c.png.trashinfo"));
+        QVERIFY2(
+            info.startsWith(
+                "[Trash Info]\nPath=" + QFile::encodeName(at(QStringLiteral("undo/b%20c.png"))) +
+                "\nDeletionDate=" + QDate::currentDate().toString(Qt::ISODate).toLatin1() + 'T'),
+            info.constData());
+
+        // b is edited after the run: only a comes back, in its own place.
+        const QByteArray bEdited = bytesOf(b) + "edited";
+        writeBytes(b, bEdited);
+        const Result back = run({QStringLiteral("--revert")});
+        QCOMPARE(back.code, 1);
+        QCOMPARE(bytesOf(a), aBefore);
+        QCOMPARE(bytesOf(b), bEdited);
+        QVERIFY2(back.out.contains(a + QStringLiteral("\t元に戻しました")), qPrintable(back.out));
+        QVERIFY2(back.err.contains(b + QStringLiteral(": 実行のあとに変更されている")),
+                 qPrintable(back.err));
+        QVERIFY(!QFileInfo::exists(trash + QStringLiteral("/files/a.png")));
+        QVERIFY(!QFileInfo::exists(trash + QStringLiteral("/info/a.png.trashinfo")));
+        QCOMPARE(bytesOf(trash + QStringLiteral("/files/b c.png")), bBefore);
+        // a has no way back left; the words are checked before anything is read.
+        QCOMPARE(run({QStringLiteral("--revert"), a}).code, 1);
+        QCOMPARE(
+            run({QStringLiteral("--revert"), QStringLiteral("--jobs"), QStringLiteral("2")}).code,
+            2);
+        // Put back as it was after the run, b comes back by name.
+        writeBytes(b, bEdited.chopped(6));
+        const Result named = run({QStringLiteral("--revert"), QStringLiteral("--quiet"), b});
+        QVERIFY2(named.code == 0 && named.out.isEmpty(), qPrintable(named.err));
+        QCOMPARE(bytesOf(b), bBefore);
+
+        // No Trash can be made where the home one should be: nothing is overwritten.
+        writeBytes(at(QStringLiteral("blocked")), "a file where a folder should be");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(at(QStringLiteral("blocked"))));
+        const Result refused = run({QStringLiteral("--run"), a});
+        qputenv("XDG_DATA_HOME", QFile::encodeName(at(QStringLiteral("data"))));
+        QCOMPARE(refused.code, 1);
+        QCOMPARE(bytesOf(a), aBefore);
+        QVERIFY2(refused.err.contains(
+                     QStringLiteral("元の画像をごみ箱に入れられないため、上書きしませんでした")),
+                 qPrintable(refused.err));
+    }
+
+    // On a file system of its own, the original goes to that file system's
+    // top folder; one whose space ends before the original's copy is whole
+    // leaves the file as it was and says so.
+    void overwritesOnAnotherFileSystemUseItsTrash()
+    {
+        if (realTool("optipng").isEmpty())
+            QSKIP("optipng is not installed");
+        QDir().mkpath(at(QStringLiteral("temp")));
+        const QString ini = at(QStringLiteral("trash.ini"));
+        writeBytes(ini, "[Option]\r\nSaveMode=0\r\nOriginals=Trash\r\n[OptiPNG]\r\nUse=Yes\r\n"
+                        "Path=/usr/bin/optipng\r\nOptimizeLevel=1\r\n");
+        const QString made = at(QStringLiteral("second.png"));
+        QVERIFY(savePicture(makePicture(200, 150, 83), made));
+        const QByteArray before = bytesOf(made);
+        const auto mounted = [&](const QString &name, qint64 size) {
+            const QByteArray target = QFile::encodeName(at(name));
+            QDir().mkpath(at(name));
+            const QByteArray options = "size=" + QByteArray::number(size) + ",mode=0755";
+            return ::mount("tmpfs", target.constData(), "tmpfs", 0, options.constData()) == 0;
+        };
+        if (!mounted(QStringLiteral("second"), 4 << 20))
+            QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs here: %1")
+                                 .arg(QString::fromLocal8Bit(std::strerror(errno)))));
+        const auto unmount = qScopeGuard([&] {
+            ::umount2(QFile::encodeName(at(QStringLiteral("second"))).constData(), MNT_DETACH);
+            ::umount2(QFile::encodeName(at(QStringLiteral("full"))).constData(), MNT_DETACH);
+        });
+        const QString png = at(QStringLiteral("second/sub/p.png"));
+        writeBytes(png, before);
+        const Result done =
+            runProgram({QStringLiteral("--settings"), ini, QStringLiteral("--run"), png});
+        QVERIFY2(done.code == 0, qPrintable(done.err));
+        QVERIFY(QFileInfo(png).size() < before.size());
+        const QString trash = at(QStringLiteral("second/.Trash-%1").arg(::getuid()));
+        QCOMPARE(bytesOf(trash + QStringLiteral("/files/p.png")), before);
+        QVERIFY(bytesOf(trash + QStringLiteral("/info/p.png.trashinfo"))
+                    .contains("\nPath=sub/p.png\n"));
+
+        // Room for the picture and its Trash's folders, not for a second copy.
+        QVERIFY(mounted(QStringLiteral("full"), (before.size() / 4096 + 3) * 4096));
+        const QString tight = at(QStringLiteral("full/p.png"));
+        writeBytes(tight, before);
+        QCOMPARE(bytesOf(tight), before);
+        const Result refused =
+            runProgram({QStringLiteral("--settings"), ini, QStringLiteral("--run"), tight});
+        QCOMPARE(refused.code, 1);
+        QCOMPARE(bytesOf(tight), before);
+        QVERIFY2(refused.err.contains(QStringLiteral("ごみ箱に入れられないため")),
+                 qPrintable(refused.err));
+        QVERIFY(QDir(at(QStringLiteral("full/.Trash-%1/files").arg(::getuid())))
+                    .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden)
+                    .isEmpty());
+    }
+
     void refusesWhatItCannotUseWithoutTouchingFiles()
     {
         for (const QStringList &words :
