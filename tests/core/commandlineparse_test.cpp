@@ -68,6 +68,19 @@ private Q_SLOTS:
             << w({"--run", "--save", "Overwrite", "a.png"})
             << QStringLiteral("--save には overwrite、copy、folder のどれかを指定してください。")
             << 0 << -1 << -2 << none;
+        QTest::newRow("revert last run")
+            << w({"--revert"}) << QString() << int(Action::Revert) << -1 << -2 << none;
+        QTest::newRow("revert named")
+            << w({"--revert", "--quiet", "--settings", "s.ini", "a.png"}) << QString()
+            << int(Action::Revert) << -1 << -2 << QStringList{QStringLiteral("a.png")};
+        QTest::newRow("revert and run")
+            << w({"--revert", "--run", "a.png"})
+            << QStringLiteral("--revert は --run、--watch と一緒に使えません。") << 0 << -1 << -2
+            << none;
+        QTest::newRow("revert dry")
+            << w({"--revert", "--dry-run"})
+            << QStringLiteral("--revert と一緒に使えるのは --settings と --quiet だけです。") << 0
+            << -1 << -2 << none;
         QTest::newRow("unknown") << w({"--run", "--fast", "a.png"})
                                  << QStringLiteral("Unknown option 'fast'.") << 0 << -1 << -2
                                  << none;
