@@ -55,18 +55,26 @@ TEST(FinishedFiles, TwoUsersShareItAndItStaysBounded)
     EXPECT_TRUE(second.takeProblem().isEmpty());
 }
 
-TEST(FinishedFiles, ALaterVersionsMemoryIsLeftAlone)
+// A memory that knows digest 0, then changed by another version's SQL.
+static bool memoryChangedBy(const QString &path, const char *sql)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("finished.db"));
     {
         FinishedFiles memory(path);
         memory.remember(digestOf(0), Chain, {});
     }
     sqlite3 *db = nullptr;
-    ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=3", nullptr, nullptr, nullptr), SQLITE_OK);
+    const bool changed = sqlite3_open(QFile::encodeName(path).constData(), &db) == SQLITE_OK &&
+                         sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_close(db);
+    return changed;
+}
+
+TEST(FinishedFiles, ALaterVersionsMemoryIsLeftAlone)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("finished.db"));
+    ASSERT_TRUE(memoryChangedBy(path, "PRAGMA user_version=3"));
+    sqlite3 *db = nullptr;
 
     FinishedFiles later(path);
     EXPECT_FALSE(later.knownByDigest(digestOf(0), Chain));
@@ -90,18 +98,8 @@ TEST(FinishedFiles, AnEarlierLayoutKeepsWhatItKnewAndLearnsTheWayBack)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("finished.db"));
-    {
-        FinishedFiles memory(path);
-        memory.remember(digestOf(0), Chain, {});
-    }
-    sqlite3 *db = nullptr;
-    ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db,
-                           "DROP TABLE runs; DROP TABLE undo; DROP TABLE reverted;"
-                           " PRAGMA user_version=1",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
+    ASSERT_TRUE(memoryChangedBy(
+        path, "DROP TABLE runs; DROP TABLE undo; DROP TABLE reverted; PRAGMA user_version=1"));
 
     FinishedFiles earlier(path);
     EXPECT_TRUE(earlier.knownByDigest(digestOf(0), Chain));
