@@ -17,6 +17,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <vector>
@@ -139,6 +140,8 @@ int main(int argc, char *argv[])
             QDir(trash).removeRecursively();
             const QString ini = dir.filePath(QStringLiteral("bench-%1.ini").arg(round));
             QFile::remove(dir.filePath(QStringLiteral("bench-%1.finished.db").arg(round)));
+            // What the last run left to the disk is written out before the next one starts.
+            ::sync();
             writeBytes(ini, "[Option]\r\nSaveMode=0\r\nJobs=" + jobs + "\r\nOriginals=" + mode +
                                 "\r\n[OptiPNG]\r\nUse=Yes\r\nPath=/usr/bin/optipng\r\n"
                                 "UseParam=No\r\nParam=\r\nOptimizeLevel=1\r\n");
