@@ -147,6 +147,12 @@ TForm1::TForm1(const QString &settingsPath, QWidget *parent)
 
 TForm1::~TForm1()
 {
+    // A revert under way writes the user's files and then calls back here:
+    // it ends first, and its call back is dropped with the window.
+    if (m_revert) {
+        m_revert->wait();
+        delete std::exchange(m_revert, nullptr);
+    }
     FormDestroy();
 }
 

@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -276,6 +277,74 @@ private Q_SLOTS:
         fresh.form = std::make_unique<TForm1>(fresh.iniPath()); // a later start
         run();
         QCOMPARE(starts(), 0);
+    }
+
+    // 上書き保存 with the originals to the Trash: after a run 元に戻す is on,
+    // and so it is in a later start over the same settings; clicking it gives
+    // back each original byte for byte, leaves a file edited since as it is
+    // and tells it, and goes off once nothing is left to give back.
+    void revertGivesBackOriginalsButNotAnEditedFile()
+    {
+        if (realTool("optipng").isEmpty())
+            QSKIP("optipng is not installed");
+        // The home Trash, on the pictures' file system.
+        const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(path("revert-data")));
+        const auto restore = qScopeGuard([&] {
+            if (dataHome.isNull())
+                qunsetenv("XDG_DATA_HOME");
+            else
+                qputenv("XDG_DATA_HOME", dataHome);
+        });
+        QStringList shown;
+        messages::setHook([&](QWidget *, const QString &, const QString &text, QMessageBox::Icon) {
+            shown.append(text);
+        });
+        FreshForm fresh{settingsFor("Originals=Trash\r\n[OptiPNG]\r\nUse=Yes\r\n"
+                                    "Path=/usr/bin/optipng\r\nOptimizeLevel=1\r\n")};
+        QVERIFY(fresh.showAndWait());
+        QVERIFY(fresh.find<QCheckBox>("CheckBox_Trash")->isChecked());
+        QVERIFY(!fresh.find("Button_Revert")->isEnabled()); // nothing to give back yet
+        QStringList images;
+        QList<QByteArray> originals;
+        for (int i = 0; i < 3; ++i) {
+            images << files.filePath(QStringLiteral("revert/%1.png").arg(i));
+            QVERIFY(savePicture(makePicture(120, 90, 60 + i), images.last()));
+            originals << bytesOf(images.last());
+        }
+        dropFiles(fresh.find<QTableView>("ListView1")->viewport(), images);
+        QTest::mouseClick(fresh.find("Button1"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!fresh->runInProgress(), 60000);
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(bytesOf(images.at(i)).size() < originals.at(i).size());
+        QVERIFY(fresh.find("Button_Revert")->isEnabled());
+        const QByteArray written = bytesOf(images.at(2));
+        const QByteArray edited = written + "edited";
+        writeBytes(images.at(2), edited);
+
+        fresh.form = std::make_unique<TForm1>(fresh.iniPath()); // a later start
+        QVERIFY(fresh.showAndWait());
+        auto *revert = fresh.find("Button_Revert");
+        QVERIFY(revert->isEnabled());
+        shown.clear();
+        QTest::mouseClick(revert, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!fresh->runInProgress(), 30000);
+        QCOMPARE(bytesOf(images.at(0)), originals.at(0));
+        QCOMPARE(bytesOf(images.at(1)), originals.at(1));
+        QCOMPARE(bytesOf(images.at(2)), edited);
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown.first().startsWith(QStringLiteral("2 個のファイルを元に戻しました")) &&
+                     shown.first().contains(images.at(2)) && !shown.first().contains(images.at(0)),
+                 qPrintable(shown.first()));
+        // The way back for the edited file stays: with the run's bytes again
+        // it is given back too, and 元に戻す has nothing left.
+        QVERIFY(revert->isEnabled());
+        writeBytes(images.at(2), written);
+        QTest::mouseClick(revert, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!fresh->runInProgress(), 30000);
+        QCOMPARE(bytesOf(images.at(2)), originals.at(2));
+        QCOMPARE(shown.size(), 1); // all given back: nothing to tell
+        QVERIFY(!revert->isEnabled());
     }
 
     // A tool of the user's own, taken from the ready ones on its page:

@@ -51,7 +51,8 @@ QByteArray settingsWithDebianTools()
     // Jpegtran optimizes and keeps every marker; Jpegoptim strips nothing.
     const char *const extras[] = {
         "Optimize=Yes\r\nCopyMode=2\r\n", "Strip=No\r\n", "", "", "", "", "", ""};
-    QByteArray text = "[Option]\r\nSaveMode=1\r\n";
+    // Overwritten, the originals to the Trash: 元に戻す shows ready.
+    QByteArray text = "[Option]\r\nSaveMode=0\r\nOriginals=Trash\r\n";
     for (int i = 0; i < 8; ++i) {
         const QByteArray path = programs[i] ? QByteArray("/usr/bin/") + programs[i] : QByteArray();
         const bool use = !path.isEmpty() && QFileInfo::exists(QString::fromLatin1(path));
@@ -78,6 +79,8 @@ int main(int argc, char *argv[])
     }
 
     const QTemporaryDir work;
+    // The originals go to a Trash of the run's own, never the user's.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(work.filePath(QStringLiteral("data"))));
     const QString ini = work.filePath(QStringLiteral("pelmora-tinsoke.ini"));
     QFile settings(ini);
     if (settings.open(QIODevice::WriteOnly))
