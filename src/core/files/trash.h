@@ -44,13 +44,12 @@ struct TrashEntry {
     QString infoPath() const;
 };
 
-// Puts a verified copy of the bytes of sourceOfBytes (the run's private copy
-// of the original) into the Trash for originalPath, under a name of its own:
-// the info file is made first, exclusively, and the copy then takes the
-// same name in files/, with the permission bits and modification time of
-// originalPath, which itself is never touched. On failure (no Trash, no
-// space, a size limit) nothing is left in the Trash and the reason is given.
-// With a journal, a later start removes a half-written copy.
+// Puts a verified copy of the bytes of sourceOfBytes (the original itself,
+// checked unchanged by the caller, or a copy of it) into the Trash for originalPath, under a name
+// of its own: the info file is made first, exclusively, and the copy then takes the same name in
+// files/, with the permission bits and modification time of originalPath, which itself is never
+// touched. On failure (no Trash, no space, a size limit) nothing is left in the Trash and the
+// reason is given. With a journal, a later start removes a half-written copy.
 std::optional<TrashEntry> putCopyInTrash(const QString &originalPath, const QString &sourceOfBytes,
                                          const QDateTime &deletedAt, QString *error = nullptr,
                                          const WriteJournal *journal = nullptr);
