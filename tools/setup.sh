@@ -189,6 +189,7 @@ packages=(
     build-essential cmake clang-format
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
     zlib1g-dev # the picture check reads colour profiles PNG keeps compressed
+    libjpeg62-turbo-dev # and a JPEG's DCT coefficients, as the JPEG tools do
     libsqlite3-dev # the memory of finished files
     procps     # the tests look for tools left running with pgrep
     libgtest-dev

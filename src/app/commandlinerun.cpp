@@ -378,7 +378,7 @@ int runFromCommandLine(int argc, char *argv[])
         tinsoke::chainSteps(plan, tinsoke::ImageKind::Png).empty())
         print(stderr, QStringLiteral("pelmora-tinsoke: 使うツールが設定ファイルで選ばれていません"
                                      "（ファイルはそのまま、またはコピーされるだけです）。\n"));
-    tinsoke::RunHost host(settingsPath, tinsoke::readPictureFacts, tinsoke::checkPictureChange);
+    tinsoke::RunHost host(settingsPath, tinsoke::readFactsForRun, tinsoke::checkPictureChange);
 #ifdef Q_OS_LINUX
     if (watching)
         return watchFolders(plan, host, paths, request.quiet, request.force);

@@ -15,12 +15,17 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include <zlib.h>
+
+#ifdef TINSOKE_JPEG_COEFFICIENTS
+#include "jpegcoefficients.h"
+#endif
 
 namespace tinsoke {
 
@@ -298,6 +303,21 @@ void allowLargePictures()
     Q_UNUSED(unlimited);
 }
 
+// The memory decoding the reader's picture takes: the picture in the
+// reader's own form, then in the compared one; -1 when its size is unknown.
+qint64 decodingNeed(QImageReader &reader)
+{
+    const QSize size = reader.size();
+    if (!size.isValid())
+        return -1;
+    const QImage::Format stored = reader.imageFormat();
+    const int storedBytes = stored == QImage::Format_Invalid
+                                ? 8
+                                : std::max(1, QImage::toPixelFormat(stored).bitsPerPixel() / 8);
+    const int comparedBytes = stored == QImage::Format_Invalid || deepFormat(stored) ? 8 : 4;
+    return qint64(size.width()) * size.height() * (storedBytes + comparedBytes);
+}
+
 // Decodes one picture from bytes and gives its digest, within the budget.
 Decoded decodeDigest(QByteArray bytes, const char *format, QByteArray *digest,
                      const PngRules *rules = nullptr, bool *wide = nullptr)
@@ -307,16 +327,9 @@ Decoded decodeDigest(QByteArray bytes, const char *format, QByteArray *digest,
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, format);
     reader.setAutoTransform(false);
-    const QSize size = reader.size();
-    if (!size.isValid())
+    const qint64 need = decodingNeed(reader);
+    if (need < 0)
         return Decoded::Broken;
-    // The decoded picture in the reader's own form, then in the compared one.
-    const QImage::Format stored = reader.imageFormat();
-    const int storedBytes = stored == QImage::Format_Invalid
-                                ? 8
-                                : std::max(1, QImage::toPixelFormat(stored).bitsPerPixel() / 8);
-    const int comparedBytes = stored == QImage::Format_Invalid || deepFormat(stored) ? 8 : 4;
-    const qint64 need = qint64(size.width()) * size.height() * (storedBytes + comparedBytes);
     if (need > MemoryBudget::Largest)
         return Decoded::TooLarge;
     budget().take(need);
@@ -464,6 +477,89 @@ int luma(QRgb p)
     return (19595 * qRed(p) + 38470 * qGreen(p) + 7471 * qBlue(p) + 32768) >> 16;
 }
 
+#ifdef TINSOKE_JPEG_COEFFICIENTS
+// Coefficients larger than this are not kept for the row's whole time; such
+// a picture is compared by its pixels, within the budget.
+constexpr qint64 MostKeptCoefficients = qint64(256) << 20;
+
+// A JPEG known by its coefficients: two with equal ones show the same
+// pixels, and only where they differ are the pixels decoded (once) and
+// compared.
+class JpegKept final : public PictureKept {
+public:
+    JpegKept(JpegCoefficients coefficients, QByteArray file, QByteArray pixels)
+        : m_coefficients(std::move(coefficients))
+        , m_file(std::move(file))
+        , m_pixels(std::move(pixels))
+        , m_decoded(!m_pixels.isEmpty())
+    {}
+
+    QByteArray pixels() const override
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_decoded) {
+            QByteArray digest;
+            if (decodeDigest(std::exchange(m_file, {}), "jpeg", &digest) == Decoded::Fine)
+                m_pixels = digest;
+            m_decoded = true;
+        }
+        return m_pixels;
+    }
+
+    bool samePixels(const PictureKept &other) const override
+    {
+        const auto *jpeg = dynamic_cast<const JpegKept *>(&other);
+        if (jpeg && m_coefficients.layout == jpeg->m_coefficients.layout &&
+            m_coefficients.blocks == jpeg->m_coefficients.blocks)
+            return true;
+        const QByteArray mine = pixels();
+        return !mine.isEmpty() && mine == other.pixels();
+    }
+
+private:
+    const JpegCoefficients m_coefficients;
+    mutable std::mutex m_mutex;
+    mutable QByteArray m_file; // until decoded
+    mutable QByteArray m_pixels;
+    mutable bool m_decoded;
+};
+#endif
+
+// The JPEG's coefficients, kept with the file for decoding it later or with
+// the pixels' digest already taken; none where libjpeg cannot tell.
+std::shared_ptr<const PictureKept> keptJpeg(const QByteArray &file, const QByteArray &pixels)
+{
+#ifdef TINSOKE_JPEG_COEFFICIENTS
+    qint64 taken = 0;
+    std::optional<JpegCoefficients> c = readJpegCoefficients(file, [&](qint64 bytes) {
+        if (bytes > MostKeptCoefficients)
+            return false;
+        taken = 2 * bytes;
+        budget().take(taken);
+        return true;
+    });
+    if (taken != 0)
+        budget().give(taken);
+    if (!c)
+        return nullptr;
+    return std::make_shared<JpegKept>(std::move(*c), pixels.isEmpty() ? file : QByteArray(),
+                                      pixels);
+#else
+    Q_UNUSED(file);
+    Q_UNUSED(pixels);
+    return nullptr;
+#endif
+}
+
+// Whether decoding the still picture would take more than the budget allows.
+bool tooLargeToDecode(QByteArray &bytes, const char *format)
+{
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, format);
+    return decodingNeed(reader) > MemoryBudget::Largest;
+}
+
 PictureFacts unreadable(const QString &why)
 {
     PictureFacts facts;
@@ -473,7 +569,9 @@ PictureFacts unreadable(const QString &why)
 
 } // namespace
 
-PictureFacts readPictureFacts(const QString &path, ImageKind kind)
+namespace {
+
+PictureFacts readFacts(const QString &path, ImageKind kind, bool decodeNow)
 {
     QByteArray file;
     if (!readRegularFile(path, &file))
@@ -492,6 +590,17 @@ PictureFacts readPictureFacts(const QString &path, ImageKind kind)
     if (!(png ? rules.whole : jpegColour(file, &facts.colour)))
         return unreadable(QStringLiteral("画像が途中で切れています"));
 
+    if (!png && !decodeNow) {
+        // The coefficients stand for the pixels until another's differ.
+        facts.kept = keptJpeg(file, {});
+        if (facts.kept) {
+            if (tooLargeToDecode(file, "jpeg"))
+                return unreadable(QStringLiteral("画像が大きすぎて確かめられません"));
+            facts.readable = true;
+            return facts;
+        }
+    }
+    const QByteArray jpeg = png ? QByteArray() : file;
     const Decoded frames = png ? animation(file, rules, &facts) : Decoded::Fine;
     // Decoded from the bytes already read; the file is read once.
     bool wide = false;
@@ -505,8 +614,22 @@ PictureFacts readPictureFacts(const QString &path, ImageKind kind)
         return unreadable(QStringLiteral("画像が大きすぎて確かめられません"));
     if (still == Decoded::Broken)
         return unreadable(QStringLiteral("画像として読み込めません"));
+    if (!png && decodeNow)
+        facts.kept = keptJpeg(jpeg, facts.pixels);
     facts.readable = true;
     return facts;
+}
+
+} // namespace
+
+PictureFacts readPictureFacts(const QString &path, ImageKind kind)
+{
+    return readFacts(path, kind, true);
+}
+
+PictureFacts readFactsForRun(const QString &path, ImageKind kind)
+{
+    return readFacts(path, kind, false);
 }
 
 QString checkPictureChange(const QString &before, const QString &after, ImageKind kind,

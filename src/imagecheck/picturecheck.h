@@ -20,7 +20,15 @@ namespace tinsoke {
 // not count), the sRGB, gAMA, cHRM and cICP chunks, each only where and as
 // the standard allows it, and sBIT where it says fewer bits than compared;
 // for JPEG the ICC profile carried in APP2 segments, joined in their order.
+//
+// A JPEG that libjpeg reads whole also keeps its quantized DCT coefficients:
+// pictures compared with samePixels are then told the same by those first.
 PictureFacts readPictureFacts(const QString &path, ImageKind kind);
+
+// As a run reads its originals and results: the same, but such a JPEG's
+// pixels are decoded only when it is compared with one whose coefficients
+// differ, so a lossless step costs no decoding at all.
+PictureFacts readFactsForRun(const QString &path, ImageKind kind);
 
 // Whether the picture at after shows the one at before as the allowances
 // ask it to change: turned or flipped, made grey, its partial edge blocks

@@ -68,7 +68,7 @@ void TForm1::Button1Click()
             columns.append(step.listColumn);
     }
     // 記憶済みも処理する holds for this run only; the memory learns either way.
-    m_engine = tinsoke::RunHost(IniFilePath, tinsoke::readPictureFacts, tinsoke::checkPictureChange)
+    m_engine = tinsoke::RunHost(IniFilePath, tinsoke::readFactsForRun, tinsoke::checkPictureChange)
                    .engine(plan, std::move(rows), ui->CheckBox_Force->isChecked());
     ui->CheckBox_Force->setChecked(false);
     connect(m_engine.get(), &tinsoke::RunEngine::rowFinished, this, &TForm1::runRowFinished);

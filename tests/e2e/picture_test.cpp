@@ -14,6 +14,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef TINSOKE_TEST_LIBJPEG
+#include <cstdio>
+#include <cstdlib>
+#include <jpeglib.h>
+#include <vector>
+#endif
+
 using namespace tinsoke;
 
 namespace {
@@ -23,10 +30,9 @@ struct Finished {
     RunSummary summary;
 };
 
-Finished runOne(RunPlan plan, const QString &path)
+Finished runOne(RunPlan plan, const QString &path, const PictureReader &read = readPictureFacts)
 {
-    RunEngine engine(std::move(plan), {{0, path, fileNameOf(path)}}, readPictureFacts,
-                     checkPictureChange);
+    RunEngine engine(std::move(plan), {{0, path, fileNameOf(path)}}, read, checkPictureChange);
     Finished f;
     QObject::connect(&engine, &RunEngine::rowFinished, [&](const RowResult &r) { f.row = r; });
     QEventLoop loop;
@@ -101,6 +107,84 @@ QByteArray greyWithWideTransparency()
                     {"IDAT", deflated(raw, 0)},
                     {"IEND", {}}});
 }
+
+#ifdef TINSOKE_TEST_LIBJPEG
+// libjpeg's compressed bytes, taken over once it has written the last (its
+// buffer grows and moves as it writes).
+QByteArray finished(jpeg_compress_struct &c, unsigned char *&out, unsigned long &size)
+{
+    jpeg_finish_compress(&c);
+    const QByteArray bytes(reinterpret_cast<const char *>(out), qsizetype(size));
+    std::free(out);
+    jpeg_destroy_compress(&c);
+    return bytes;
+}
+
+// A CMYK JPEG, as a print workflow writes it: an Adobe marker, four components.
+QByteArray cmykJpeg(const QImage &picture)
+{
+    jpeg_compress_struct c{};
+    jpeg_error_mgr errors{};
+    c.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&c);
+    unsigned char *out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = JDIMENSION(picture.width());
+    c.image_height = JDIMENSION(picture.height());
+    c.input_components = 4;
+    c.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 90, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    std::vector<JSAMPLE> row(std::size_t(picture.width()) * 4);
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb p = picture.pixel(x, y);
+            const int k = 255 - std::max({qRed(p), qGreen(p), qBlue(p)});
+            JSAMPLE *s = &row[std::size_t(x) * 4];
+            s[0] = JSAMPLE(255 - qRed(p));
+            s[1] = JSAMPLE(255 - qGreen(p));
+            s[2] = JSAMPLE(255 - qBlue(p));
+            s[3] = JSAMPLE(k);
+        }
+        JSAMPROW line = row.data();
+        jpeg_write_scanlines(&c, &line, 1);
+    }
+    return finished(c, out, size);
+}
+
+// The JPEG with the first block's DC coefficient raised, coded anew with
+// optimized tables: a step of a few levels over eight by eight pixels.
+QByteArray withOneCoefficientChanged(const QByteArray &jpeg)
+{
+    jpeg_decompress_struct d{};
+    jpeg_error_mgr inErrors{};
+    d.err = jpeg_std_error(&inErrors);
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, reinterpret_cast<const unsigned char *>(jpeg.constData()),
+                 static_cast<unsigned long>(jpeg.size()));
+    jpeg_read_header(&d, TRUE);
+    jvirt_barray_ptr *coefficients = jpeg_read_coefficients(&d);
+    JBLOCKARRAY first =
+        d.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&d), coefficients[0], 0, 1, TRUE);
+    first[0][0][0] = JCOEF(first[0][0][0] + 3);
+    jpeg_compress_struct c{};
+    jpeg_error_mgr outErrors{};
+    c.err = jpeg_std_error(&outErrors);
+    jpeg_create_compress(&c);
+    unsigned char *out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    jpeg_copy_critical_parameters(&d, &c);
+    c.optimize_coding = TRUE;
+    jpeg_write_coefficients(&c, coefficients);
+    const QByteArray bytes = finished(c, out, size);
+    jpeg_finish_decompress(&d);
+    jpeg_destroy_decompress(&d);
+    return bytes;
+}
+#endif
 
 QString report(const Finished &f)
 {
@@ -394,6 +478,84 @@ private Q_SLOTS:
         // Trimmed to whole blocks where the turn moves an edge, then turned.
         const QSize turned[] = {{333, 251}, {}, {}, {240, 333}, {}, {}, {}, {240, 320}};
         QCOMPARE(after.size(), turned[transform]);
+    }
+
+    // A JPEG as a run reads it, known by its coefficients: every coding of
+    // one picture through a lossless jpegtran is taken (or is no smaller),
+    // and shows the same pixels after; a tool that changes coefficients,
+    // by coding the picture anew or by a single one, is refused.
+    void jpegKnownByCoefficients_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("result"); // what a fake leaves; empty: the real jpegtran
+        QTest::addColumn<bool>("refused");
+        const QImage picture = makePicture(480, 320, 11);
+        const QByteArray baseline = phonePhoto(picture);
+        const QString made = at(QStringLiteral("made"));
+        const auto through = [&](const QStringList &words) {
+            return throughJpegtran(made, words, baseline);
+        };
+        QTest::newRow("baseline") << baseline << QByteArray() << false;
+        QTest::newRow("progressive") << through({QStringLiteral("-progressive"),
+                                                 QStringLiteral("-copy"), QStringLiteral("all")})
+                                     << QByteArray() << false;
+        QTest::newRow("arithmetic") << through({QStringLiteral("-arithmetic"),
+                                                QStringLiteral("-copy"), QStringLiteral("all")})
+                                    << QByteArray() << false;
+        QTest::newRow("restart markers")
+            << through({QStringLiteral("-restart"), QStringLiteral("1"), QStringLiteral("-copy"),
+                        QStringLiteral("all")})
+            << QByteArray() << false;
+        QTest::newRow("grey") << phonePhoto(picture.convertToFormat(QImage::Format_Grayscale8))
+                              << QByteArray() << false;
+        const QByteArray odd = phonePhoto(makePicture(333, 251, 12));
+        QTest::newRow("coded anew at quality 60")
+            << odd << phonePhoto(makePicture(333, 251, 12), 60) << true;
+#ifdef TINSOKE_TEST_LIBJPEG
+        QTest::newRow("CMYK") << cmykJpeg(picture) << QByteArray() << false;
+        QTest::newRow("one coefficient changed") << odd << withOneCoefficientChanged(odd) << true;
+#endif
+    }
+    void jpegKnownByCoefficients()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, result);
+        QFETCH(bool, refused);
+        QString tool = realTool("jpegtran");
+        if (tool.isEmpty() || input.isEmpty())
+            QSKIP("the Debian optimizers are not installed");
+        const QString path = at(QStringLiteral("files/c.jpg"));
+        writeBytes(path, input);
+        const PictureFacts facts = readPictureFacts(path, ImageKind::Jpeg);
+        QVERIFY2(facts.readable, qPrintable(facts.why));
+#ifdef TINSOKE_TEST_LIBJPEG
+        // Known by its coefficients, not decoded.
+        const PictureFacts kept = readFactsForRun(path, ImageKind::Jpeg);
+        QVERIFY(kept.readable && kept.kept && kept.pixels.isEmpty());
+#endif
+        if (!result.isEmpty()) {
+            QVERIFY(result.size() < input.size());
+            writeBytes(at(QStringLiteral("fake/result.jpg")), result);
+            tool = fakeTool(at(QStringLiteral("fake")), QStringLiteral("jpegtran"),
+                            "eval out=\\${$(($# - 1))}; cat '" +
+                                QFile::encodeName(at(QStringLiteral("fake/result.jpg"))) +
+                                "' > \"$out\"");
+        }
+
+        const Finished f = runOne(
+            planWith({{Tool::Jpegtran, {tool, jpegtranWords({true, false, false, false, 2, 0})}}}),
+            path, readFactsForRun);
+
+        if (refused) {
+            QVERIFY2(reportText(f.summary).contains(QStringLiteral("画素が元の画像と異なりました")),
+                     qPrintable(report(f)));
+            QVERIFY(bytesOf(path) == input);
+            return;
+        }
+        QVERIFY2(f.summary.problems.isEmpty(), qPrintable(report(f)));
+        QVERIFY(samePicture(readPictureFacts(path, ImageKind::Jpeg), facts));
+        if (QByteArray(QTest::currentDataTag()) == "baseline")
+            QVERIFY2(f.row.kept.contains(QStringLiteral("Jpegtran")), qPrintable(report(f)));
     }
 
     // What follows the picture (a motion photo's video, bytes after IEND)

@@ -431,14 +431,14 @@ inline QByteArray jpegSegment(quint8 marker, const QByteArray &data)
 
 // A phone photo: Qt's baseline JPEG with an EXIF (Orientation=6, Artist,
 // DateTimeOriginal), an ICC profile in APP2 and a comment, after its JFIF.
-inline QByteArray phonePhoto(const QImage &picture)
+inline QByteArray phonePhoto(const QImage &picture, int quality = 92)
 {
     QImage plain = picture;
     plain.setColorSpace(QColorSpace());
     QByteArray encoded;
     QBuffer buffer(&encoded);
     buffer.open(QIODevice::WriteOnly);
-    plain.save(&buffer, "JPEG", 92);
+    plain.save(&buffer, "JPEG", quality);
     const QList<Segment> own = jpegSegments(encoded);
     qsizetype at = 2;
     if (!own.isEmpty() && own.first().marker == 0xE0) // after the JFIF

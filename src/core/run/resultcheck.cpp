@@ -74,7 +74,7 @@ Verdict Gate::judge(const QString &working, const QString &candidate, const QStr
         v.why.reason = RunProblem::Reason::FramesChanged;
         v.why.framesBefore = m_reference.frameCount;
         v.why.framesAfter = result.frames.isEmpty() ? 1 : result.frameCount;
-    } else if (!allow.pixels() && result.pixels != m_reference.pixels) {
+    } else if (!allow.pixels() && !samePixels(result, m_reference)) {
         v.why.reason = RunProblem::Reason::PixelsChanged;
     } else if (!allow.colour && result.colour != m_reference.colour) {
         v.why.reason = RunProblem::Reason::ColourLost;
