@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ini.h"
-#include "keyspec.h"
+#include "settingkeys.h"
 #include "tools.h"
 
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #include "extratools.h"
 
-#include "keyspec.h"
+#include "settingkeys.h"
 
 namespace tinsoke {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "keyspec.h"
+#include "settingkeys.h"
 
 #include <QByteArray>
 #include <QList>

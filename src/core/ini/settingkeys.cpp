@@ -1,4 +1,4 @@
-#include "keyspec.h"
+#include "settingkeys.h"
 
 #include "ini.h"
 #include "text.h"
