@@ -5,7 +5,6 @@
 #include "safewrite.h"
 #include "trash.h"
 
-#include <QCryptographicHash>
 #include <QFileInfo>
 
 namespace tinsoke {
@@ -17,9 +16,7 @@ RevertOutcome revertOne(FinishedFiles &memory, const UndoRecord &record)
     RevertOutcome out{record.path, RevertOutcome::Kind::Reverted, {}};
     QString error;
     const std::optional<TrashEntry> entry = readTrashEntry(record.infoFile, &error);
-    QByteArray kept;
-    if (!entry || !readRegularFile(entry->filePath(), &kept) ||
-        QCryptographicHash::hash(kept, QCryptographicHash::Blake2b_256) != record.original) {
+    if (!entry || OpenedFile::open(entry->filePath(), &error).digest() != record.original) {
         // Restored by hand, emptied or changed there: the way back is gone,
         // and so is the record.
         memory.forgetUndo(record);
@@ -29,15 +26,12 @@ RevertOutcome revertOne(FinishedFiles &memory, const UndoRecord &record)
     // The content is what decides, read with the file's identity at that
     // moment: a write after the reading moves the identity, and the
     // restore then refuses.
-    const FileIdentity before = FileIdentity::of(record.path);
-    QByteArray bytes;
-    if (!before.regular || !readRegularFile(record.path, &bytes) ||
-        QCryptographicHash::hash(bytes, QCryptographicHash::Blake2b_256) != record.written ||
-        !FileIdentity::of(record.path).sameAs(before)) {
+    const OpenedFile file = OpenedFile::open(record.path, &error);
+    if (file.digest() != record.written || !file.unchangedOnDisk()) {
         out.kind = RevertOutcome::Kind::ChangedSince;
         return out;
     }
-    switch (restoreFromTrash(*entry, record.path, before, &error)) {
+    switch (restoreFromTrash(*entry, record.path, file.identity(), &error)) {
     case RestoreResult::Restored: {
         const StatKey now = StatKey::of(FileIdentity::of(record.path));
         memory.forgetUndo(record, &now);

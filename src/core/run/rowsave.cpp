@@ -6,7 +6,6 @@
 #include "safewrite.h"
 #include "trash.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 
 namespace tinsoke {
@@ -48,12 +47,13 @@ bool createBeside(RunShared &shared, QString target, const OpenedFile &original,
 void rememberUndo(RunShared &shared, const QString &path, const TrashEntry &trashed,
                   const QByteArray &originalDigest, const QString &working)
 {
-    QByteArray bytes;
-    if (!shared.memory || shared.undoRun == 0 || !readRegularFile(working, &bytes))
+    if (!shared.memory || shared.undoRun == 0)
         return;
-    shared.memory->rememberUndo({shared.undoRun, path, trashed.filePath(), trashed.infoPath(),
-                                 QCryptographicHash::hash(bytes, QCryptographicHash::Blake2b_256),
-                                 originalDigest});
+    QString error;
+    const QByteArray written = OpenedFile::open(working, &error).digest();
+    if (!written.isEmpty())
+        shared.memory->rememberUndo({shared.undoRun, path, trashed.filePath(), trashed.infoPath(),
+                                     written, originalDigest});
 }
 
 } // namespace
