@@ -255,6 +255,16 @@ bool wantsCommandLineMode(int argc, char *argv[])
 // back and one on standard error for what did not.
 int revertFromCommandLine(const CommandLineRequest &request, const QString &settingsPath)
 {
+    if (request.settings && !QFileInfo::exists(settingsPath)) {
+        tell(QStringLiteral("設定ファイルがありません：%1").arg(settingsPath));
+        return ExitUsage;
+    }
+    // No memory yet, no way back: none is made for the question.
+    if (!QFileInfo::exists(tinsoke::finishedFilesPath(settingsPath))) {
+        if (!request.quiet)
+            tell(QStringLiteral("最後に上書き保存した実行に、戻すファイルはありません。"));
+        return ExitDone;
+    }
     tinsoke::RunHost host(settingsPath, tinsoke::readPictureFacts, tinsoke::checkPictureChange);
     const auto memory = host.memory();
     const QString problem = memory->takeProblem();
