@@ -662,6 +662,11 @@ private Q_SLOTS:
         QCOMPARE(bytesOf(trash + QStringLiteral("/files/b c.png")), bBefore);
         // a has no way back left; the words are checked before anything is read.
         QCOMPARE(run({QStringLiteral("--revert"), a}).code, 1);
+        QCOMPARE(runProgram({QStringLiteral("--revert"), QStringLiteral("--settings"),
+                             at(QStringLiteral("none.ini"))})
+                     .code,
+                 2);
+        QVERIFY(!QFileInfo::exists(at(QStringLiteral("none.finished.db"))));
         QCOMPARE(
             run({QStringLiteral("--revert"), QStringLiteral("--jobs"), QStringLiteral("2")}).code,
             2);
