@@ -36,13 +36,14 @@ void append16(QByteArray *out, unsigned value)
 class Reader {
 public:
     explicit Reader(const QByteArray &file)
+        : m_file(file)
     {
         m_cinfo.err = jpeg_std_error(&m_errors.pub);
         m_errors.pub.error_exit = jumpBack;
         m_errors.pub.output_message = stayQuiet;
         jpeg_create_decompress(&m_cinfo);
-        jpeg_mem_src(&m_cinfo, reinterpret_cast<const unsigned char *>(file.constData()),
-                     static_cast<unsigned long>(file.size()));
+        jpeg_mem_src(&m_cinfo, reinterpret_cast<const unsigned char *>(m_file.constData()),
+                     static_cast<unsigned long>(m_file.size()));
     }
     ~Reader() { jpeg_destroy_decompress(&m_cinfo); }
     Reader(const Reader &) = delete;
@@ -75,7 +76,7 @@ public:
         return true;
     }
 
-    bool coefficients(qint64 blockBytes, JpegCoefficients *out)
+    bool coefficients(JpegCoefficients *out)
     {
         if (setjmp(m_errors.jump))
             return false;
@@ -97,8 +98,6 @@ public:
         append16(&out->layout, unsigned(m_cinfo.jpeg_color_space));
         append16(&out->layout, m_cinfo.saw_Adobe_marker ? 0x100u | m_cinfo.Adobe_transform : 0u);
         append16(&out->layout, unsigned(n));
-        out->blocks.resize(blockBytes);
-        char *to = out->blocks.data();
         for (int c = 0; c < n; ++c) {
             jpeg_component_info &component = m_cinfo.comp_info[c];
             const JQUANT_TBL *table = component.quant_table;
@@ -116,30 +115,44 @@ public:
             for (JDIMENSION row = 0; row < component.height_in_blocks; ++row) {
                 JBLOCKARRAY blocks = m_cinfo.mem->access_virt_barray(
                     reinterpret_cast<j_common_ptr>(&m_cinfo), arrays[c], row, 1, FALSE);
-                std::memcpy(to, blocks[0], rowBytes);
-                to += rowBytes;
+                out->rows.emplace_back(reinterpret_cast<const char *>(blocks[0]), rowBytes);
             }
         }
         return true;
     }
 
 private:
+    const QByteArray m_file; // read from while the reader lives
     jpeg_decompress_struct m_cinfo{};
     ErrorManager m_errors{};
 };
 
 } // namespace
 
+bool JpegCoefficients::sameAs(const JpegCoefficients &other) const
+{
+    if (layout != other.layout || rows.size() != other.rows.size())
+        return false;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].second != other.rows[i].second ||
+            std::memcmp(rows[i].first, other.rows[i].first, rows[i].second) != 0)
+            return false;
+    return true;
+}
+
 std::optional<JpegCoefficients> readJpegCoefficients(const QByteArray &file,
                                                      const std::function<bool(qint64)> &reserve)
 {
-    Reader reader(file);
+    // The reader holds the blocks' memory; libjpeg keeps them in memory
+    // (it has no backing store), so their rows stay where they are.
+    auto reader = std::make_shared<Reader>(file);
     qint64 blockBytes = 0;
-    if (!reader.header(&blockBytes) || !reserve(blockBytes))
+    if (!reader->header(&blockBytes) || !reserve(blockBytes))
         return std::nullopt;
     JpegCoefficients c;
-    if (!reader.coefficients(blockBytes, &c))
+    if (!reader->coefficients(&c))
         return std::nullopt;
+    c.reader = std::move(reader);
     return c;
 }
 

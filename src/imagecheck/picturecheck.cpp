@@ -509,8 +509,7 @@ public:
     bool samePixels(const PictureKept &other) const override
     {
         const auto *jpeg = dynamic_cast<const JpegKept *>(&other);
-        if (jpeg && m_coefficients.layout == jpeg->m_coefficients.layout &&
-            m_coefficients.blocks == jpeg->m_coefficients.blocks)
+        if (jpeg && m_coefficients.sameAs(jpeg->m_coefficients))
             return true;
         const QByteArray mine = pixels();
         return !mine.isEmpty() && mine == other.pixels();
@@ -534,7 +533,7 @@ std::shared_ptr<const PictureKept> keptJpeg(const QByteArray &file, const QByteA
     std::optional<JpegCoefficients> c = readJpegCoefficients(file, [&](qint64 bytes) {
         if (bytes > MostKeptCoefficients)
             return false;
-        taken = 2 * bytes;
+        taken = bytes;
         budget().take(taken);
         return true;
     });
