@@ -52,6 +52,9 @@ public:
     // carry what the user had.
     bool finalBytesAreChecked(const QString &working, const QByteArray &originalDigest) const;
 
+    // The digest of the bytes accepted last; empty while none were.
+    const QByteArray &acceptedDigest() const { return m_accepted; }
+
 private:
     const PictureReader &m_read;
     const PictureChangeCheck &m_checkChange;

@@ -141,7 +141,8 @@ private:
                                         m_result))
             passOver(std::move(*p));
         if (m_shared.memory)
-            m_memory.rememberFinished(original, m_result, m_working, m_originalDigest);
+            m_memory.rememberFinished(
+                original, m_result, gate ? gate->acceptedDigest() : QByteArray(), m_originalDigest);
         removeFolder();
     }
 

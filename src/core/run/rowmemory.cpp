@@ -2,9 +2,6 @@
 
 #include "fileops.h"
 #include "privatefiles.h"
-#include "safewrite.h"
-
-#include <QCryptographicHash>
 
 #include <vector>
 
@@ -63,7 +60,7 @@ QByteArray RowMemory::copiedChain() const
 // Only what the row itself read or wrote is remembered, and only while it
 // is still so: a file another program changed meanwhile is not.
 void RowMemory::rememberFinished(const OpenedFile &original, const RowResult &result,
-                                 const QString &working, const QByteArray &originalDigest)
+                                 const QByteArray &resultDigest, const QByteArray &originalDigest)
 {
     if (m_chain.isEmpty() || result.outcome != RowResult::Outcome::Done ||
         !result.problems.isEmpty())
@@ -71,13 +68,9 @@ void RowMemory::rememberFinished(const OpenedFile &original, const RowResult &re
     const bool originalStays = original.unchangedOnDisk();
     if (result.kept.isEmpty() && !originalStays)
         return;
-    QByteArray digest = originalDigest;
-    if (!result.kept.isEmpty()) {
-        QByteArray bytes;
-        if (!readRegularFile(working, &bytes))
-            return;
-        digest = QCryptographicHash::hash(bytes, QCryptographicHash::Blake2b_256);
-    }
+    const QByteArray &digest = result.kept.isEmpty() ? originalDigest : resultDigest;
+    if (digest.isEmpty())
+        return;
     std::vector<StatKey> entries;
     const QString saved =
         m_shared.plan.saveMethod == SaveMethod::InPlace ? original.realPath() : result.savedAs;

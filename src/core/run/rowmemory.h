@@ -22,9 +22,10 @@ public:
     bool knownFinished(qint64 *sizeNow);
 
     // A row that went through its whole chain without a fault: its result
-    // (or the unchanged file) is what the chain cannot make smaller.
+    // (or the unchanged file) is what the chain cannot make smaller. The
+    // result's digest is the one the last check verified the saved bytes by.
     void rememberFinished(const OpenedFile &original, const RowResult &result,
-                          const QString &working, const QByteArray &originalDigest);
+                          const QByteArray &resultDigest, const QByteArray &originalDigest);
 
 private:
     QByteArray copiedChain() const;
