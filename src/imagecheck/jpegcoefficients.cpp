@@ -41,10 +41,8 @@ public:
         m_cinfo.err = jpeg_std_error(&m_errors.pub);
         m_errors.pub.error_exit = jumpBack;
         m_errors.pub.output_message = stayQuiet;
-        jpeg_create_decompress(&m_cinfo);
-        jpeg_mem_src(&m_cinfo, reinterpret_cast<const unsigned char *>(m_file.constData()),
-                     static_cast<unsigned long>(m_file.size()));
     }
+    // Safe also after a failed start: libjpeg then has nothing to free.
     ~Reader() { jpeg_destroy_decompress(&m_cinfo); }
     Reader(const Reader &) = delete;
     Reader &operator=(const Reader &) = delete;
@@ -54,6 +52,10 @@ public:
     {
         if (setjmp(m_errors.jump))
             return false;
+        // Within the jump's reach: an empty file is an error of libjpeg's.
+        jpeg_create_decompress(&m_cinfo);
+        jpeg_mem_src(&m_cinfo, reinterpret_cast<const unsigned char *>(m_file.constData()),
+                     static_cast<unsigned long>(m_file.size()));
         if (jpeg_read_header(&m_cinfo, TRUE) != JPEG_HEADER_OK)
             return false;
         // What the picture's decoder shows; others it refuses, which the
