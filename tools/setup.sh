@@ -239,7 +239,9 @@ if [ "$mode" = fuzz ]; then
     rm -rf build-fuzz/corpus
     build-fuzz/make_corpus build-fuzz/corpus
     failed=0
-    for target in jpeg png orientation; do
+    for target in jpeg png orientation coefficients; do
+        seeds=$target
+        [ "$target" = coefficients ] && seeds=jpeg # the JPEG parser's seeds
         # New inputs are kept in found/ for the next run; a crash in crashes/.
         mkdir -p "build-fuzz/found/$target" build-fuzz/crashes
         log=build-fuzz/$target.log
@@ -247,7 +249,7 @@ if [ "$mode" = fuzz ]; then
         start=$SECONDS
         "build-fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
             -malloc_limit_mb=512 -print_final_stats=1 -artifact_prefix="build-fuzz/crashes/$target-" \
-            "build-fuzz/found/$target" "build-fuzz/corpus/$target" >"$log" 2>&1 || rc=$?
+            "build-fuzz/found/$target" "build-fuzz/corpus/$seeds" >"$log" 2>&1 || rc=$?
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
         cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
         ft=$(grep -o 'ft: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
