@@ -154,8 +154,10 @@ QByteArray cmykJpeg(const QImage &picture)
     return finished(c, out, size);
 }
 
-// The JPEG with the first block's DC coefficient raised, coded anew with
-// optimized tables: a step of a few levels over eight by eight pixels.
+// The JPEG with the DC coefficient of its last component's last block
+// inside the picture raised, coded anew with optimized tables: a step of a
+// few levels in the bottom right corner, where a comparison that stops
+// short would miss it.
 QByteArray withOneCoefficientChanged(const QByteArray &jpeg)
 {
     jpeg_decompress_struct d{};
@@ -166,9 +168,13 @@ QByteArray withOneCoefficientChanged(const QByteArray &jpeg)
                  static_cast<unsigned long>(jpeg.size()));
     jpeg_read_header(&d, TRUE);
     jvirt_barray_ptr *coefficients = jpeg_read_coefficients(&d);
-    JBLOCKARRAY first =
-        d.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&d), coefficients[0], 0, 1, TRUE);
-    first[0][0][0] = JCOEF(first[0][0][0] + 3);
+    const int last = d.num_components - 1;
+    const jpeg_component_info &component = d.comp_info[last];
+    JBLOCKARRAY row =
+        d.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&d), coefficients[last],
+                                  component.height_in_blocks - 1, 1, TRUE);
+    JCOEF &dc = row[0][component.width_in_blocks - 1][0];
+    dc = JCOEF(dc + 3);
     jpeg_compress_struct c{};
     jpeg_error_mgr outErrors{};
     c.err = jpeg_std_error(&outErrors);
