@@ -109,27 +109,41 @@ QByteArray greyWithWideTransparency()
 }
 
 #ifdef TINSOKE_TEST_LIBJPEG
-// libjpeg's compressed bytes, taken over once it has written the last (its
-// buffer grows and moves as it writes).
-QByteArray finished(jpeg_compress_struct &c, unsigned char *&out, unsigned long &size)
-{
-    jpeg_finish_compress(&c);
-    const QByteArray bytes(reinterpret_cast<const char *>(out), qsizetype(size));
-    std::free(out);
-    jpeg_destroy_compress(&c);
-    return bytes;
-}
+// A JPEG that libjpeg writes into memory; its bytes are taken over once it
+// has written the last (its buffer grows and moves as it writes).
+class JpegInMemory {
+public:
+    JpegInMemory()
+    {
+        c.err = jpeg_std_error(&m_errors);
+        jpeg_create_compress(&c);
+        jpeg_mem_dest(&c, &m_out, &m_size);
+    }
+    JpegInMemory(const JpegInMemory &) = delete;
+    JpegInMemory &operator=(const JpegInMemory &) = delete;
+
+    QByteArray finished()
+    {
+        jpeg_finish_compress(&c);
+        const QByteArray bytes(reinterpret_cast<const char *>(m_out), qsizetype(m_size));
+        std::free(m_out);
+        jpeg_destroy_compress(&c);
+        return bytes;
+    }
+
+    jpeg_compress_struct c{};
+
+private:
+    jpeg_error_mgr m_errors{};
+    unsigned char *m_out = nullptr;
+    unsigned long m_size = 0;
+};
 
 // A CMYK JPEG, as a print workflow writes it: an Adobe marker, four components.
 QByteArray cmykJpeg(const QImage &picture)
 {
-    jpeg_compress_struct c{};
-    jpeg_error_mgr errors{};
-    c.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&c);
-    unsigned char *out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &out, &size);
+    JpegInMemory jpeg;
+    jpeg_compress_struct &c = jpeg.c;
     c.image_width = JDIMENSION(picture.width());
     c.image_height = JDIMENSION(picture.height());
     c.input_components = 4;
@@ -151,7 +165,7 @@ QByteArray cmykJpeg(const QImage &picture)
         JSAMPROW line = row.data();
         jpeg_write_scanlines(&c, &line, 1);
     }
-    return finished(c, out, size);
+    return jpeg.finished();
 }
 
 // The JPEG with the DC coefficient of its last component's last block
@@ -175,17 +189,11 @@ QByteArray withOneCoefficientChanged(const QByteArray &jpeg)
                                   component.height_in_blocks - 1, 1, TRUE);
     JCOEF &dc = row[0][component.width_in_blocks - 1][0];
     dc = JCOEF(dc + 3);
-    jpeg_compress_struct c{};
-    jpeg_error_mgr outErrors{};
-    c.err = jpeg_std_error(&outErrors);
-    jpeg_create_compress(&c);
-    unsigned char *out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &out, &size);
-    jpeg_copy_critical_parameters(&d, &c);
-    c.optimize_coding = TRUE;
-    jpeg_write_coefficients(&c, coefficients);
-    const QByteArray bytes = finished(c, out, size);
+    JpegInMemory out;
+    jpeg_copy_critical_parameters(&d, &out.c);
+    out.c.optimize_coding = TRUE;
+    jpeg_write_coefficients(&out.c, coefficients);
+    const QByteArray bytes = out.finished();
     jpeg_finish_decompress(&d);
     jpeg_destroy_decompress(&d);
     return bytes;
