@@ -133,16 +133,17 @@ private:
             runChain(*kind, *gate);
         }
 
+        // What the last check verifies the working file by, from then on.
+        const QByteArray resultDigest = gate ? gate->acceptedDigest() : QByteArray();
         if (m_shared.running.stopped())
             m_result.outcome = RowResult::Outcome::Stopped;
         else if (gate && !gate->finalBytesAreChecked(m_working, m_originalDigest))
             passOver(about(RunProblem::Reason::LastCheckFailed));
         else if (auto p = saveRowResult(m_shared, m_task, original, m_originalDigest, m_working,
-                                        m_result))
+                                        resultDigest, m_result))
             passOver(std::move(*p));
         if (m_shared.memory)
-            m_memory.rememberFinished(
-                original, m_result, gate ? gate->acceptedDigest() : QByteArray(), m_originalDigest);
+            m_memory.rememberFinished(original, m_result, resultDigest, m_originalDigest);
         removeFolder();
     }
 

@@ -45,13 +45,9 @@ bool createBeside(RunShared &shared, QString target, const OpenedFile &original,
 // The way back from an overwrite, kept in the memory when there is one: the
 // Trash's copy and what the overwrite wrote.
 void rememberUndo(RunShared &shared, const QString &path, const TrashEntry &trashed,
-                  const QByteArray &originalDigest, const QString &working)
+                  const QByteArray &originalDigest, const QByteArray &written)
 {
-    if (!shared.memory || shared.undoRun == 0)
-        return;
-    QString error;
-    const QByteArray written = OpenedFile::open(working, &error).digest();
-    if (!written.isEmpty())
+    if (shared.memory && shared.undoRun != 0 && !written.isEmpty())
         shared.memory->rememberUndo({shared.undoRun, path, trashed.filePath(), trashed.infoPath(),
                                      written, originalDigest});
 }
@@ -61,7 +57,7 @@ void rememberUndo(RunShared &shared, const QString &path, const TrashEntry &tras
 std::optional<RunProblem> saveRowResult(RunShared &shared, const RowTask &task,
                                         const OpenedFile &original,
                                         const QByteArray &originalDigest, const QString &working,
-                                        RowResult &result)
+                                        const QByteArray &resultDigest, RowResult &result)
 {
     // Another program wrote the file meanwhile: theirs wins, and nothing
     // made from what it held before is saved, in its place or beside it.
@@ -97,7 +93,7 @@ std::optional<RunProblem> saveRowResult(RunShared &shared, const RowTask &task,
                                task, error);
         }
         if (trashed)
-            rememberUndo(shared, original.realPath(), *trashed, originalDigest, working);
+            rememberUndo(shared, original.realPath(), *trashed, originalDigest, resultDigest);
         result.written = check.written;
         result.savedAs = task.path;
         break;
