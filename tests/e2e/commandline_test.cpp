@@ -647,6 +647,10 @@ private Q_SLOTS:
                 "\nDeletionDate=" + QDate::currentDate().toString(Qt::ISODate).toLatin1() + 'T'),
             info.constData());
 
+        // Run again, the memory knows both and nothing is overwritten: the
+        // way back stays the first run's.
+        QCOMPARE(run({QStringLiteral("--run"), a, b}).code, 0);
+
         // b is edited after the run: only a comes back, in its own place.
         const QByteArray bEdited = bytesOf(b) + "edited";
         writeBytes(b, bEdited);

@@ -47,9 +47,11 @@ bool createBeside(RunShared &shared, QString target, const OpenedFile &original,
 void rememberUndo(RunShared &shared, const QString &path, const TrashEntry &trashed,
                   const QByteArray &originalDigest, const QByteArray &written)
 {
-    if (shared.memory && shared.undoRun != 0 && !written.isEmpty())
-        shared.memory->rememberUndo({shared.undoRun, path, trashed.filePath(), trashed.infoPath(),
-                                     written, originalDigest});
+    if (written.isEmpty())
+        return;
+    if (const qint64 run = shared.undoRun())
+        shared.memory->rememberUndo(
+            {run, path, trashed.filePath(), trashed.infoPath(), written, originalDigest});
 }
 
 } // namespace

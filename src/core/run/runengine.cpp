@@ -56,9 +56,7 @@ void RunEngine::start()
     if (m_shared->memory) {
         for (const ImageKind kind : {ImageKind::Jpeg, ImageKind::Png})
             m_shared->chains.at(static_cast<std::size_t>(kind)) = chainFingerprint(m_plan, kind);
-        // The last run that overwrote is what 元に戻す undoes, even when it kept nothing.
-        if (m_plan.saveMethod == SaveMethod::InPlace)
-            m_shared->undoRun = m_shared->memory->newRun();
+        m_shared->keepsWayBack = m_plan.saveMethod == SaveMethod::InPlace;
     }
     prepare();
     m_shared->saveOrder.plan(m_rows, m_plan.saveMethod);

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <memory>
+#include <mutex>
 
 namespace tinsoke {
 
@@ -31,7 +32,22 @@ struct RunShared {
     std::shared_ptr<FinishedFiles> memory; // none: every file is worked
     bool forgetMemory = false;             // worked all the same; the memory still learns
     std::array<QByteArray, 2> chains;      // each kind's chain fingerprint, by ImageKind
-    qint64 undoRun = 0; // the memory's number of a run that overwrites, 0 without
+    bool keepsWayBack = false; // an in-place run with a memory: its overwrites can be undone
+
+    // The memory's number of this run, taken at its first overwrite: a run
+    // that overwrites nothing leaves 元に戻す with the last one that did.
+    // 0 without a memory.
+    qint64 undoRun()
+    {
+        const std::lock_guard<std::mutex> lock(m_undoMutex);
+        if (m_undoRun == 0 && keepsWayBack && memory)
+            m_undoRun = memory->newRun();
+        return m_undoRun;
+    }
+
+private:
+    std::mutex m_undoMutex;
+    qint64 m_undoRun = 0;
 };
 
 } // namespace tinsoke
